@@ -1,0 +1,27 @@
+#pragma once
+// Every fixed tolerance of the kernel, in one place.
+
+namespace quorvalind::gp {
+
+// Weld grid cell of the shape builders and of the writers.
+inline constexpr double BUILDER_WELD_TOLERANCE = 1e-7;
+// Weld grid cell applied to every boolean result.
+inline constexpr double BOOLEAN_WELD_TOLERANCE = 1e-6;
+// Below this length a direction, wire normal or facet normal is degenerate.
+inline constexpr double DEGENERATE_LENGTH = 1e-9;
+// Grid scale used by the weld when the tolerance is not positive (cell 1e-9).
+inline constexpr double FALLBACK_WELD_SCALE = 1e9;
+// Half-thickness of the BSP classification slab around a plane.
+inline constexpr double PLANE_EPSILON = 1e-7;
+// A BSP triangle whose unnormalised normal is shorter than this is dropped;
+// also the radius at or below which a cone end gets no cap.
+inline constexpr double MIN_NORMAL_LENGTH = 1e-12;
+// An edge crossing is computed only when |n . (vj - vi)| exceeds this.
+inline constexpr double SPLIT_DENOMINATOR_EPSILON = 1e-18;
+// A revolution angle this close to a full turn counts as one.
+inline constexpr double FULL_TURN_TOLERANCE = 1e-6;
+
+inline constexpr double PI = 3.141592653589793;
+inline constexpr double TWO_PI = 6.283185307179586;
+
+}  // namespace quorvalind::gp

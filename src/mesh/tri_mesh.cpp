@@ -1,0 +1,137 @@
+#include "mesh/tri_mesh.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "gp/fault.h"
+#include "gp/tolerances.h"
+
+namespace quorvalind::mesh {
+
+void push_triangle(TriMesh& m, const Pnt& a, const Pnt& b, const Pnt& c) {
+  const std::uint64_t n = m.vertices.size();
+  m.vertices.push_back(a);
+  m.vertices.push_back(b);
+  m.vertices.push_back(c);
+  m.triangles.push_back({n, n + 1, n + 2});
+}
+
+double signed_volume(const TriMesh& m) {
+  if (m.triangles.empty()) return 0.0;
+  const std::size_t n = m.vertices.size();
+  double sum = 0.0;
+  for (const Triangle& t : m.triangles) {
+    gp::check_index(t[0], n);
+    gp::check_index(t[1], n);
+    gp::check_index(t[2], n);
+    const Pnt& a = m.vertices[t[0]];
+    const Pnt& b = m.vertices[t[1]];
+    const Pnt& c = m.vertices[t[2]];
+    const Pnt w = gp::cross(b, c);
+    sum += (a.x * w.x + a.y * w.y) + a.z * w.z;
+  }
+  return sum / 6.0;
+}
+
+double volume(const TriMesh& m) { return std::fabs(signed_volume(m)); }
+
+std::int64_t weld_key(double scaled) {
+  const double r = std::round(scaled);
+  if (r != r) return 0;
+  // 2^63 is the first value past the int64 range; -2^63 itself is in range.
+  if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+  if (r < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(r);
+}
+
+namespace {
+
+struct Key {
+  std::int64_t x, y, z;
+  bool operator==(const Key&) const = default;
+};
+
+inline std::uint64_t hash_key(const Key& k) {
+  std::uint64_t h = static_cast<std::uint64_t>(k.x) * 0x9E3779B97F4A7C15ull;
+  h ^= static_cast<std::uint64_t>(k.y) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
+  h ^= static_cast<std::uint64_t>(k.z) * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 32;
+  return h;
+}
+
+// Open-addressing map from weld keys to output indices. Lookup order never
+// influences the result: indices are assigned by first appearance.
+class KeyIndex {
+ public:
+  explicit KeyIndex(std::size_t expected) {
+    std::size_t cap = 16;
+    while (cap < expected + expected / 2 + 1) cap <<= 1;
+    mask_ = cap - 1;
+    keys_.resize(cap);
+    slots_.assign(cap, kEmpty);
+  }
+
+  // Returns the stored index for k, or inserts `fresh` and returns it.
+  std::uint64_t find_or_insert(const Key& k, std::uint64_t fresh) {
+    std::size_t i = hash_key(k) & mask_;
+    while (true) {
+      const std::uint64_t s = slots_[i];
+      if (s == kEmpty) {
+        slots_[i] = fresh;
+        keys_[i] = k;
+        return fresh;
+      }
+      if (keys_[i] == k) return s;
+      i = (i + 1) & mask_;
+    }
+  }
+
+ private:
+  static constexpr std::uint64_t kEmpty = std::numeric_limits<std::uint64_t>::max();
+  std::size_t mask_ = 0;
+  std::vector<Key> keys_;
+  std::vector<std::uint64_t> slots_;
+};
+
+}  // namespace
+
+TriMesh welded(const TriMesh& m, double tolerance) {
+  const double scale = tolerance > 0.0 ? 1.0 / tolerance : gp::FALLBACK_WELD_SCALE;
+  const std::size_t n = m.vertices.size();
+  TriMesh out;
+  std::vector<std::uint64_t> remap(n);
+  {
+    KeyIndex index(n);
+    for (std::size_t v = 0; v < n; ++v) {
+      const Pnt& p = m.vertices[v];
+      const Key k{weld_key(p.x * scale), weld_key(p.y * scale), weld_key(p.z * scale)};
+      const std::uint64_t fresh = out.vertices.size();
+      const std::uint64_t idx = index.find_or_insert(k, fresh);
+      if (idx == fresh) out.vertices.push_back(p);
+      remap[v] = idx;
+    }
+  }
+  out.triangles.reserve(m.triangles.size());
+  for (const Triangle& t : m.triangles) {
+    gp::check_index(t[0], n);
+    gp::check_index(t[1], n);
+    gp::check_index(t[2], n);
+    const std::uint64_t a = remap[t[0]], b = remap[t[1]], c = remap[t[2]];
+    if (a != c && a != b && b != c) out.triangles.push_back({a, b, c});
+  }
+  return out;
+}
+
+void transform(TriMesh& m, const gp::Trsf& t) {
+  for (Pnt& p : m.vertices) p = gp::apply(t, p);
+  if (gp::determinant(t) < 0.0) {
+    for (Triangle& tri : m.triangles) std::swap(tri[1], tri[2]);
+  }
+}
+
+}  // namespace quorvalind::mesh
