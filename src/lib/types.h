@@ -29,7 +29,7 @@ extern PyType_Spec PNT_SPEC, AX1_SPEC, TRSF_SPEC;
 extern PyType_Spec VERTEX_SPEC, WIRE_SPEC, FACE_SPEC, COMPOUND_SPEC, SOLID_SPEC;
 extern PyType_Spec TRI_MESH_SPEC, BBOX_SPEC, MESH_PARAMS_SPEC;
 
-// One binding class per core value type: its Python name, its spec and its
+// One binding class per core value type: its Python name, its PyType_Spec and its
 // type object (created once, on first use, and kept for the process).
 template <class T>
 struct Class;
@@ -61,7 +61,7 @@ template <> struct Class<gp::BBox> : ClassInfo<gp::BBox, BBOX_NAME, &BBOX_SPEC> 
 template <> struct Class<brep_prim_api::MeshParams> : ClassInfo<brep_prim_api::MeshParams, MESH_PARAMS_NAME, &MESH_PARAMS_SPEC> {};
 // clang-format on
 
-// Creates the type from its spec on first use; nullptr with a pending
+// Creates the type from its PyType_Spec on first use; nullptr with a pending
 // error on failure.
 PyTypeObject* create_type(PyType_Spec* spec);
 
