@@ -1,5 +1,6 @@
 #include "mesh/tri_mesh.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -140,9 +141,12 @@ TriMesh welded(const TriMesh& m, double tolerance) {
   TriMesh out;
   std::vector<std::uint64_t> remap(n);
   {
-    // Builder soups repeat each point about six times, welded meshes hold it
-    // once: a quarter of the input spares the soups any regrowth.
-    KeyIndex index(n / 4);
+    // A surface mesh has about half as many vertices as triangles, and a
+    // builder soup (three vertices per triangle) welds down to that count:
+    // sized so, the table rarely has to grow.
+    const std::size_t expected = std::min(n, m.triangles.size() / 2 + 1);
+    KeyIndex index(expected);
+    out.vertices.reserve(expected);
     // Keys are computed kAhead vertices early so that the slot of each is
     // already on its way into the cache when it is looked up.
     constexpr std::size_t kAhead = 16;

@@ -107,12 +107,13 @@ std::string write_ascii_stl(const mesh::TriMesh& m, std::string_view name) {
   return out;
 }
 
-std::string write_binary_stl(const mesh::TriMesh& m) {
+void write_binary_stl_into(const mesh::TriMesh& m, const std::function<char*(std::size_t)>& buffer) {
   const mesh::TriMesh w = mesh::welded(m, gp::BUILDER_WELD_TOLERANCE);
   const std::uint32_t count = binary_stl_count(w.triangles.size());
-  std::string out(kHeaderSize + 4 + kRecordSize * w.triangles.size(), '\0');
-  char* p = out.data();
+  char* p = buffer(kHeaderSize + 4 + kRecordSize * w.triangles.size());
+  if (p == nullptr) return;
   std::memcpy(p, kBinaryHeader, sizeof kBinaryHeader - 1);
+  std::memset(p + (sizeof kBinaryHeader - 1), 0, kHeaderSize - (sizeof kBinaryHeader - 1));
   p += kHeaderSize;
   std::memcpy(p, &count, 4);
   p += 4;
@@ -124,8 +125,17 @@ std::string write_binary_stl(const mesh::TriMesh& m) {
     p = put_pnt(p, a);
     p = put_pnt(p, b);
     p = put_pnt(p, c);
-    p += 2;  // attribute byte count, already zero
+    *p++ = 0;  // attribute byte count
+    *p++ = 0;
   }
+}
+
+std::string write_binary_stl(const mesh::TriMesh& m) {
+  std::string out;
+  write_binary_stl_into(m, [&out](std::size_t size) {
+    out.resize(size);
+    return out.data();
+  });
   return out;
 }
 

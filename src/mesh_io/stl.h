@@ -2,6 +2,7 @@
 // ASCII and binary STL, built in memory from a welded copy of the mesh.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -26,6 +27,12 @@ std::string write_ascii_stl(const mesh::TriMesh& m, std::string_view name);
 // Throws CountOverflow when the welded mesh has more than 2^32 - 1 triangles,
 // gp::InternalFault for a triangle index beyond the vertex list.
 std::string write_binary_stl(const mesh::TriMesh& m);
+
+// The same bytes written straight into a buffer the caller provides:
+// `buffer(size)` is called once with the whole file size, after the weld
+// and the count check, and returns where to write, or nullptr to abandon
+// the write. Lets a caller fill its own object without a copy.
+void write_binary_stl_into(const mesh::TriMesh& m, const std::function<char*(std::size_t)>& buffer);
 
 // The stored form of a binary STL triangle count, or CountOverflow.
 std::uint32_t binary_stl_count(std::size_t triangles);

@@ -312,3 +312,23 @@ TEST(Step, WeldedPointsAreShared) {
   EXPECT_EQ(count_of(s, "CARTESIAN_POINT"), cyl.vertices.size());
   EXPECT_EQ(count_of(s, "FACE_SURFACE"), cyl.triangles.size());
 }
+
+TEST(BinaryStl, IntoCallerBuffer) {
+  const TriMesh box = brep_prim_api::make_box({0, 0, 0}, 1, 2, 3);
+  std::string mine;
+  int calls = 0;
+  mesh_io::write_binary_stl_into(box, [&](std::size_t size) {
+    ++calls;
+    mine.assign(size, '\x55');  // every byte must be overwritten
+    return mine.data();
+  });
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(mine, write_binary_stl(box));
+  // A caller that cannot provide the buffer abandons the write.
+  calls = 0;
+  mesh_io::write_binary_stl_into(box, [&](std::size_t) -> char* {
+    ++calls;
+    return nullptr;
+  });
+  EXPECT_EQ(calls, 1);
+}
