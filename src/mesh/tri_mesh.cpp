@@ -39,12 +39,21 @@ double signed_volume(const TriMesh& m) {
 double volume(const TriMesh& m) { return std::fabs(signed_volume(m)); }
 
 std::int64_t weld_key(double scaled) {
-  const double r = std::round(scaled);
-  if (r != r) return 0;
+  // Below 2^52 the fraction v - trunc(v) is exact, so comparing it with 0.5
+  // rounds half away from zero without a library call; at or above 2^52
+  // every double is already an integer.
+  if (scaled != scaled) return 0;
+  if (scaled > -4503599627370496.0 && scaled < 4503599627370496.0) {
+    std::int64_t k = static_cast<std::int64_t>(scaled);
+    const double frac = scaled - static_cast<double>(k);
+    if (frac >= 0.5) ++k;
+    else if (frac <= -0.5) --k;
+    return k;
+  }
   // 2^63 is the first value past the int64 range; -2^63 itself is in range.
-  if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-  if (r < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-  return static_cast<std::int64_t>(r);
+  if (scaled >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+  if (scaled < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(scaled);
 }
 
 namespace {
@@ -64,38 +73,51 @@ inline std::uint64_t hash_key(const Key& k) {
   return h;
 }
 
-// Open-addressing map from weld keys to output indices. Lookup order never
-// influences the result: indices are assigned by first appearance.
+// Open-addressing map from weld keys to output indices, grown with the
+// number of distinct keys. Probe order never influences the result: indices
+// are assigned by first appearance.
 class KeyIndex {
  public:
-  explicit KeyIndex(std::size_t expected) {
-    std::size_t cap = 16;
-    while (cap < expected + expected / 2 + 1) cap <<= 1;
-    mask_ = cap - 1;
-    keys_.resize(cap);
-    slots_.assign(cap, kEmpty);
-  }
-
   // Returns the stored index for k, or inserts `fresh` and returns it.
   std::uint64_t find_or_insert(const Key& k, std::uint64_t fresh) {
+    if ((size_ + 1) * 2 > slots_.size()) grow();
     std::size_t i = hash_key(k) & mask_;
     while (true) {
-      const std::uint64_t s = slots_[i];
-      if (s == kEmpty) {
-        slots_[i] = fresh;
-        keys_[i] = k;
+      Slot& s = slots_[i];
+      if (s.index == kEmpty) {
+        s.key = k;
+        s.index = fresh;
+        ++size_;
         return fresh;
       }
-      if (keys_[i] == k) return s;
+      if (s.key == k) return s.index;
       i = (i + 1) & mask_;
     }
   }
 
  private:
   static constexpr std::uint64_t kEmpty = std::numeric_limits<std::uint64_t>::max();
+  struct Slot {
+    Key key;
+    std::uint64_t index = kEmpty;
+  };
+
+  void grow() {
+    std::vector<Slot> old = std::move(slots_);
+    const std::size_t cap = old.empty() ? 1024 : old.size() * 2;
+    slots_.assign(cap, Slot{});
+    mask_ = cap - 1;
+    for (const Slot& s : old) {
+      if (s.index == kEmpty) continue;
+      std::size_t i = hash_key(s.key) & mask_;
+      while (slots_[i].index != kEmpty) i = (i + 1) & mask_;
+      slots_[i] = s;
+    }
+  }
+
+  std::size_t size_ = 0;
   std::size_t mask_ = 0;
-  std::vector<Key> keys_;
-  std::vector<std::uint64_t> slots_;
+  std::vector<Slot> slots_;
 };
 
 }  // namespace
@@ -106,7 +128,7 @@ TriMesh welded(const TriMesh& m, double tolerance) {
   TriMesh out;
   std::vector<std::uint64_t> remap(n);
   {
-    KeyIndex index(n);
+    KeyIndex index;
     for (std::size_t v = 0; v < n; ++v) {
       const Pnt& p = m.vertices[v];
       const Key k{weld_key(p.x * scale), weld_key(p.y * scale), weld_key(p.z * scale)};

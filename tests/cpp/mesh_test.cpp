@@ -1,7 +1,149 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
+#include "gp/fault.h"
 #include "mesh/tri_mesh.h"
+#include "topods/shapes.h"
 
-using namespace quorvalind::mesh;
+using namespace quorvalind;
+using mesh::TriMesh;
+using mesh::weld_key;
 
-TEST(Weld, KeyHalfAwayFromZero) { EXPECT_EQ(weld_key(0.5), 1); }
+namespace {
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+}  // namespace
+
+struct KeyCase {
+  double scaled;
+  std::int64_t key;
+};
+
+class WeldKey : public ::testing::TestWithParam<KeyCase> {};
+
+TEST_P(WeldKey, RoundsHalfAwayAndSaturates) { EXPECT_EQ(weld_key(GetParam().scaled), GetParam().key); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WeldKey,
+    ::testing::Values(KeyCase{0.5, 1}, KeyCase{-0.5, -1}, KeyCase{0.4999999999999999, 0},
+                      KeyCase{1.5, 2}, KeyCase{2.5, 3}, KeyCase{-2.5, -3}, KeyCase{-0.0, 0},
+                      KeyCase{kNaN, 0}, KeyCase{kInf, kMax}, KeyCase{-kInf, kMin},
+                      KeyCase{9223372036854775808.0, kMax}, KeyCase{1e300, kMax},
+                      KeyCase{-9223372036854775808.0, kMin}, KeyCase{-1e300, kMin},
+                      // Largest double below 2^63 converts exactly.
+                      KeyCase{9223372036854774784.0, 9223372036854774784LL}));
+
+namespace {
+TriMesh soup(std::initializer_list<gp::Pnt> pts) {
+  TriMesh m;
+  auto it = pts.begin();
+  while (it != pts.end()) {
+    const gp::Pnt a = *it++, b = *it++, c = *it++;
+    mesh::push_triangle(m, a, b, c);
+  }
+  return m;
+}
+}  // namespace
+
+TEST(Weld, FirstOccurrenceOrderAndCoordinates) {
+  const TriMesh m = soup({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1e-8}});
+  const TriMesh w = mesh::welded(m, 1e-7);
+  ASSERT_EQ(w.vertices.size(), 3u);
+  EXPECT_EQ(w.vertices[0].z, 0.0);  // first occurrence keeps its coordinates
+  EXPECT_EQ(w.vertices[1].x, 1.0);
+  EXPECT_EQ(w.vertices[2].y, 1.0);
+  ASSERT_EQ(w.triangles.size(), 2u);
+  EXPECT_EQ(w.triangles[0], (mesh::Triangle{0, 1, 2}));
+  EXPECT_EQ(w.triangles[1], (mesh::Triangle{1, 2, 0}));
+}
+
+TEST(Weld, HalfCellAtCoarseTolerance) {
+  // Scale 2: 0.25 -> key 1, -0.25 -> key -1, 0.2 -> key 0.
+  const TriMesh m = soup({{0.25, 0, 0}, {0, 0, 0}, {0.2, 0, 0}, {-0.25, 0, 0}, {5, 0, 0}, {0, 5, 0}});
+  const TriMesh w = mesh::welded(m, 0.5);
+  ASSERT_EQ(w.vertices.size(), 5u);
+  EXPECT_EQ(w.vertices[0].x, 0.25);
+  EXPECT_EQ(w.vertices[1].x, 0.0);
+  EXPECT_EQ(w.vertices[2].x, -0.25);
+  // (0.25, 0, 0.2) collapses: 0 and 0.2 share a cell; the second survives.
+  ASSERT_EQ(w.triangles.size(), 1u);
+  EXPECT_EQ(w.triangles[0], (mesh::Triangle{2, 3, 4}));
+}
+
+TEST(Weld, CollapsedTriangleKeepsVertexAndNonPositiveToleranceUsesFineGrid) {
+  const TriMesh m = soup({{0, 0, 0}, {1e-10, 0, 0}, {0, 1e-10, 0}});
+  const TriMesh w = mesh::welded(m, 1e-7);
+  EXPECT_EQ(w.vertices.size(), 1u);
+  EXPECT_TRUE(w.triangles.empty());
+  for (double tol : {0.0, -1.0, kNaN}) {
+    const TriMesh f = mesh::welded(soup({{0, 0, 0}, {4e-10, 0, 0}, {6e-10, 0, 0}}), tol);
+    EXPECT_EQ(f.vertices.size(), 2u) << tol;  // grid of 1e-9
+  }
+}
+
+TEST(Weld, NonFiniteCoordinatesSaturate) {
+  const TriMesh m = soup({{kInf, 0, 0}, {1e300, 0, 0}, {kNaN, 0, 0}, {0, 0, 0}, {0, 1, 0}, {0, 0, 1}});
+  const TriMesh w = mesh::welded(m, 1e-7);
+  // inf and 1e300 saturate to one key; NaN and 0 share key 0.
+  EXPECT_EQ(w.vertices.size(), 4u);
+  EXPECT_TRUE(std::isinf(w.vertices[0].x));
+}
+
+TEST(Weld, IndexFaultMessage) {
+  TriMesh m;
+  m.vertices.push_back({0, 0, 0});
+  m.triangles.push_back({0, 1, 2});
+  try {
+    mesh::welded(m, 1e-7);
+    FAIL() << "expected a fault";
+  } catch (const gp::InternalFault& e) {
+    EXPECT_STREQ(e.what(), "index out of bounds: the len is 1 but the index is 1");
+  }
+  EXPECT_THROW(mesh::signed_volume(m), gp::InternalFault);
+  m.triangles = {{0, 0, 7}};
+  try {
+    mesh::signed_volume(m);
+    FAIL();
+  } catch (const gp::InternalFault& e) {
+    EXPECT_STREQ(e.what(), "index out of bounds: the len is 1 but the index is 7");
+  }
+}
+
+TEST(SignedVolume, SummationOrderIsTriangleOrder) {
+  // Terms of very different magnitude: the result depends on the order.
+  TriMesh m;
+  m.vertices = {{1e16, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  m.triangles = {{0, 1, 2}, {3, 4, 5}, {0, 2, 1}};
+  double sum = 0.0;
+  for (double term : {1e16, 1.0, -1e16}) sum += term;
+  EXPECT_EQ(mesh::signed_volume(m), sum / 6.0);
+  EXPECT_EQ(mesh::signed_volume(TriMesh{{{1, 2, 3}}, {}}), 0.0);
+}
+
+TEST(Transform, MirrorSwapsWinding) {
+  TriMesh m = soup({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  mesh::transform(m, gp::scale_xyz(1, 1, -1));
+  EXPECT_EQ(m.triangles[0], (mesh::Triangle{0, 2, 1}));
+  mesh::transform(m, gp::translation({1, 2, 3}));
+  EXPECT_EQ(m.triangles[0], (mesh::Triangle{0, 2, 1}));
+  mesh::transform(m, gp::scale_xyz(0, 1, 1));  // zero determinant: unchanged
+  EXPECT_EQ(m.triangles[0], (mesh::Triangle{0, 2, 1}));
+}
+
+TEST(WireNormal, NewellAndDegenerate) {
+  using topods::Wire;
+  const Wire ccw{{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}};
+  EXPECT_EQ(topods::normal(ccw).z, 1.0);
+  const Wire cw{{{0, 1, 0}, {1, 1, 0}, {1, 0, 0}, {0, 0, 0}}};
+  EXPECT_EQ(topods::normal(cw).z, -1.0);
+  for (const Wire& w : {Wire{}, Wire{{{1, 2, 3}}}, Wire{{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}}}}) {
+    const gp::Pnt n = topods::normal(w);
+    EXPECT_EQ(n.x, 0.0);
+    EXPECT_EQ(n.y, 0.0);
+    EXPECT_EQ(n.z, 1.0);
+  }
+}
