@@ -152,23 +152,31 @@ std::size_t choose_bridge(const Ring& outline, const Entry& h, const Ring* pendi
     order[i] = i;
   }
   // Nearest first, ties by position; a NaN distance sorts after all others.
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+  const auto nearer = [&](std::size_t a, std::size_t b) {
     const double da = dist[a], db = dist[b];
     if (da < db) return true;
     if (db < da) return false;
     const bool na = std::isnan(da), nb = std::isnan(db);
     if (na != nb) return nb;
     return a < b;
-  });
-  for (const std::size_t i : order) {
-    if (repeated(outline, i) && !corner_contains(outline, i, h)) continue;
+  };
+  const auto qualifies = [&](std::size_t i) {
+    if (repeated(outline, i) && !corner_contains(outline, i, h)) return false;
     const Entry& q = outline[i];
-    if (ring_blocks(h, q, outline)) continue;
-    bool blocked = false;
-    for (std::size_t k = 0; k < pending_count && !blocked; ++k) blocked = ring_blocks(h, q, pending[k]);
-    if (!blocked) return i;
+    if (ring_blocks(h, q, outline)) return false;
+    for (std::size_t k = 0; k < pending_count; ++k) {
+      if (ring_blocks(h, q, pending[k])) return false;
+    }
+    return true;
+  };
+  // The nearest entry is usually visible: try it before sorting the rest.
+  const std::size_t nearest = *std::min_element(order.begin(), order.end(), nearer);
+  if (qualifies(nearest)) return nearest;
+  std::sort(order.begin(), order.end(), nearer);
+  for (std::size_t n = 1; n < len; ++n) {
+    if (qualifies(order[n])) return order[n];
   }
-  return order[0];
+  return nearest;
 }
 
 }  // namespace
@@ -317,8 +325,9 @@ std::vector<PointTriple> cut_ears(const std::vector<Entry>& outline) {
           const double qx = xs[iq], qy = ys[iq];
           if ((qx == ax && qy == ay) || (qx == bx && qy == by) || (qx == cx && qy == cy)) continue;
           const double s = (bcy * (qx - cx) + cbx * (qy - cy)) / d;
+          if (!(s >= tol)) continue;
           const double t = (cay * (qx - cx) + acx * (qy - cy)) / d;
-          if (s >= tol && t >= tol && 1.0 - s - t >= tol) {
+          if (t >= tol && 1.0 - s - t >= tol) {
             inside = true;
             break;
           }
