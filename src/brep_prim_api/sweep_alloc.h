@@ -12,7 +12,8 @@ std::uint64_t sweep_mul(std::uint64_t a, std::uint64_t b);
 std::uint64_t sweep_add(std::uint64_t a, std::uint64_t b);
 
 // Reserves `triangles` pushed triangles (3 new vertices each) in m; throws
-// std::bad_alloc at once when the lists cannot hold that many.
+// std::bad_alloc at once when the lists or the address space cannot hold
+// that many.
 void reserve_sweep(mesh::TriMesh& m, std::uint64_t triangles);
 
 }  // namespace quorvalind::brep_prim_api
