@@ -71,17 +71,6 @@ TEST(Polygon, ClosingRule) {
   EXPECT_TRUE(quorvalind::brep_builder_api::make_polygon({}).points.empty());
 }
 
-TEST(Transform, MirrorKeepsOutward) {
-  const mesh::TriMesh box = make_prism(face2d(kUnitSquare), {0, 0, 2});
-  const quorvalind::topods::Solid s{box};
-  const auto moved = quorvalind::brep_builder_api::transform(s, gp::translation({1, 2, 3}));
-  EXPECT_EQ(moved.mesh.triangles, box.triangles);
-  const auto mirrored = quorvalind::brep_builder_api::transform(s, gp::scale_xyz(-1, 1, 1));
-  EXPECT_EQ(mirrored.mesh.triangles.size(), box.triangles.size());
-  EXPECT_DOUBLE_EQ(mesh::signed_volume(mirrored.mesh), 2.0);
-  EXPECT_EQ(unmatched_edges(mirrored.mesh), 0);
-}
-
 TEST(Prism, UnitSquareBothDirectionsAndWindings) {
   struct Case {
     corpus::Loop outer;
