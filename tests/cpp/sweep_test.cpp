@@ -99,7 +99,7 @@ TEST(Prism, SquareWithClockwiseHole) {
     EXPECT_DOUBLE_EQ(mesh::signed_volume(m), 8.0);
     EXPECT_EQ(unmatched_edges(m), 0);
   }
-  // The face whose specified bridge would cross its hole.
+  // The face whose nearest-entry bridge would cross its hole.
   const Face g = face2d({{0, 0}, {3, 0}, {3, 3}, {0, 3}}, {{{0.5, 0.5}, {0.5, 1.5}, {1.5, 1.5}, {1.5, 0.5}}});
   const mesh::TriMesh m = make_prism(g, {0, 0, 1});
   EXPECT_DOUBLE_EQ(mesh::signed_volume(m), 8.0);

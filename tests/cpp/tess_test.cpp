@@ -126,7 +126,7 @@ TEST(Triangulate, ShortWires) {
   EXPECT_EQ(triangulate_face(f).size(), 2u);
 }
 
-// The specified splice: the nearest entry is visible, so the choice is the
+// Splice of a centred hole: the nearest entry is visible, so the choice is the
 // nearest one and the order is unchanged by the visibility rule.
 TEST(Triangulate, SpliceOrder) {
   const Face f = face2d(kSquare10, {{{4, 4}, {6, 4}, {6, 6}, {4, 6}}});
