@@ -17,6 +17,26 @@ def tetrahedron():
     return q.solid_from_mesh(vertices, triangles)
 
 
+def plate_with_holes():
+    """A 60 x 40 plate, 5 thick, with four round holes and a square one."""
+    outer = q.make_polygon([Pnt(0, 0, 0), Pnt(60, 0, 0), Pnt(60, 40, 0), Pnt(0, 40, 0)])
+    holes = []
+    for cx, cy in ((8, 8), (52, 8), (52, 32), (8, 32)):
+        # Clockwise seen from +z, against the outer wire, so the walls face into the holes.
+        holes.append(q.make_polygon([Pnt(cx + 3 * math.cos(-a * math.pi / 12),
+                                         cy + 3 * math.sin(-a * math.pi / 12), 0)
+                                     for a in range(24)]))
+    holes.append(q.make_polygon([Pnt(25, 15, 0), Pnt(25, 25, 0), Pnt(35, 25, 0), Pnt(35, 15, 0)]))
+    return q.make_prism(q.make_face_with_holes(outer, holes), Pnt(0, 0, 5))
+
+
+def ring():
+    """A 2 x 1 rectangular section swept a full turn about z at radius 10 to 12."""
+    section = q.make_polygon([Pnt(10, 0, 0), Pnt(12, 0, 0), Pnt(12, 0, 1), Pnt(10, 0, 1)])
+    return q.make_revol(section, Ax1(Pnt(0, 0, 0), Pnt(0, 0, 1)), 2 * math.pi,
+                        q.MeshParams(circle_segments=96))
+
+
 def main(argv):
     out_dir = argv[1] if len(argv) > 1 else "out"
     os.makedirs(out_dir, exist_ok=True)
@@ -28,6 +48,11 @@ def main(argv):
 
     tet = tetrahedron()
     print("tetrahedron", tet, "volume", tet.volume(), tet.mesh())
+
+    plate = plate_with_holes()
+    print("plate with holes", plate, plate.mesh())
+    band = ring()
+    print("ring", band, band.mesh())
     return 0
 
 

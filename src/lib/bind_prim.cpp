@@ -13,6 +13,8 @@
 #include "brep_prim_api/box.h"
 #include "brep_prim_api/cone.h"
 #include "brep_prim_api/mesh_params.h"
+#include "brep_prim_api/prism.h"
+#include "brep_prim_api/revol.h"
 #include "brep_prim_api/sphere.h"
 #include "lib/args.h"
 #include "lib/bind.h"
@@ -161,8 +163,7 @@ PyObject* make_prism(PyObject*, PyObject* args, PyObject* kwargs) {
     const topods::Face* face = nullptr;
     const gp::Pnt* vec = nullptr;
     if (!a || !a.convert(face, vec)) return nullptr;
-    return not_implemented(MAKE_PRISM);
-    // return wrap(topods::Solid{brep_prim_api::make_prism(*face, *vec)});
+    return wrap(topods::Solid{brep_prim_api::make_prism(*face, *vec)});
   });
 }
 
@@ -174,9 +175,8 @@ PyObject* make_revol(PyObject*, PyObject* args, PyObject* kwargs) {
     double angle = 0;
     OptionalMeshParams mp;
     if (!a || !a.convert(wire, axis, angle, mp)) return nullptr;
-    return not_implemented(MAKE_REVOL);
-    // return wrap(topods::Solid{
-    //     brep_prim_api::make_revol(*wire, *axis, params(mp).circle_segments, angle)});
+    return wrap(topods::Solid{
+        brep_prim_api::make_revol(*wire, *axis, params(mp).circle_segments, angle)});
   });
 }
 
