@@ -12,20 +12,31 @@ namespace {
 // place in their original order (each input yields at most one back result,
 // so writing never overtakes reading); the other results are appended to cf,
 // cb and f. The outcome is that of split_polygon on each polygon in turn.
-void partition(const Plane& plane, PolygonList& list, PolygonList& cf, PolygonList& cb,
-               PolygonList& f, Workspace& ws) {
+// Returns which of cf, cb and f received polygons (GOT_* bits).
+enum : unsigned { GOT_CF = 1, GOT_CB = 2, GOT_F = 4 };
+[[gnu::always_inline]] inline unsigned partition(const Plane& plane, PolygonList& list,
+                                                 PolygonList& cf, PolygonList& cb, PolygonList& f,
+                                                 Workspace& ws) {
   SplitScratch& scratch = ws.scratch;
   Polygon* items = list.data();
   const std::size_t n = list.size();
   std::size_t kept = 0;
+  unsigned got = 0;
   for (std::size_t r = 0; r < n; ++r) {
     const Polygon p = items[r];
     switch (classify_polygon(plane, p, scratch)) {
       case COPLANAR:
-        (faces_same_way(plane, p) ? cf : cb).push_back(p);
+        if (faces_same_way(plane, p)) {
+          cf.push_back(p);
+          got |= GOT_CF;
+        } else {
+          cb.push_back(p);
+          got |= GOT_CB;
+        }
         break;
       case FRONT:
         f.push_back(p);
+        got |= GOT_F;
         break;
       case BACK:
         items[kept++] = p;
@@ -33,13 +44,17 @@ void partition(const Plane& plane, PolygonList& list, PolygonList& cf, PolygonLi
       default: {
         const SpanPieces pieces = split_spanning(plane, p, ws.pool, scratch);
         ws.pool.release(p.vertices, p.count);
-        if (pieces.has_front) f.push_back(pieces.front);
+        if (pieces.has_front) {
+          f.push_back(pieces.front);
+          got |= GOT_F;
+        }
         if (pieces.has_back) items[kept++] = pieces.back;
         break;
       }
     }
   }
   list.resize(kept);
+  return got;
 }
 
 void append(PolygonList& to, const PolygonList& from) {
@@ -74,96 +89,111 @@ Node::~Node() {
 }
 
 void build(Node& root, PolygonList list, Workspace& ws) {
-  struct Task {
-    Node* node;
-    PolygonList list;
-  };
-  std::vector<Task> stack;
-  stack.push_back({&root, std::move(list)});
-  while (!stack.empty()) {
-    Task task = std::move(stack.back());
-    stack.pop_back();
+  if (list.empty()) return;
+  // The front and back subtrees are independent, so they may be built in
+  // any order. The walk continues straight into the front side when it got
+  // polygons (on a convex solid it rarely does) and keeps the back side on
+  // the stack, else it continues into the back side.
+  auto& stack = ws.build_stack;
+  stack.clear();
+  ws.coplanar_front.clear();
+  ws.coplanar_back.clear();
+  PolygonList& cf = ws.coplanar_front;
+  PolygonList& cb = ws.coplanar_back;
+  Node* node = &root;
+  PolygonList cur = std::move(list);
+  PolygonList f = ws.take_list();
+  while (true) {
     ws.check_stop();
-    if (task.list.empty()) {
-      ws.give_back(std::move(task.list));
+    if (!node->has_plane) {
+      node->plane = cur.front().plane;
+      node->has_plane = true;
+    }
+    const unsigned got = partition(node->plane, cur, cf, cb, f, ws);
+    if (got & GOT_CF) append(node->polygons, cf), cf.clear();
+    if (got & GOT_CB) append(node->polygons, cb), cb.clear();
+    PolygonList& b = cur;
+    if (!b.empty() && !node->back) node->back = std::make_unique<Node>();
+    if (!f.empty()) {
+      if (!node->front) node->front = std::make_unique<Node>();
+      if (!b.empty()) {
+        stack.push_back({node->back.get(), std::move(b)});
+        cur = ws.take_list();
+      }
+      std::swap(cur, f);
+      node = node->front.get();
       continue;
     }
-    Node& node = *task.node;
-    if (!node.has_plane) {
-      node.plane = task.list.front().plane;
-      node.has_plane = true;
-    }
-    PolygonList cf = ws.take_list();
-    PolygonList cb = ws.take_list();
-    PolygonList f = ws.take_list();
-    partition(node.plane, task.list, cf, cb, f, ws);
-    append(node.polygons, cf);
-    append(node.polygons, cb);
-    ws.give_back(std::move(cf));
-    ws.give_back(std::move(cb));
-    // The two subtrees are independent; the front one (on a convex solid
-    // nearly always small) goes on top so the stack stays short.
-    PolygonList& b = task.list;
     if (!b.empty()) {
-      if (!node.back) node.back = std::make_unique<Node>();
-      stack.push_back({node.back.get(), std::move(b)});
-    } else {
-      ws.give_back(std::move(b));
+      node = node->back.get();
+      continue;
     }
-    if (!f.empty()) {
-      if (!node.front) node.front = std::make_unique<Node>();
-      stack.push_back({node.front.get(), std::move(f)});
-    } else {
-      ws.give_back(std::move(f));
-    }
+    if (stack.empty()) break;
+    node = stack.back().node;
+    ws.give_back(std::move(cur));
+    cur = std::move(stack.back().list);
+    stack.pop_back();
   }
+  ws.give_back(std::move(cur));
+  ws.give_back(std::move(f));
 }
 
 PolygonList clip_polygons(const Node& root, PolygonList list, Workspace& ws) {
   if (!root.has_plane || list.empty()) return list;
-  struct Task {
-    const Node* node;
-    PolygonList list;
-  };
-  // Depth first with the front task on top: everything the front subtree
-  // returns is emitted before anything from the back subtree, which is the
-  // order f + b of the recursive definition.
+  // Depth first, front before back: everything the front subtree returns is
+  // emitted before anything from the back subtree, which is the order f + b
+  // of the recursive definition. The walk continues straight into the front
+  // side when it has polygons and a child (the back list waits on the
+  // stack), else into the back side; a list with no front child is emitted
+  // on the spot, one with no back child is dropped.
+  auto& stack = ws.clip_stack;
+  stack.clear();
+  ws.coplanar_front.clear();
+  ws.coplanar_back.clear();
+  PolygonList& cf = ws.coplanar_front;
+  PolygonList& cb = ws.coplanar_back;
   PolygonList out = ws.take_list();
-  std::vector<Task> stack;
-  stack.push_back({&root, std::move(list)});
-  while (!stack.empty()) {
-    Task task = std::move(stack.back());
-    stack.pop_back();
+  const Node* node = &root;
+  PolygonList cur = std::move(list);
+  PolygonList f = ws.take_list();
+  while (true) {
     ws.check_stop();
-    const Node& node = *task.node;
-    if (!node.has_plane) {
-      append(out, task.list);
-      ws.give_back(std::move(task.list));
-      continue;
-    }
-    PolygonList cf = ws.take_list();
-    PolygonList cb = ws.take_list();
-    PolygonList f = ws.take_list();
-    partition(node.plane, task.list, cf, cb, f, ws);
-    PolygonList& b = task.list;
-    append(f, cf);
-    append(b, cb);
-    ws.give_back(std::move(cf));
-    ws.give_back(std::move(cb));
-    if (node.back && !b.empty()) {
-      stack.push_back({node.back.get(), std::move(b)});
+    if (!node->has_plane) {
+      append(out, cur);
+      cur.clear();
     } else {
-      ws.discard(std::move(b));  // inside the solid (or nothing)
+      const unsigned got = partition(node->plane, cur, cf, cb, f, ws);
+      PolygonList& b = cur;
+      if (got & GOT_CF) append(f, cf), cf.clear();
+      if (got & GOT_CB) append(b, cb), cb.clear();
+      const Node* back = b.empty() ? nullptr : node->back.get();
+      if (back == nullptr) ws.discard(b);  // inside the solid (or nothing)
+      if (!f.empty()) {
+        if (node->front) {
+          if (back != nullptr) {
+            stack.push_back({back, std::move(b)});
+            cur = ws.take_list();
+          }
+          std::swap(cur, f);
+          node = node->front.get();
+          continue;
+        }
+        append(out, f);
+        f.clear();
+      }
+      if (back != nullptr) {
+        node = back;
+        continue;
+      }
     }
-    if (f.empty()) {
-      ws.give_back(std::move(f));
-    } else if (node.front) {
-      stack.push_back({node.front.get(), std::move(f)});
-    } else {
-      append(out, f);
-      ws.give_back(std::move(f));
-    }
+    if (stack.empty()) break;
+    node = stack.back().node;
+    ws.give_back(std::move(cur));
+    cur = std::move(stack.back().list);
+    stack.pop_back();
   }
+  ws.give_back(std::move(cur));
+  ws.give_back(std::move(f));
   return out;
 }
 

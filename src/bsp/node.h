@@ -14,6 +14,8 @@ namespace quorvalind::bsp {
 // Thrown on the csg thread at a check point once a stop has been requested.
 struct StopRequested {};
 
+struct Node;
+
 // Everything one boolean operation's tree work shares: the vertex pool that
 // holds every polygon's vertices, split scratch, recycled polygon lists and
 // the stop flag polled at check points.
@@ -40,11 +42,23 @@ class Workspace {
     l.clear();
     spare_.push_back(std::move(l));
   }
-  // Returns the vertex blocks of every polygon in l to the pool, then the list.
-  void discard(PolygonList&& l) {
+  // Returns the vertex blocks of every polygon in l to the pool; l is left
+  // empty.
+  void discard(PolygonList& l) {
     for (const Polygon& p : l) pool.release(p.vertices, p.count);
-    give_back(std::move(l));
+    l.clear();
   }
+
+  // Coplanar results of one partition; used and emptied within one step.
+  PolygonList coplanar_front, coplanar_back;
+  // Pending (node, list) work of the walk in progress (walks never nest).
+  template <class N>
+  struct Task {
+    N* node;
+    PolygonList list;
+  };
+  std::vector<Task<Node>> build_stack;
+  std::vector<Task<const Node>> clip_stack;
 
  private:
   const std::atomic<bool>* stop_;
