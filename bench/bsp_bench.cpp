@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -39,9 +40,11 @@ Timing time_ms(const std::function<void()>& f, int reps) {
 
 int main(int argc, char** argv) {
   bool large = false;
+  int reps = 0;  // 0: each case's own count
   std::string only;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--large") == 0) large = true;
+    else if (std::strcmp(argv[i], "--reps") == 0 && i + 1 < argc) reps = std::atoi(argv[++i]);
     else only = argv[i];
   }
   const Solid box{test_shapes::box(0, 0, 0, 2, 2, 2)};
@@ -80,7 +83,7 @@ int main(int argc, char** argv) {
     r = c.run();
     const std::uint64_t count = 0;
 #endif
-    const Timing t = time_ms([&] { r = c.run(); }, c.reps);
+    const Timing t = time_ms([&] { r = c.run(); }, reps > 0 ? reps : c.reps);
     std::printf("%s  median %10.3f ms  min %10.3f ms  %8zu triangles  volume %.9f", c.name, t.median,
                 t.min, r.mesh.triangles.size(), topods::volume(r));
     if (count) {

@@ -18,13 +18,14 @@ enum : unsigned { GOT_CF = 1, GOT_CB = 2, GOT_F = 4 };
                                                  PolygonList& cf, PolygonList& cb, PolygonList& f,
                                                  Workspace& ws) {
   SplitScratch& scratch = ws.scratch;
+  const PlaneTest test(plane);
   Polygon* items = list.data();
   const std::size_t n = list.size();
   std::size_t kept = 0;
   unsigned got = 0;
   for (std::size_t r = 0; r < n; ++r) {
-    const Polygon p = items[r];
-    switch (classify_polygon(plane, p, scratch)) {
+    const Polygon& p = items[r];
+    switch (test.classify(p, scratch)) {
       case COPLANAR:
         if (faces_same_way(plane, p)) {
           cf.push_back(p);
@@ -39,7 +40,8 @@ enum : unsigned { GOT_CF = 1, GOT_CB = 2, GOT_F = 4 };
         got |= GOT_F;
         break;
       case BACK:
-        items[kept++] = p;
+        if (kept != r) items[kept] = p;  // mostly everything stays: no self-copy
+        ++kept;
         break;
       default: {
         const SpanPieces pieces = split_spanning(plane, p, ws.pool, scratch);
@@ -227,17 +229,36 @@ void invert(Node& root, Workspace& ws) {
   }
 }
 
-PolygonList all_polygons(const Node& root, Workspace& ws) {
-  PolygonList out;
-  std::vector<const Node*> stack{&root};
+namespace {
+// Visits every node in pre-order: node, front subtree, back subtree.
+template <class N, class F>
+void pre_order(N& root, Workspace& ws, F&& visit) {
+  std::vector<N*> stack{&root};
   while (!stack.empty()) {
-    const Node* node = stack.back();
+    N* node = stack.back();
     stack.pop_back();
     ws.check_stop();
-    for (const Polygon& p : node->polygons) out.push_back(copy_polygon(ws.pool, p));
+    visit(*node);
     if (node->back) stack.push_back(node->back.get());
     if (node->front) stack.push_back(node->front.get());
   }
+}
+}  // namespace
+
+PolygonList all_polygons(const Node& root, Workspace& ws) {
+  PolygonList out;
+  pre_order(root, ws, [&](const Node& node) {
+    for (const Polygon& p : node.polygons) out.push_back(copy_polygon(ws.pool, p));
+  });
+  return out;
+}
+
+PolygonList take_all_polygons(Node& root, Workspace& ws) {
+  PolygonList out;
+  pre_order(root, ws, [&](Node& node) {
+    append(out, node.polygons);
+    node.polygons.clear();
+  });
   return out;
 }
 

@@ -107,4 +107,8 @@ void invert(Node& node, Workspace& ws);
 // all_polygons(): copies of the polygons in pre-order: node, front, back.
 PolygonList all_polygons(const Node& node, Workspace& ws);
 
+// all_polygons for a tree that is not read again: the same list in the same
+// order, moved out instead of copied (the nodes keep their planes).
+PolygonList take_all_polygons(Node& node, Workspace& ws);
+
 }  // namespace quorvalind::bsp

@@ -119,9 +119,28 @@ Polygon copy_polygon(VertexPool& pool, const Polygon& p) {
 
 std::uint8_t classify_point(const Plane& plane, const Pnt& v) {
   const double t = ((plane.normal.x * v.x + plane.normal.y * v.y) + plane.normal.z * v.z) - plane.w;
-  if (t > gp::PLANE_EPSILON) return FRONT;
-  if (t < -gp::PLANE_EPSILON) return BACK;
-  return COPLANAR;
+  return static_cast<std::uint8_t>(class_of_distance(t));
+}
+
+namespace detail {
+void store_classes(unsigned front, unsigned back, std::uint32_t n, SplitScratch& scratch) {
+  if (scratch.classes.size() < n) scratch.classes.resize(n);
+  for (std::uint32_t k = 0; k < n; ++k) {
+    scratch.classes[k] = static_cast<std::uint8_t>(((front >> k) & 1u) | (((back >> k) & 1u) << 1));
+  }
+}
+}  // namespace detail
+
+std::uint8_t PlaneTest::classify_scalar(const Pnt* v, std::uint32_t n, SplitScratch& scratch) const {
+  if (scratch.classes.size() < n) scratch.classes.resize(n);
+  std::uint8_t* cls = scratch.classes.data();
+  unsigned all = 0;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const unsigned c = classify_point(plane_, v[i]);
+    cls[i] = static_cast<std::uint8_t>(c);
+    all |= c;
+  }
+  return static_cast<std::uint8_t>(all);
 }
 
 PolygonList mesh_to_polygons(const mesh::TriMesh& m, VertexPool& pool) {

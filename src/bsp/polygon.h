@@ -6,6 +6,9 @@
 #include <cstring>
 #include <span>
 #include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "gp/pnt.h"
 #include "gp/tolerances.h"
@@ -114,29 +117,101 @@ inline bool same_plane_bits(const Plane& a, const Plane& b) {
   return std::memcmp(&a, &b, sizeof(Plane)) == 0;
 }
 
-// Polygon class of `poly` against `plane`, with the own-plane rule; leaves
-// the per-vertex classes in scratch.classes (unless the own-plane rule
-// decided, which never gives SPANNING).
+// Class bits of one signed distance t: FRONT above +PLANE_EPSILON, BACK
+// below -PLANE_EPSILON, COPLANAR otherwise (NaN included).
+inline unsigned class_of_distance(double t) {
+  return static_cast<unsigned>(t > gp::PLANE_EPSILON) |
+         (static_cast<unsigned>(t < -gp::PLANE_EPSILON) << 1);
+}
+
+#if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
+namespace detail {
+// t = ((nx*x + ny*y) + nz*z) - w in the low lane: the same IEEE operations
+// in the same order as the scalar expression, so the same bits.
+inline __m128d signed_distance(const Pnt& v, __m128d nxy, __m128d nz, __m128d w) {
+  const __m128d p = _mm_mul_pd(_mm_loadu_pd(&v.x), nxy);  // nx*x, ny*y
+  __m128d t = _mm_add_sd(p, _mm_unpackhi_pd(p, p));
+  t = _mm_add_sd(t, _mm_mul_sd(_mm_load_sd(&v.z), nz));
+  return _mm_sub_sd(t, w);
+}
+}  // namespace detail
+#endif
+
+namespace detail {
+// Writes the per-vertex classes of a SPANNING polygon from its bit masks.
+void store_classes(unsigned front, unsigned back, std::uint32_t n, SplitScratch& scratch);
+}  // namespace detail
+
+// Classifies polygons against one plane; made once per plane and list so
+// that the loop keeps the plane in registers.
+//
+// classify(poly) is the polygon class, with the own-plane rule; when it is
+// SPANNING the per-vertex classes are left in scratch.classes for
+// split_spanning. Up to 32 vertices the classes are gathered as two bit
+// masks, two distances per SSE2 compare; the arithmetic is the scalar
+// expression's, operation for operation.
+class PlaneTest {
+ public:
+  explicit PlaneTest(const Plane& plane) : plane_(plane) {
+#if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
+    nxy_ = _mm_loadu_pd(&plane.normal.x);
+    nz_ = _mm_set_sd(plane.normal.z);
+    w_ = _mm_set_sd(plane.w);
+    eps_ = _mm_set1_pd(gp::PLANE_EPSILON);
+    neg_eps_ = _mm_set1_pd(-gp::PLANE_EPSILON);
+#endif
+  }
+
+  [[gnu::always_inline]] std::uint8_t classify(const Polygon& poly, SplitScratch& scratch) const {
+    if (same_plane_bits(plane_, poly.plane)) return COPLANAR;
+    const std::uint32_t n = poly.count;
+    const Pnt* v = poly.vertices;
+#ifdef QUORVALIND_COUNT_CLASSIFICATIONS
+    scratch.classifications += n;
+#endif
+#if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
+    if (n <= 32) {
+      unsigned front = 0, back = 0;
+      std::uint32_t i = 0;
+      for (; i + 1 < n; i += 2) {
+        const __m128d t = _mm_unpacklo_pd(distance(v[i]), distance(v[i + 1]));
+        front |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpgt_pd(t, eps_))) << i;
+        back |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmplt_pd(t, neg_eps_))) << i;
+      }
+      if (i < n) {
+        const __m128d t = distance(v[i]);
+        front |= (static_cast<unsigned>(_mm_movemask_pd(_mm_cmpgt_sd(t, eps_))) & 1u) << i;
+        back |= (static_cast<unsigned>(_mm_movemask_pd(_mm_cmplt_sd(t, neg_eps_))) & 1u) << i;
+      }
+      const unsigned all =
+          static_cast<unsigned>(front != 0) | (static_cast<unsigned>(back != 0) << 1);
+      if (all == SPANNING) detail::store_classes(front, back, n, scratch);
+      return static_cast<std::uint8_t>(all);
+    }
+#endif
+    return classify_scalar(v, n, scratch);
+  }
+
+ private:
+#if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
+  // t = ((nx*x + ny*y) + nz*z) - w in the low lane.
+  [[gnu::always_inline]] __m128d distance(const Pnt& v) const {
+    const __m128d p = _mm_mul_pd(_mm_loadu_pd(&v.x), nxy_);  // nx*x, ny*y
+    __m128d t = _mm_add_sd(p, _mm_unpackhi_pd(p, p));
+    t = _mm_add_sd(t, _mm_mul_sd(_mm_load_sd(&v.z), nz_));
+    return _mm_sub_sd(t, w_);
+  }
+  __m128d nxy_, nz_, w_, eps_, neg_eps_;
+#endif
+  std::uint8_t classify_scalar(const Pnt* v, std::uint32_t n, SplitScratch& scratch) const;
+
+  Plane plane_;
+};
+
+// One-off form of PlaneTest::classify.
 inline std::uint8_t classify_polygon(const Plane& plane, const Polygon& poly,
                                      SplitScratch& scratch) {
-  if (same_plane_bits(plane, poly.plane)) return COPLANAR;
-  const std::uint32_t n = poly.count;
-  if (scratch.classes.size() < n) scratch.classes.resize(n);
-  std::uint8_t* cls = scratch.classes.data();
-  const double nx = plane.normal.x, ny = plane.normal.y, nz = plane.normal.z, w = plane.w;
-  const Pnt* v = poly.vertices;
-  unsigned all = 0;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    const double t = ((nx * v[i].x + ny * v[i].y) + nz * v[i].z) - w;
-    const unsigned c = static_cast<unsigned>(t > gp::PLANE_EPSILON) |
-                       (static_cast<unsigned>(t < -gp::PLANE_EPSILON) << 1);
-    cls[i] = static_cast<std::uint8_t>(c);
-    all |= c;
-  }
-#ifdef QUORVALIND_COUNT_CLASSIFICATIONS
-  scratch.classifications += n;
-#endif
-  return static_cast<std::uint8_t>(all);
+  return PlaneTest(plane).classify(poly, scratch);
 }
 
 // True when a COPLANAR polygon goes to the coplanar-front list:

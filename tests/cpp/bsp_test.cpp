@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "bsp/csg.h"
@@ -202,6 +203,35 @@ TEST(Classify, Thresholds) {
   for (const auto& c : cases) {
     EXPECT_EQ(bsp::classify_point(kXY, {3, 4, c.z}), c.cls) << c.z;
   }
+}
+
+// The polygon classifier (two distances per SSE2 compare, bit masks) gives
+// exactly the classes of the one-point form, NaN and thresholds included.
+TEST(Classify, PolygonAgreesWithPoints) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const double special[] = {0.0, -0.0, 1e-7, -1e-7, 1.0000001e-7, NAN, INFINITY, -INFINITY, 1e300};
+  bsp::Workspace ws;
+  int spanning = 0;
+  for (int iter = 0; iter < 20000; ++iter) {
+    const std::uint32_t n = 1 + iter % 40;
+    std::vector<Pnt> pts(n);
+    for (Pnt& p : pts) {
+      p = {u(rng), u(rng), u(rng) * 1e-6};
+      if (rng() % 16 == 0) p.z = special[rng() % 9];
+    }
+    const Plane plane{{u(rng) * 1e-3, u(rng) * 1e-3, 1.0}, u(rng) * 1e-7};
+    const Polygon poly = bsp::make_polygon(ws.pool, pts, kXY);
+    const std::uint8_t got = bsp::classify_polygon(plane, poly, ws.scratch);
+    unsigned want = 0;
+    for (const Pnt& p : pts) want |= bsp::classify_point(plane, p);
+    ASSERT_EQ(got, want) << iter;
+    if (got == bsp::SPANNING) {
+      ++spanning;
+      for (std::uint32_t k = 0; k < n; ++k) ASSERT_EQ(ws.scratch.classes[k], bsp::classify_point(plane, pts[k]));
+    }
+  }
+  EXPECT_GT(spanning, 1000);
 }
 
 TEST(Split, SquareAcrossPlane) {
