@@ -10,7 +10,7 @@ from callables import CALLABLES, FUNCTION_NAMES, valid_args, with_kind, wrong_el
 NOT_YET_BUILT = [
     "make_box", "make_box_centered_xy", "make_cylinder", "make_cone", "make_sphere",
     "make_torus", "make_prism", "make_revol", "make_polygon", "make_face",
-    "make_face_with_holes", "transform", "fuse", "cut", "common", "fuse_all",
+    "make_face_with_holes", "transform",
     "write_binary_stl", "write_ascii_stl", "write_step",
 ]
 
