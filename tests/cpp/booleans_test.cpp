@@ -31,7 +31,8 @@ Solid box(double x0, double y0, double z0, double x1, double y1, double z1) {
 
 bool same_mesh(const TriMesh& a, const TriMesh& b) {
   if (a.vertices.size() != b.vertices.size() || a.triangles != b.triangles) return false;
-  return std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(gp::Pnt)) == 0;
+  return a.vertices.empty() ||
+         std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(gp::Pnt)) == 0;
 }
 
 // Every boolean result: welded at 1e-6 (welding again changes nothing) and
