@@ -14,6 +14,7 @@ namespace {
 // cb and f. The outcome is that of split_polygon on each polygon in turn.
 // Returns which of cf, cb and f received polygons (GOT_* bits).
 enum : unsigned { GOT_CF = 1, GOT_CB = 2, GOT_F = 4 };
+constexpr std::size_t PREFETCH_AHEAD = 8;
 [[gnu::always_inline]] inline unsigned partition(const Plane& plane, PolygonList& list,
                                                  PolygonList& cf, PolygonList& cb, PolygonList& f,
                                                  Workspace& ws) {
@@ -24,6 +25,9 @@ enum : unsigned { GOT_CF = 1, GOT_CB = 2, GOT_F = 4 };
   std::size_t kept = 0;
   unsigned got = 0;
   for (std::size_t r = 0; r < n; ++r) {
+    // Vertex blocks lie anywhere in the pool: ask for them a few polygons
+    // ahead so that long lists stream instead of stalling.
+    if (r + PREFETCH_AHEAD < n) __builtin_prefetch(items[r + PREFETCH_AHEAD].vertices);
     const Polygon& p = items[r];
     switch (test.classify(p, scratch)) {
       case COPLANAR:
