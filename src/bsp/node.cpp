@@ -1,6 +1,8 @@
 #include "bsp/node.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <utility>
 
 namespace quorvalind::bsp {
 
@@ -15,6 +17,9 @@ namespace {
 // Returns which of cf, cb and f received polygons (GOT_* bits).
 enum : unsigned { GOT_CF = 1, GOT_CB = 2, GOT_F = 4 };
 constexpr std::size_t PREFETCH_AHEAD = 8;
+// Polygons per slice when a long list is built (about 128 KiB of records and
+// vertices: a slice and the path it walks stay in the core's cache).
+constexpr std::size_t BUILD_SLICE = 1024;
 [[gnu::always_inline]] inline unsigned partition(const Plane& plane, PolygonList& list,
                                                  PolygonList& cf, PolygonList& cb, PolygonList& f,
                                                  Workspace& ws) {
@@ -94,12 +99,31 @@ Node::~Node() {
   destroy_subtree(back.release());
 }
 
-void build(Node& root, PolygonList list, Workspace& ws) {
-  if (list.empty()) return;
-  // The front and back subtrees are independent, so they may be built in
-  // any order. The walk continues straight into the front side when it got
-  // polygons (on a convex solid it rarely does) and keeps the back side on
-  // the stack, else it continues into the back side.
+namespace {
+
+// Coplanar-back results held back while a long list is built slice by
+// slice: a node's polygons get all its cf before all its cb.
+class DeferredCoplanarBack {
+ public:
+  void add(Node* node, const PolygonList& cb) {
+    auto [it, fresh] = index_.try_emplace(node, entries_.size());
+    if (fresh) entries_.push_back({node, {}});
+    append(entries_[it->second].second, cb);
+  }
+  void flush() {
+    for (auto& [node, cb] : entries_) append(node->polygons, cb);
+  }
+
+ private:
+  std::unordered_map<Node*, std::size_t> index_;
+  std::vector<std::pair<Node*, PolygonList>> entries_;
+};
+
+// One build walk over `list`. The front and back subtrees are independent,
+// so they may be built in any order: the walk continues straight into the
+// front side when it got polygons (on a convex solid it rarely does) and
+// keeps the back side on the stack, else it continues into the back side.
+void build_walk(Node& root, PolygonList list, Workspace& ws, DeferredCoplanarBack* deferred) {
   auto& stack = ws.build_stack;
   stack.clear();
   ws.coplanar_front.clear();
@@ -117,7 +141,14 @@ void build(Node& root, PolygonList list, Workspace& ws) {
     }
     const unsigned got = partition(node->plane, cur, cf, cb, f, ws);
     if (got & GOT_CF) append(node->polygons, cf), cf.clear();
-    if (got & GOT_CB) append(node->polygons, cb), cb.clear();
+    if (got & GOT_CB) {
+      if (deferred != nullptr) {
+        deferred->add(node, cb);
+      } else {
+        append(node->polygons, cb);
+      }
+      cb.clear();
+    }
     PolygonList& b = cur;
     if (!b.empty() && !node->back) node->back = std::make_unique<Node>();
     if (!f.empty()) {
@@ -142,6 +173,32 @@ void build(Node& root, PolygonList list, Workspace& ws) {
   }
   ws.give_back(std::move(cur));
   ws.give_back(std::move(f));
+}
+
+}  // namespace
+
+void build(Node& root, PolygonList list, Workspace& ws) {
+  if (list.empty()) return;
+  if (list.size() <= BUILD_SLICE) {
+    build_walk(root, std::move(list), ws, nullptr);
+    return;
+  }
+  // A long list goes through the tree in slices that stay in cache along a
+  // whole path, rather than streaming every polygon through memory once per
+  // level. The outcome is the same: the list reaching any node is the
+  // concatenation, slice by slice, of what each slice brings there (build
+  // never appends cb to b), so nodes are created from the same first
+  // polygon and their cf arrive in the same order; only their cb, which
+  // follow all cf, must wait for the last slice.
+  DeferredCoplanarBack deferred;
+  for (std::size_t start = 0; start < list.size(); start += BUILD_SLICE) {
+    const std::size_t end = std::min(list.size(), start + BUILD_SLICE);
+    PolygonList slice = ws.take_list();
+    slice.assign(list.begin() + static_cast<std::ptrdiff_t>(start),
+                 list.begin() + static_cast<std::ptrdiff_t>(end));
+    build_walk(root, std::move(slice), ws, &deferred);
+  }
+  deferred.flush();
 }
 
 PolygonList clip_polygons(const Node& root, PolygonList list, Workspace& ws) {

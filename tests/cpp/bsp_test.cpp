@@ -424,6 +424,9 @@ TEST(Tree, IterativeWalksMatchRecursiveDefinitions) {
       {test_shapes::box(0, 0, 0, 2, 2, 2), test_shapes::moved(test_shapes::cylinder(32, 0.5, 3), 1, 1, -0.5)},
       {test_shapes::sphere(24, 12, 1.0), test_shapes::moved(test_shapes::sphere(24, 12, 1.0), 0.5, 0.3, 0.2)},
       {test_shapes::torus(16, 1.0, 0.4), test_shapes::moved(test_shapes::box(-1, -1, -1, 1, 1, 1), 0.3, 0.1, 0.2)},
+      // more than one build slice per operand, and an operand against itself
+      {test_shapes::sphere(48, 24, 1.0), test_shapes::moved(test_shapes::sphere(48, 24, 1.0), 0.4, 0.2, 0.1)},
+      {test_shapes::sphere(48, 24, 1.0), test_shapes::sphere(48, 24, 1.0)},
   };
   for (const Pair& pr : pairs) {
     bsp::Workspace ref_ws;
@@ -442,7 +445,7 @@ TEST(Tree, IterativeWalksMatchRecursiveDefinitions) {
     bsp::invert(A, ws);
     const PolygonList got = bsp::all_polygons(A, ws);
     ASSERT_EQ(got.size(), want.size());
-    ASSERT_GT(got.size(), 0u);
+    ASSERT_EQ(got.empty(), &pr == &pairs[4]);  // only x - x is empty
     for (std::size_t i = 0; i < got.size(); ++i) ASSERT_TRUE(same_polygon(got[i], want[i])) << i;
     // And the mesh-level driver on its thread gives the same triangles.
     const mesh::TriMesh m = bsp::subtract(pr.a, pr.b);
@@ -450,6 +453,56 @@ TEST(Tree, IterativeWalksMatchRecursiveDefinitions) {
     ASSERT_EQ(m.vertices.size(), mw.vertices.size());
     for (std::size_t i = 0; i < m.vertices.size(); ++i) ASSERT_TRUE(same_bits(m.vertices[i], mw.vertices[i]));
   }
+}
+
+// Long lists are built in slices; with polygons facing both ways (cf and cb
+// at the same nodes) the tree must still equal the one-walk definition.
+TEST(Tree, SlicedBuildMatchesRecursiveBuild) {
+  bsp::Workspace ws;
+  const PolygonList sphere = bsp::mesh_to_polygons(test_shapes::sphere(48, 24, 1.0), ws.pool);
+  const PolygonList box = bsp::mesh_to_polygons(test_shapes::box(-0.5, -0.5, -0.5, 0.6, 0.6, 0.6), ws.pool);
+  PolygonList list;
+  for (std::size_t i = 0; i < sphere.size(); ++i) {
+    list.push_back(bsp::copy_polygon(ws.pool, sphere[i]));
+    if (i % 3 == 0) {  // the same polygon turned round: coplanar-back wherever i lands
+      Polygon r = bsp::copy_polygon(ws.pool, sphere[i]);
+      std::reverse(r.vertices, r.vertices + r.count);
+      r.plane = neg(r.plane);
+      list.push_back(r);
+    }
+    if (i % 50 == 0) list.push_back(bsp::copy_polygon(ws.pool, box[(i / 50) % box.size()]));
+  }
+  // Later slices bring more cf to nodes that already got cb.
+  for (std::size_t i = 0; i < sphere.size(); i += 3) list.push_back(bsp::copy_polygon(ws.pool, sphere[i]));
+  ASSERT_GT(list.size(), 3000u);
+  RefNode ref;
+  ref_build(ref, list, ws);
+  bsp::Node tree;
+  PolygonList copy;
+  for (const Polygon& p : list) copy.push_back(bsp::copy_polygon(ws.pool, p));
+  bsp::build(tree, std::move(copy), ws);
+  // Same shape, same planes, same polygons at every node.
+  std::vector<std::pair<const RefNode*, const bsp::Node*>> stack{{&ref, &tree}};
+  std::size_t nodes = 0, with_cb = 0;
+  while (!stack.empty()) {
+    auto [r, n] = stack.back();
+    stack.pop_back();
+    ++nodes;
+    ASSERT_TRUE(same_bits(r->plane, n->plane));
+    ASSERT_EQ(r->polygons.size(), n->polygons.size());
+    bool cb = false;
+    for (std::size_t i = 0; i < r->polygons.size(); ++i) {
+      ASSERT_TRUE(same_polygon(r->polygons[i], n->polygons[i]));
+      cb |= !bsp::faces_same_way(n->plane, n->polygons[i]);
+    }
+    with_cb += cb;
+    ASSERT_EQ(!r->front, !n->front);
+    ASSERT_EQ(!r->back, !n->back);
+    if (r->front) stack.push_back({r->front.get(), n->front.get()});
+    if (r->back) stack.push_back({r->back.get(), n->back.get()});
+  }
+  EXPECT_GT(nodes, 1000u);
+  EXPECT_GT(with_cb, 300u);
 }
 
 // Ten million levels, assembled directly: every walk and the destruction
