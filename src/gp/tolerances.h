@@ -1,5 +1,6 @@
 #pragma once
 // Every fixed tolerance of the kernel, in one place.
+#include <cstddef>
 
 namespace quorvalind::gp {
 
@@ -26,6 +27,10 @@ inline constexpr double EAR_DETERMINANT_EPSILON = 1e-18;
 // Barycentric slack of the ear containment test: points on an ear's edges
 // and up to this far outside count as inside.
 inline constexpr double EAR_CONTAINMENT_TOLERANCE = 1e-12;
+
+// Buffers smaller than this get no huge-page advice: it would cover at most
+// one aligned 2 MiB page and save next to nothing.
+inline constexpr std::size_t HUGE_PAGE_MIN_BYTES = std::size_t{4} << 20;
 
 inline constexpr double PI = 3.141592653589793;
 inline constexpr double TWO_PI = 6.283185307179586;
