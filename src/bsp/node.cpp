@@ -8,18 +8,21 @@ namespace quorvalind::bsp {
 
 namespace {
 
+// How many polygons ahead the split loop asks for vertex blocks.
+constexpr std::size_t PREFETCH_AHEAD = 8;
+// Polygons per slice when a long list is built (about 128 KiB of records and
+// vertices: a slice and the path it walks stay in the core's cache).
+constexpr std::size_t BUILD_SLICE = 1024;
+
+// Which of cf, cb and f received polygons in one partition.
+enum : unsigned { GOT_CF = 1, GOT_CB = 2, GOT_F = 4 };
+
 // split_polygon over a whole list that is consumed on the way: a polygon
 // that lands on one side is moved rather than copied, and a split parent's
 // block goes back to the pool. Back results stay in `list`, compacted in
 // place in their original order (each input yields at most one back result,
 // so writing never overtakes reading); the other results are appended to cf,
 // cb and f. The outcome is that of split_polygon on each polygon in turn.
-// Returns which of cf, cb and f received polygons (GOT_* bits).
-enum : unsigned { GOT_CF = 1, GOT_CB = 2, GOT_F = 4 };
-constexpr std::size_t PREFETCH_AHEAD = 8;
-// Polygons per slice when a long list is built (about 128 KiB of records and
-// vertices: a slice and the path it walks stay in the core's cache).
-constexpr std::size_t BUILD_SLICE = 1024;
 [[gnu::always_inline]] inline unsigned partition(const Plane& plane, PolygonList& list,
                                                  PolygonList& cf, PolygonList& cb, PolygonList& f,
                                                  Workspace& ws) {
