@@ -20,6 +20,12 @@ inline constexpr double MIN_NORMAL_LENGTH = 1e-12;
 inline constexpr double SPLIT_DENOMINATOR_EPSILON = 1e-18;
 // A revolution angle this close to a full turn counts as one.
 inline constexpr double FULL_TURN_TOLERANCE = 1e-6;
+// A convex candidate ear whose barycentric determinant is below this in
+// magnitude is cut without testing other points against it.
+inline constexpr double EAR_DETERMINANT_EPSILON = 1e-18;
+// Barycentric slack of the ear containment test: points on an ear's edges
+// and up to this far outside count as inside.
+inline constexpr double EAR_CONTAINMENT_TOLERANCE = 1e-12;
 
 // Stack requested for every csg worker thread. The tree operations are
 // iterative, so this is headroom rather than a depth limit.

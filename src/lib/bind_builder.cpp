@@ -5,11 +5,13 @@
 // result. Wiring a stub is one line: replace
 //     return not_implemented(MAKE_POLYGON);
 // by the call written in the comment under it, e.g.
-//     return wrap(brep_builder_api::make_polygon(points));
+//     return wrap(brep_builder_api::make_polygon(std::move(points)));
 // (and include the core header).
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "brep_builder_api/builder.h"
 #include "lib/args.h"
 #include "lib/bind.h"
 
@@ -31,8 +33,7 @@ PyObject* make_polygon(PyObject*, PyObject* args, PyObject* kwargs) {
     Args a(MAKE_POLYGON, args, kwargs);
     std::vector<gp::Pnt> points;
     if (!a || !a.convert(points)) return nullptr;
-    return not_implemented(MAKE_POLYGON);
-    // return wrap(brep_builder_api::make_polygon(points));
+    return wrap(brep_builder_api::make_polygon(std::move(points)));
   });
 }
 
@@ -41,8 +42,7 @@ PyObject* make_face(PyObject*, PyObject* args, PyObject* kwargs) {
     Args a(MAKE_FACE, args, kwargs);
     const topods::Wire* outer = nullptr;
     if (!a || !a.convert(outer)) return nullptr;
-    return not_implemented(MAKE_FACE);
-    // return wrap(topods::Face{*outer, {}});
+    return wrap(topods::Face{*outer, {}});
   });
 }
 
@@ -52,8 +52,7 @@ PyObject* make_face_with_holes(PyObject*, PyObject* args, PyObject* kwargs) {
     const topods::Wire* outer = nullptr;
     std::vector<topods::Wire> holes;
     if (!a || !a.convert(outer, holes)) return nullptr;
-    return not_implemented(MAKE_FACE_WITH_HOLES);
-    // return wrap(topods::Face{*outer, std::move(holes)});
+    return wrap(topods::Face{*outer, std::move(holes)});
   });
 }
 
@@ -63,8 +62,7 @@ PyObject* transform(PyObject*, PyObject* args, PyObject* kwargs) {
     const topods::Solid* solid = nullptr;
     const gp::Trsf* t = nullptr;
     if (!a || !a.convert(solid, t)) return nullptr;
-    return not_implemented(TRANSFORM);
-    // return wrap(brep_builder_api::transform(*solid, *t));
+    return wrap(brep_builder_api::transform(*solid, *t));
   });
 }
 

@@ -6,6 +6,7 @@
 
 #include "bsp/csg_thread.h"
 #include "gp/fault.h"
+#include "mesh_io/stl.h"
 
 namespace quorvalind::lib {
 
@@ -120,6 +121,8 @@ void translate_exception() noexcept {
     if (!PyErr_Occurred()) raise_internal_fault("csg operation interrupted");
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
+  } catch (const mesh_io::CountOverflow& e) {
+    PyErr_SetString(PyExc_OverflowError, e.what());
   } catch (const std::exception& e) {
     raise_internal_fault(e.what());
   } catch (...) {
