@@ -34,6 +34,14 @@ inline constexpr unsigned long CSG_THREAD_STACK_SIZE = 268435456;  // 256 MiB
 // wait callback (signal checks), in nanoseconds.
 inline constexpr long CSG_WAIT_SLICE_NS = 5000000;  // 5 ms
 
+// Safety margins of the fast engine's skip bounds: a group of planes is
+// skipped only when its conservative distance bound clears PLANE_EPSILON by
+// RELATIVE x (sum of the magnitudes involved) + ABSOLUTE. The relative part
+// is about 10^4 times the worst rounding of the classification and of the
+// bound itself; the absolute part covers underflow.
+inline constexpr double SKIP_RELATIVE_SLACK = 1e-12;
+inline constexpr double SKIP_ABSOLUTE_SLACK = 1e-300;
+
 inline constexpr double PI = 3.141592653589793;
 inline constexpr double TWO_PI = 6.283185307179586;
 
