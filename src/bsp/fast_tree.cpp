@@ -49,7 +49,7 @@
 //    own plane, then the literal engine classifies it BACK at each of them
 //    and moves it whole to the next, unchanged: skipping the run leaves the
 //    piece, its path sides (all plain BACK) and its destination as they
-//    were. Likewise for FRONT along front chains. Groups of 8^k consecutive
+//    were. Likewise for FRONT along front chains. Groups of 2^k consecutive
 //    chain positions keep a bound (see Bound); a group is skipped only when
 //    the bound proves the class for the polygon's bounding sphere with a
 //    margin (SKIP_RELATIVE_SLACK, SKIP_ABSOLUTE_SLACK) far above the
@@ -70,7 +70,9 @@ namespace {
 constexpr int FRONT_SIDE = 0;
 constexpr int BACK_SIDE = 1;
 constexpr std::uint32_t NONE = 0xffffffffu;
-constexpr unsigned GROUP_SHIFT = 3;  // groups of 8, 64, 512, ... positions
+constexpr unsigned GROUP_SHIFT = 1;  // groups of 2, 4, 8, ... positions
+// Levels whose groups also get the per-vertex test (groups of up to 8).
+constexpr std::size_t SMALL_LEVELS = 3;
 
 struct FPoly {
   Polygon p;
@@ -145,45 +147,109 @@ class PlaneIds {
   std::vector<std::uint32_t> neg_;
 };
 
-// Bound over a group of planes (n_k, w_k) with h_k = n_k . O - w_k for the
-// tree's reference point O. For a vertex v within r of c, with d = c - O:
-//   n_k . v - w_k = a . d + (n_k - a) . d + h_k + n_k . (v - c)
-//                <= a . d + rho |d| + hmax + r nmax
-// and >= a . d - rho |d| + hmin - r nmax, where a is the group's first
-// normal, rho = max |n_k - a|, nmax = max |n_k|.
+// Bound over a group of planes (n_k, w_k), relative to the group's
+// reference point O (the middle of the polygon that made its first node),
+// with h_k = n_k . O - w_k, a = the first normal, rho = max |n_k - a|,
+// nmax = max |n_k|. For a vertex v within r of c, with d = c - O split as
+// d = (a . d) a + e (e perpendicular to a):
+//   n_k . v - w_k = n_k . d + h_k + n_k . (v - c)
+//   n_k . d = a . d + (a . d)(n_k . a - 1) + (n_k - a) . e
+// and for unit normals n_k . a - 1 = -|n_k - a|^2 / 2 lies in [-rho^2/2, 0],
+// so
+//   n_k . d <= a . d + rho |e| + max(0, -a . d) rho^2 / 2
+//   n_k . d >= a . d - rho |e| - max(0, a . d) rho^2 / 2.
+// Normals are unit only up to rounding; the difference is far inside the
+// margin below. Near a group, e is short: the bound tightens where it must.
 struct Bound {
-  Pnt a;
+  Pnt o, a;
+  double o1 = 0;  // |O|, as the sum of the absolute coordinates
   double rho = 0, hmax = 0, hmin = 0, nmax = 0, wmax = 0;
-  bool ok = false;  // every number of every plane finite
+  bool ok = false;  // every number of every plane, and O, finite
 };
 
-struct Probe {  // a polygon's sphere relative to the tree's reference point
-  Pnt d;
-  double dl, cn, r, on;
+struct Probe {  // a polygon's bounding sphere, and the polygon itself
+  Pnt c;
+  double c1, r;  // |c| as the sum of absolute coordinates
+  const Pnt* v;
+  std::uint32_t n;
 };
 
-// True when every vertex of the probed polygon is at a computed distance
-// strictly beyond PLANE_EPSILON on `side` of every plane of the group. The
-// real distance is bounded as above; the computed one differs from it by
-// at most about 4u (|n||v| + |w|), and the bound's own rounding, that of r,
-// rho and h_k, is of the order u times the magnitudes summed in s. The
-// margin is 10^4 times larger. NaN anywhere makes the comparison false.
-inline bool proves_side(const Bound& b, int side, const Probe& q) {
-  if (!b.ok) return false;
-  const double ad = gp::dot(b.a, q.d);
-  const double s = std::fabs(ad) + (b.nmax + b.rho) * q.dl +
-                   std::max(std::fabs(b.hmax), std::fabs(b.hmin)) + b.nmax * q.r +
-                   b.nmax * (q.cn + q.r) + b.nmax * q.on + b.wmax;
+// Bound of n_k . p - w_k over the group for the point p = c, widened by r
+// (the sphere) - or, with r = 0, for the single point p. Returns
+// false unless the bound proves every such distance beyond PLANE_EPSILON
+// on `side`, the computed distances included: they differ from the real
+// ones by at most about 4u (|n||p| + |w|), and the bound's own rounding
+// (of r, rho, e, h_k, and the normals' departure from unit length) is of
+// the order u times the magnitudes summed in s; the margin is 10^4 times
+// larger. NaN anywhere makes the comparisons false.
+inline bool proves_point(const Bound& b, int side, const Pnt& c, double c1, double r) {
+  const Pnt d = gp::sub(c, b.o);
+  const double ad = gp::dot(b.a, d);
+  const Pnt e{d.x - ad * b.a.x, d.y - ad * b.a.y, d.z - ad * b.a.z};
+  const double ee = gp::dot(e, e);
+  const double d1 = std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
+  const double curve = 0.5 * b.rho * b.rho;
+  const double s = std::fabs(ad) * (1.0 + curve) + (b.nmax + b.rho) * d1 +
+                   std::max(std::fabs(b.hmax), std::fabs(b.hmin)) + b.nmax * r +
+                   b.nmax * (c1 + r) + b.nmax * b.o1 + b.wmax;
   const double slack = gp::SKIP_RELATIVE_SLACK * s + gp::SKIP_ABSOLUTE_SLACK;
+  // The rest must exceed rho |e|, compared squared (no square root).
+  double room;
   if (side == BACK_SIDE) {
-    return ad + b.rho * q.dl + b.hmax + q.r * b.nmax + slack < -gp::PLANE_EPSILON;
+    room = -gp::PLANE_EPSILON - slack - (ad + (ad < 0 ? -ad * curve : 0.0) + b.hmax + r * b.nmax);
+  } else {
+    room = (ad - (ad > 0 ? ad * curve : 0.0) + b.hmin - r * b.nmax) - slack - gp::PLANE_EPSILON;
   }
-  return (ad - b.rho * q.dl + b.hmin - q.r * b.nmax) - slack > gp::PLANE_EPSILON;
+  return room > 0 && b.rho * b.rho * ee < room * room;
 }
+
+// The sphere first (one point); small groups, whose planes lie close
+// together, then try each vertex, which does without the radius.
+inline bool proves_side(const Bound& b, int side, const Probe& q, bool small_group) {
+  if (!b.ok) return false;
+  if (proves_point(b, side, q.c, q.c1, q.r)) return true;
+  if (!small_group) return false;
+  for (std::uint32_t i = 0; i < q.n; ++i) {
+    const Pnt& v = q.v[i];
+    if (!proves_point(b, side, v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), 0.0)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A chain's planes fall into runs by the direction of their normals (the
+// dominant axis and the signs of the coordinates: 24 cells, and one for
+// non-finite normals), so that a group of consecutive members of a run has
+// close normals whatever the order of the operand's triangles. Which run a
+// plane joins affects how often its groups prove a side, never a result.
+constexpr int RUN_CELLS = 25;
+
+inline int cell_of(const Pnt& n) {
+  const double ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
+  if (!(finite(ax) && finite(ay) && finite(az))) return RUN_CELLS - 1;
+  double s, u, v;
+  int axis;
+  if (ax >= ay && ax >= az) {
+    axis = 0, s = n.x, u = n.y, v = n.z;
+  } else if (ay >= az) {
+    axis = 1, s = n.y, u = n.z, v = n.x;
+  } else {
+    axis = 2, s = n.z, u = n.x, v = n.y;
+  }
+  return axis * 8 + (s < 0) * 4 + (u < 0) * 2 + (v < 0);
+}
+
+struct Run {
+  std::vector<std::uint32_t> pos;          // chain positions of the members, increasing
+  std::vector<std::vector<Bound>> levels;  // levels[l][g]: members [g, g + 1) << (l + 1)
+};
 
 struct Chain {
   std::vector<std::uint32_t> nodes;  // nodes[k + 1] is the chain-side child of nodes[k]
-  std::vector<std::vector<Bound>> levels;  // levels[l][g]: positions [g, g + 1) << 3(l + 1)
+  std::vector<Run> runs;
+  std::int8_t run_of_cell[RUN_CELLS];
+  Chain() { std::fill(std::begin(run_of_cell), std::end(run_of_cell), std::int8_t{-1}); }
 };
 
 struct FNode {
@@ -195,25 +261,30 @@ struct FNode {
   std::uint32_t chain[2] = {NONE, NONE};  // the front chain and the back chain holding it
   std::uint32_t pos[2] = {0, 0};
   std::uint32_t next_same_id = NONE;  // next node with the same plane id
+  Pnt ref{0, 0, 0};  // the middle of the polygon that gave the plane
 };
 
 struct Tree {
   std::vector<FNode> nodes;           // nodes[0] is the root
   std::vector<Chain> chains[2];       // chains[side]: runs linked by `side` children
   std::vector<std::uint32_t> id_head; // per plane id: first node with that plane
-  Pnt origin{0, 0, 0};
-  double origin_len = 0;
   // Pre-order (front before back) positions and depths, for clip order.
   std::vector<std::uint32_t> pre, depth;
   bool order_valid = false;
 };
 
-void add_to_bound(Bound& b, bool fresh, const Plane& p, double h) {
+// Adds a plane to a group; a fresh group takes `ref` as its O.
+void add_to_bound(Bound& b, bool fresh, const Plane& p, const Pnt& ref) {
+  if (fresh) {
+    b.o = ref;
+    b.o1 = std::fabs(ref.x) + std::fabs(ref.y) + std::fabs(ref.z);
+    b.a = p.normal;
+  }
+  const double h = gp::dot(p.normal, b.o) - p.w;
   const double nl = length(p.normal);
   const bool ok = finite(p.normal.x) && finite(p.normal.y) && finite(p.normal.z) && finite(p.w) &&
-                  finite(h) && finite(nl);
+                  finite(h) && finite(nl) && finite(b.o1);
   if (fresh) {
-    b.a = p.normal;
     b.rho = 0;
     b.hmax = b.hmin = h;
     b.nmax = nl;
@@ -230,8 +301,6 @@ void add_to_bound(Bound& b, bool fresh, const Plane& p, double h) {
   b.wmax = std::max(b.wmax, std::fabs(p.w));
 }
 
-inline double offset_of(const Tree& t, const Plane& p) { return gp::dot(p.normal, t.origin) - p.w; }
-
 void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
   Chain& ch = t.chains[side][c];
   const std::uint32_t pos = static_cast<std::uint32_t>(ch.nodes.size());
@@ -239,22 +308,29 @@ void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
   FNode& n = t.nodes[node];
   n.chain[side] = c;
   n.pos[side] = pos;
-  const double h = offset_of(t, n.plane);
-  for (std::size_t l = 0; l < ch.levels.size(); ++l) {
-    const std::size_t g = pos >> (GROUP_SHIFT * (l + 1));
-    const bool fresh = g == ch.levels[l].size();
-    if (fresh) ch.levels[l].emplace_back();
-    add_to_bound(ch.levels[l][g], fresh, n.plane, h);
+  const int cell = cell_of(n.plane.normal);
+  if (ch.run_of_cell[cell] < 0) {
+    ch.run_of_cell[cell] = static_cast<std::int8_t>(ch.runs.size());
+    ch.runs.emplace_back();
   }
-  // A new level when the chain outgrows the top one; its first group is
-  // made from every plane so far.
-  const std::size_t len = ch.nodes.size();
-  if (ch.levels.empty() || len > (std::size_t{1} << (GROUP_SHIFT * ch.levels.size()))) {
-    ch.levels.emplace_back(1);
-    Bound& b = ch.levels.back()[0];
-    for (std::size_t k = 0; k < len; ++k) {
-      const Plane& p = t.nodes[ch.nodes[k]].plane;
-      add_to_bound(b, k == 0, p, offset_of(t, p));
+  Run& run = ch.runs[static_cast<std::size_t>(ch.run_of_cell[cell])];
+  const std::size_t k = run.pos.size();
+  run.pos.push_back(pos);
+  for (std::size_t l = 0; l < run.levels.size(); ++l) {
+    const std::size_t g = k >> (GROUP_SHIFT * (l + 1));
+    const bool fresh = g == run.levels[l].size();
+    if (fresh) run.levels[l].emplace_back();
+    add_to_bound(run.levels[l][g], fresh, n.plane, n.ref);
+  }
+  // A new level when the run outgrows the top one; its first group is made
+  // from every member so far.
+  const std::size_t len = run.pos.size();
+  if (run.levels.empty() || len > (std::size_t{1} << (GROUP_SHIFT * run.levels.size()))) {
+    run.levels.emplace_back(1);
+    Bound& b = run.levels.back()[0];
+    for (std::size_t i = 0; i < len; ++i) {
+      const FNode& m = t.nodes[ch.nodes[run.pos[i]]];
+      add_to_bound(b, i == 0, m.plane, m.ref);
     }
   }
 }
@@ -286,40 +362,21 @@ std::uint32_t add_child(Tree& t, std::uint32_t parent, int side, const FPoly& fi
   t.nodes[idx].plane = first.p.plane;
   t.nodes[idx].id = first.id;
   t.nodes[idx].has_plane = true;
+  t.nodes[idx].ref = first.c;
   t.nodes[parent].child[side] = idx;
   register_node(t, idx, parent, side);
   return idx;
 }
 
-Tree make_tree(const std::vector<FPoly>& polys, std::size_t id_count) {
+Tree make_tree(std::size_t id_count) {
   Tree t;
   t.nodes.emplace_back();
   t.id_head.assign(id_count, NONE);
-  // Reference point: the middle of the operand's box. Any finite point
-  // gives correct bounds; a central one gives tight ones.
-  bool any = false;
-  Pnt lo{0, 0, 0}, hi{0, 0, 0};
-  for (const FPoly& q : polys) {
-    if (!(q.r == q.r)) continue;
-    const Pnt c = q.c;
-    if (!any) lo = hi = c, any = true;
-    lo = {std::min(lo.x, c.x), std::min(lo.y, c.y), std::min(lo.z, c.z)};
-    hi = {std::max(hi.x, c.x), std::max(hi.y, c.y), std::max(hi.z, c.z)};
-  }
-  const Pnt o{lo.x * 0.5 + hi.x * 0.5, lo.y * 0.5 + hi.y * 0.5, lo.z * 0.5 + hi.z * 0.5};
-  if (finite(o.x) && finite(o.y) && finite(o.z)) t.origin = o;
-  t.origin_len = length(t.origin);
   return t;
 }
 
-inline Probe probe(const Tree& t, const FPoly& q) {
-  Probe p;
-  p.d = gp::sub(q.c, t.origin);
-  p.dl = length(p.d);
-  p.cn = length(q.c);
-  p.r = q.r;
-  p.on = t.origin_len;
-  return p;
+inline Probe probe(const FPoly& q) {
+  return {q.c, std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z), q.r, q.p.vertices, q.p.count};
 }
 
 // First chain position at or after pos whose plane is the polygon's own.
@@ -335,62 +392,90 @@ std::uint32_t own_plane_limit(const Tree& t, int side, std::uint32_t c, std::uin
   return limit;
 }
 
-// The first position q >= pos of chain c such that the polygon is proven on
-// `side` of every plane at positions pos .. q-1 (q <= limit). Gallops up
-// the group levels after each proven group and down after a failure.
-std::uint32_t skip_run(const Chain& ch, int side, std::uint32_t pos, std::uint32_t limit,
-                       const Probe& q) {
-  std::uint32_t p = pos;
+// The first member index j >= i of the run such that the polygon is
+// proven on `side` of the planes of members i .. j-1. Tries the whole run
+// first, then gallops up the group levels after each proven group and down
+// after a failure.
+std::size_t run_next(const Run& run, int side, std::size_t i, const Probe& q) {
+  const std::size_t n = run.pos.size();
+  if (i >= n) return n;
+  const std::size_t top = run.levels.size();
+  if (proves_side(run.levels[top - 1][0], side, q, top - 1 < SMALL_LEVELS)) return n;
   std::size_t l = 0;
-  const std::size_t top = ch.levels.size();
-  while (p < limit) {
+  while (i < n) {
     const unsigned shift = GROUP_SHIFT * static_cast<unsigned>(l + 1);
-    const std::size_t g = p >> shift;
-    if (proves_side(ch.levels[l][g], side, q)) {
-      const std::size_t end = (g + 1) << shift;
-      p = end < limit ? static_cast<std::uint32_t>(end) : limit;
-      if (l + 1 < top) ++l;
+    const std::size_t g = i >> shift;
+    if (proves_side(run.levels[l][g], side, q, l < SMALL_LEVELS)) {
+      i = std::min(n, (g + 1) << shift);
+      if (l + 2 < top) ++l;
     } else if (l > 0) {
       --l;
     } else {
       break;
     }
   }
-  return p;
+  return i;
 }
 
-// Where a skip from `node` leads: to another node (to be classified there),
-// past the end of a chain (the polygon is on `side` of the chain's last
-// node, which has no child on that side), or nowhere.
-struct SkipResult {
-  enum Kind { NOTHING, NODE, PAST_END } kind = NOTHING;
-  std::uint32_t node = NONE;  // NODE: the new node; PAST_END: the chain's last node
-  int side = BACK_SIDE;
+// Where a piece that entered `node` on `side` leaves that node's chain:
+// either at `node` of the chain with its exact class `cls` there, which is
+// not `side` (COPLANAR, the other side or SPANNING), or past the chain's
+// end (past_end: it is on `side` of `node`, the last node, which has no
+// child there). Every position on the way was proven or classified on
+// `side`, which is what the literal walk would have found there.
+struct Arrival {
+  std::uint32_t node;
+  unsigned cls;
+  bool past_end;
+  int side;
 };
 
-SkipResult try_skip(const Tree& t, std::uint32_t node, int first_side, const FPoly& poly) {
-  SkipResult res;
-  if (!(poly.r == poly.r)) return res;
-  const Probe q = probe(t, poly);
-  for (int k = 0; k < 2; ++k) {
-    const int side = k == 0 ? first_side : 1 - first_side;
-    const FNode& n = t.nodes[node];
-    const Chain& ch = t.chains[side][n.chain[side]];
-    const std::uint32_t pos = n.pos[side];
-    const std::uint32_t limit = own_plane_limit(t, side, n.chain[side], pos, poly.id);
-    const std::uint32_t to = skip_run(ch, side, pos, limit, q);
-    if (to == pos) continue;
-    res.side = side;
-    if (to == ch.nodes.size()) {
-      res.kind = SkipResult::PAST_END;
-      res.node = ch.nodes.back();
-    } else {
-      res.kind = SkipResult::NODE;
-      res.node = ch.nodes[to];
+Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q,
+                     SplitScratch& scratch) {
+  const FNode& start = t.nodes[node];
+  const std::uint32_t c = start.chain[side];
+  const Chain& ch = t.chains[side][c];
+  const std::uint32_t len = static_cast<std::uint32_t>(ch.nodes.size());
+  std::uint32_t p = start.pos[side];
+  const unsigned side_class = side == BACK_SIDE ? BACK : FRONT;
+  const auto classify_at = [&](std::uint32_t k) {
+    return PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, scratch);
+  };
+  if (!(q.r == q.r) || len - p == 1) {  // NaN: never skipped; or nothing to skip
+    while (true) {
+      const unsigned cls = classify_at(p);
+      if (cls != side_class) return {ch.nodes[p], cls, false, side};
+      if (p + 1 == len) return {ch.nodes[p], cls, true, side};
+      ++p;
     }
-    return res;
   }
-  return res;
+  // The next position to classify is the least, over the runs, of each
+  // run's first member at or after p not proven on `side`, and never
+  // beyond the first node with the polygon's own plane.
+  const std::uint32_t limit = own_plane_limit(t, side, c, p, q.id);
+  const Probe pr = probe(q);
+  const std::size_t nruns = ch.runs.size();
+  std::size_t next[RUN_CELLS];
+  for (std::size_t r = 0; r < nruns; ++r) {
+    const Run& run = ch.runs[r];
+    const std::size_t i = static_cast<std::size_t>(
+        std::lower_bound(run.pos.begin(), run.pos.end(), p) - run.pos.begin());
+    next[r] = run_next(run, side, i, pr);
+  }
+  while (true) {
+    std::uint32_t k = limit;
+    std::size_t from = RUN_CELLS;
+    for (std::size_t r = 0; r < nruns; ++r) {
+      const Run& run = ch.runs[r];
+      if (next[r] < run.pos.size() && run.pos[next[r]] < k) k = run.pos[next[r]], from = r;
+    }
+    if (k >= len) return {ch.nodes[len - 1], side_class, true, side};
+    const unsigned cls = classify_at(k);
+    if (cls != side_class) return {ch.nodes[k], cls, false, side};
+    if (k + 1 == len) return {ch.nodes[k], cls, true, side};
+    // k < limit here: at the own-plane node the class is COPLANAR.
+    if (from != RUN_CELLS) next[from] = run_next(ch.runs[from], side, next[from] + 1, pr);
+  }
 }
 
 struct FastEngine {
@@ -420,6 +505,7 @@ struct FastEngine {
       t.nodes[0].plane = list.front().p.plane;
       t.nodes[0].id = list.front().id;
       t.nodes[0].has_plane = true;
+      t.nodes[0].ref = list.front().c;
       register_node(t, 0, NONE, FRONT_SIDE);
     }
     held_cb.clear();
@@ -441,17 +527,18 @@ struct FastEngine {
   // pushes its back piece and goes on with the front one.
   void insert(Tree& t, BuildItem it) {
     while (true) {
-      const SkipResult s = try_skip(t, it.node, it.side, it.q);
-      if (s.kind == SkipResult::PAST_END) {
-        it.node = add_child(t, s.node, s.side, it.q);
-        it.side = s.side;
-      } else if (s.kind == SkipResult::NODE) {
-        it.node = s.node;
-        it.side = s.side;
+      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch);
+      if (at.past_end) {
+        // A new node takes this piece's plane; the piece is then COPLANAR
+        // there (own plane) and is placed by the sign rule below.
+        it.node = add_child(t, at.node, at.side, it.q);
+        it.side = at.side;
+        continue;
       }
+      it.node = at.node;
       const Plane plane = t.nodes[it.node].plane;
       int side;
-      switch (PlaneTest(plane).classify(it.q.p, ws.scratch)) {
+      switch (at.cls) {
         case COPLANAR:
           if (faces_same_way(plane, it.q.p)) {
             t.nodes[it.node].polygons.push_back(it.q);
@@ -583,18 +670,15 @@ struct FastEngine {
 
   void walk(const Tree& t, ClipItem it, std::uint32_t index) {
     while (true) {
-      const SkipResult s = try_skip(t, it.node, it.side, it.q);
-      if (s.kind == SkipResult::PAST_END) {
-        leave(t, it, s.node, s.side, index);
+      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch);
+      if (at.past_end) {
+        leave(t, it, at.node, at.side, index);
         return;
       }
-      if (s.kind == SkipResult::NODE) {
-        it.node = s.node;
-        it.side = s.side;
-      }
+      it.node = at.node;
       const Plane& plane = t.nodes[it.node].plane;
       int side;
-      switch (PlaneTest(plane).classify(it.q.p, ws.scratch)) {
+      switch (at.cls) {
         case COPLANAR:
           side = faces_same_way(plane, it.q.p) ? FRONT_SIDE : BACK_SIDE;
           marks.push_back({t.depth[it.node], it.marks});
@@ -677,12 +761,14 @@ struct FastEngine {
     std::swap(t.chains[0], t.chains[1]);
     for (auto& chains : t.chains) {
       for (Chain& ch : chains) {
-        for (auto& level : ch.levels) {
+        for (Run& run : ch.runs) {
+          for (auto& level : run.levels) {
           for (Bound& b : level) {
             b.a = {-b.a.x, -b.a.y, -b.a.z};
             const double hmax = b.hmax;
             b.hmax = -b.hmin;
             b.hmin = -hmax;
+            }
           }
         }
       }
@@ -724,8 +810,8 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
   e.ids.close_under_negation();
   for (FPoly& q : fa) set_sphere(q);
   for (FPoly& q : fb) set_sphere(q);
-  Tree A = make_tree(fa, e.ids.size());
-  Tree B = make_tree(fb, e.ids.size());
+  Tree A = make_tree(e.ids.size());
+  Tree B = make_tree(e.ids.size());
   e.build(A, std::move(fa));
   e.build(B, std::move(fb));
   switch (op) {
