@@ -70,9 +70,7 @@ namespace {
 constexpr int FRONT_SIDE = 0;
 constexpr int BACK_SIDE = 1;
 constexpr std::uint32_t NONE = 0xffffffffu;
-constexpr unsigned GROUP_SHIFT = 1;  // groups of 2, 4, 8, ... positions
-// Levels whose groups also get the per-vertex test (groups of up to 8).
-constexpr std::size_t SMALL_LEVELS = 3;
+constexpr unsigned GROUP_SHIFT = 2;  // groups of 4, 16, 64, ... run members
 
 struct FPoly {
   Polygon p;
@@ -167,15 +165,13 @@ struct Bound {
   bool ok = false;  // every number of every plane, and O, finite
 };
 
-struct Probe {  // a polygon's bounding sphere, and the polygon itself
+struct Probe {  // a polygon's bounding sphere
   Pnt c;
   double c1, r;  // |c| as the sum of absolute coordinates
-  const Pnt* v;
-  std::uint32_t n;
 };
 
-// Bound of n_k . p - w_k over the group for the point p = c, widened by r
-// (the sphere) - or, with r = 0, for the single point p. Returns
+// Bound of n_k . p - w_k over the group for the points p within r of c.
+// Returns
 // false unless the bound proves every such distance beyond PLANE_EPSILON
 // on `side`, the computed distances included: they differ from the real
 // ones by at most about 4u (|n||p| + |w|), and the bound's own rounding
@@ -203,19 +199,8 @@ inline bool proves_point(const Bound& b, int side, const Pnt& c, double c1, doub
   return room > 0 && b.rho * b.rho * ee < room * room;
 }
 
-// The sphere first (one point); small groups, whose planes lie close
-// together, then try each vertex, which does without the radius.
-inline bool proves_side(const Bound& b, int side, const Probe& q, bool small_group) {
-  if (!b.ok) return false;
-  if (proves_point(b, side, q.c, q.c1, q.r)) return true;
-  if (!small_group) return false;
-  for (std::uint32_t i = 0; i < q.n; ++i) {
-    const Pnt& v = q.v[i];
-    if (!proves_point(b, side, v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), 0.0)) {
-      return false;
-    }
-  }
-  return true;
+inline bool proves_side(const Bound& b, int side, const Probe& q) {
+  return b.ok && proves_point(b, side, q.c, q.c1, q.r);
 }
 
 // A chain's planes fall into runs by the direction of their normals (the
@@ -376,7 +361,7 @@ Tree make_tree(std::size_t id_count) {
 }
 
 inline Probe probe(const FPoly& q) {
-  return {q.c, std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z), q.r, q.p.vertices, q.p.count};
+  return {q.c, std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z), q.r};
 }
 
 // First chain position at or after pos whose plane is the polygon's own.
@@ -400,12 +385,12 @@ std::size_t run_next(const Run& run, int side, std::size_t i, const Probe& q) {
   const std::size_t n = run.pos.size();
   if (i >= n) return n;
   const std::size_t top = run.levels.size();
-  if (proves_side(run.levels[top - 1][0], side, q, top - 1 < SMALL_LEVELS)) return n;
+  if (proves_side(run.levels[top - 1][0], side, q)) return n;
   std::size_t l = 0;
   while (i < n) {
     const unsigned shift = GROUP_SHIFT * static_cast<unsigned>(l + 1);
     const std::size_t g = i >> shift;
-    if (proves_side(run.levels[l][g], side, q, l < SMALL_LEVELS)) {
+    if (proves_side(run.levels[l][g], side, q)) {
       i = std::min(n, (g + 1) << shift);
       if (l + 2 < top) ++l;
     } else if (l > 0) {
@@ -763,11 +748,11 @@ struct FastEngine {
       for (Chain& ch : chains) {
         for (Run& run : ch.runs) {
           for (auto& level : run.levels) {
-          for (Bound& b : level) {
-            b.a = {-b.a.x, -b.a.y, -b.a.z};
-            const double hmax = b.hmax;
-            b.hmax = -b.hmin;
-            b.hmin = -hmax;
+            for (Bound& b : level) {
+              b.a = {-b.a.x, -b.a.y, -b.a.z};
+              const double hmax = b.hmax;
+              b.hmax = -b.hmin;
+              b.hmin = -hmax;
             }
           }
         }
