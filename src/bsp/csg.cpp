@@ -4,6 +4,7 @@
 
 #include "bsp/fast_tree.h"
 #include "bsp/node.h"
+#include "gp/tolerances.h"
 
 namespace quorvalind::bsp {
 
@@ -74,7 +75,11 @@ mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wa
   // Runs on the csg thread; the trees, lists and pool are destroyed there.
   const auto work = [&operands, &result, op, engine](const std::atomic<bool>& stop) {
     Workspace ws(std::move(operands.pool), &stop);
-    if (engine == Engine::Fast) {
+    const bool skipping =
+        engine == Engine::Skipping ||
+        (engine == Engine::Fast &&
+         operands.a.size() + operands.b.size() > gp::FAST_ENGINE_MIN_POLYGONS);
+    if (skipping) {
       result = polygons_to_mesh(
           fast_sequence(op, std::move(operands.a), std::move(operands.b), ws));
     } else {

@@ -12,12 +12,15 @@ namespace quorvalind::bsp {
 
 enum class CsgOp { Union, Subtract, Intersect };
 
-// Which engine runs the tree sequences. Both give the same result bit for
-// bit; Literal follows the tree definitions step by step and is kept as the
-// reference that tests and benchmarks compare against. Only C++ callers
-// choose: the Python module always gets the default (Fast), except in a
+// Which engine runs the tree sequences. All give the same result bit for
+// bit. Literal follows the tree definitions list by list and is kept as the
+// reference that tests and benchmarks compare against; Skipping walks one
+// polygon at a time and skips what bounds prove (fast_tree.h); Fast, the
+// default, is Skipping for operands of more than FAST_ENGINE_MIN_POLYGONS
+// polygons together and Literal below, where it is quicker. Only C++
+// callers choose: the Python module always gets Fast, except in a
 // benchmark build, whose private module can switch (see set_bench_engine).
-enum class Engine { Fast, Literal };
+enum class Engine { Fast, Literal, Skipping };
 
 // The polygons of both operands, their vertices in one pool.
 struct OperandPolygons {

@@ -71,6 +71,9 @@ constexpr int FRONT_SIDE = 0;
 constexpr int BACK_SIDE = 1;
 constexpr std::uint32_t NONE = 0xffffffffu;
 constexpr unsigned GROUP_SHIFT = 2;  // groups of 4, 16, 64, ... run members
+// Chains with at most this many nodes left are walked node by node: the
+// classification is cheaper than setting up the proofs.
+constexpr std::uint32_t SHORT_CHAIN = 128;
 
 struct FPoly {
   Polygon p;
@@ -426,7 +429,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   const auto classify_at = [&](std::uint32_t k) {
     return PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, scratch);
   };
-  if (!(q.r == q.r) || len - p == 1) {  // NaN: never skipped; or nothing to skip
+  if (!(q.r == q.r) || len - p <= SHORT_CHAIN) {  // NaN: never skipped; or too short to pay
     while (true) {
       const unsigned cls = classify_at(p);
       if (cls != side_class) return {ch.nodes[p], cls, false, side};

@@ -41,6 +41,9 @@ inline constexpr long CSG_WAIT_SLICE_NS = 5000000;  // 5 ms
 // bound itself; the absolute part covers underflow.
 inline constexpr double SKIP_RELATIVE_SLACK = 1e-12;
 inline constexpr double SKIP_ABSOLUTE_SLACK = 1e-300;
+// Up to this many operand polygons in all, the default engine runs the
+// literal list walk, which beats the skipping engine's set-up there.
+inline constexpr unsigned long FAST_ENGINE_MIN_POLYGONS = 2000;
 
 inline constexpr double PI = 3.141592653589793;
 inline constexpr double TWO_PI = 6.283185307179586;
