@@ -11,11 +11,11 @@
 #include "bsp/csg.h"
 #include "gp/tolerances.h"
 
-// Why the fast engine gives the literal engine's results
-// -------------------------------------------------------
+// Why the skipping engine gives the literal engine's results
+// ----------------------------------------------------------
 // Every decision of the literal engine is the class of one polygon against
 // one node's plane (classify, with the own-plane rule), followed by a split
-// or by a move into a list. The fast engine makes the same decisions, with
+// or by a move into a list. This engine makes the same decisions, with
 // the same arithmetic (PlaneTest, split_spanning), on the same pieces; it
 // differs in three ways only:
 //
@@ -49,9 +49,13 @@
 //    own plane, then the literal engine classifies it BACK at each of them
 //    and moves it whole to the next, unchanged: skipping the run leaves the
 //    piece, its path sides (all plain BACK) and its destination as they
-//    were. Likewise for FRONT along front chains. Groups of 2^k consecutive
-//    chain positions keep a bound (see Bound); a group is skipped only when
-//    the bound proves the class for the polygon's bounding sphere with a
+//    were. Likewise for FRONT along front chains. A chain's planes are split
+//    into runs by normal direction, and groups of 4^k consecutive members
+//    of a run keep a bound (see Bound). The walk classifies, in chain
+//    order, exactly the positions whose group did not prove the side, up to
+//    the first that does not give the side; so every position it passes
+//    was either classified or proven. A group proves its side only when
+//    the bound does so for the polygon's bounding sphere with a
 //    margin (SKIP_RELATIVE_SLACK, SKIP_ABSOLUTE_SLACK) far above the
 //    rounding of the classification and of the bound itself. Non-finite
 //    planes or polygons never pass (their bounds are marked or compare
@@ -62,6 +66,10 @@
 // 3. Storage. Nodes live in one vector (links are indices), so destruction
 //    never recurses; polygons carry their id and bounding sphere next to the
 //    literal record. None of this takes part in a decision.
+//
+// The stop flag is polled once per polygon of every build and clip and
+// once per node in invert and the tree copies, as often as in the literal
+// engine's walks or more.
 
 namespace quorvalind::bsp {
 

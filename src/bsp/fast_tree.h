@@ -1,5 +1,5 @@
 #pragma once
-// The fast engine: the same tree sequences with the same results, bit for
+// The skipping engine: the same tree sequences with the same results, bit for
 // bit and in the same order, as the engine of node.h, minus work whose
 // outcome is already known. See fast_tree.cpp for why each shortcut cannot
 // change a result.
