@@ -1,8 +1,10 @@
-"""Boolean benchmark: quorvalind, pycsg (the same BSP algorithm in pure
-Python) and manifold3d side by side, on the same input meshes, timed as
-whole Python calls.
+"""Boolean benchmark: quorvalind (its fast engine, and its literal engine
+where the module is a benchmark build), pycsg (the same BSP algorithm in
+pure Python) and manifold3d side by side, on the same input meshes, timed
+as whole Python calls.
 
     python bench/bench_booleans.py [--large] [--cases C1,C3] [--no-pycsg]
+    python bench/bench_booleans.py --scale [--literal-max 128] [--plot FILE]
 
 C1  box [0,2]^3 minus a 64-segment cylinder r 0.5, h 3 moved by (1, 1, -0.5)
 C2  sphere 64 x 32 fused with the same sphere moved by (0.5, 0.3, 0.2)
@@ -10,11 +12,17 @@ C3  the same pair cut
 C4  sphere 128 x 64 intersected with a torus (1, 0.4, 128 segments); --large
 C5  fuse_all of a 3 x 3 grid of 64-segment cylinders r 0.5, h 1, 0.8 apart
 
+--scale fuses spheres of 32 x 16 up to 512 x 256 segments with a copy moved
+by (0.5, 0.3, 0.2), on both engines and manifold3d (the literal engine up to
+--literal-max segments: it grows with the square of the size), prints the
+table and writes a log-log plot (matplotlib) as a PNG.
+
 Each (case, engine) runs in a child process, so that its peak memory (the
 growth of the resident-set peak over what the inputs already took) is its
-own. With a module built with -DQUORVALIND_COUNT_CLASSIFICATIONS=ON the
-table also shows vertex classifications and nanoseconds per
-classification. manifold3d evaluates lazily, so its timing includes
+own. With a module built with -DQUORVALIND_COUNT_CLASSIFICATIONS=ON (the
+benchmark build) the table also shows vertex classifications and
+nanoseconds per classification, and the literal engine is timed too, through
+the benchmark build's private module; ordinary builds have no switch. manifold3d evaluates lazily, so its timing includes
 getting the result mesh out; it may use several threads.
 """
 import argparse
@@ -30,40 +38,43 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "python"))
 
 CASES = ["C1", "C2", "C3", "C4", "C5"]
-REPS = {  # (quorvalind, manifold3d, pycsg); pycsg is about 10^4 times slower
-    "C1": (201, 201, 5), "C2": (7, 21, 1), "C3": (7, 21, 1), "C4": (1, 11, 0), "C5": (51, 51, 1),
+ENGINES = ["quorvalind", "literal", "manifold3d", "pycsg"]
+REPS = {  # per engine as in ENGINES; pycsg is about 10^4 times slower
+    "C1": (201, 51, 201, 5), "C2": (21, 3, 21, 1), "C3": (21, 3, 21, 1), "C4": (5, 0, 11, 0),
+    "C5": (51, 11, 51, 1),
 }
+SCALE = [32, 64, 128, 256, 512]  # segments; latitude bands are half as many
 
 
 def inputs(case):
-    """The operation and its operands as (vertices, triangles) arrays, taken
-    from the module's own builders, so every engine gets the same triangles."""
-    import quorvalind as q
-    from quorvalind import Pnt, Trsf
-    from solid_shapes import mesh_arrays
-
-    def at(solid, x, y, z):
-        return q.builder.transform(solid, Trsf.translation(Pnt(x, y, z)))
-
+    """The operands as (vertices, triangles) arrays, made once per process."""
+    from solid_shapes import box, cylinder, moved, sphere, torus
     if case == "C1":
-        pair = [q.prim.make_box(Pnt(0, 0, 0), 2, 2, 2), at(q.prim.make_cylinder(0.5, 3), 1, 1, -0.5)]
-        return "cut", [mesh_arrays(s) for s in pair]
+        return "cut", [box(0, 0, 0, 2, 2, 2), moved(cylinder(64, 0.5, 3), offset=(1, 1, -0.5))]
     if case in ("C2", "C3"):
-        s = q.prim.make_sphere(1.0)
-        return ("fuse" if case == "C2" else "cut"), [mesh_arrays(s), mesh_arrays(at(s, 0.5, 0.3, 0.2))]
+        s = sphere(64, 32, 1.0)
+        return ("fuse" if case == "C2" else "cut"), [moved(s), moved(s, offset=(0.5, 0.3, 0.2))]
     if case == "C4":
-        pair = [q.prim.make_sphere(1.0, q.prim.MeshParams(128, 64)),
-                q.prim.make_torus(1.0, 0.4, q.prim.MeshParams(128))]
-        return "common", [mesh_arrays(s) for s in pair]
-    cyl = q.prim.make_cylinder(0.5, 1.0)
-    return "fuse_all", [mesh_arrays(at(cyl, 0.8 * i, 0.8 * j, 0)) for i in range(3) for j in range(3)]
+        return "common", [moved(sphere(128, 64, 1.0)), moved(torus(128, 1.0, 0.4))]
+    if case.startswith("S"):
+        s = sphere(int(case[1:]), int(case[1:]) // 2, 1.0)
+        return "fuse", [moved(s), moved(s, offset=(0.5, 0.3, 0.2))]
+    grid = [moved(cylinder(64, 0.5, 1.0), offset=(0.8 * i, 0.8 * j, 0))
+            for i in range(3) for j in range(3)]
+    return "fuse_all", grid
 
 
 def runner(engine, op, shapes):
     """A no-argument callable doing the whole operation, and a volume getter."""
     import numpy as np
-    if engine == "quorvalind":
+    if engine in ("quorvalind", "literal"):
         import quorvalind as q
+        bench = sys.modules.get("quorvalind._bench")
+        if engine == "literal":
+            if bench is None:
+                raise SystemExit("the literal engine needs a benchmark build "
+                                 "(-DQUORVALIND_COUNT_CLASSIFICATIONS=ON)")
+            bench.use_literal_engine(True)
         from solid_shapes import to_solid
         solids = [to_solid(v, t) for v, t in shapes]
         if op == "fuse_all":
@@ -117,14 +128,19 @@ def runner(engine, op, shapes):
 def worker(case, engine, reps):
     op, shapes = inputs(case)
     go, volume = runner(engine, op, shapes)
-    bench = sys.modules.get("quorvalind._bench") if engine == "quorvalind" else None
+    bench = sys.modules.get("quorvalind._bench") if engine in ("quorvalind", "literal") else None
     baseline = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     count = None
+    times = []
     if bench is not None:
         before = bench.classification_count()
+        t0 = time.perf_counter()
         result = go()
+        first = time.perf_counter() - t0
         count = bench.classification_count() - before
-    times = []
+        if reps == 1:  # a long case: the counted run is the timed one
+            times.append(first)
+            reps = 0
     for _ in range(reps):
         t0 = time.perf_counter()
         result = go()
@@ -135,11 +151,8 @@ def worker(case, engine, reps):
 
 
 def measure(case, engine, reps):
-    # numpy is imported for the meshes; keep its BLAS threads from spinning
-    # beside the engine being timed.
-    env = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1")
     proc = subprocess.run([sys.executable, os.path.abspath(__file__), "--worker", case, engine,
-                           str(reps)], capture_output=True, text=True, env=env)
+                           str(reps)], capture_output=True, text=True)
     if proc.returncode != 0:
         return {"error": proc.stderr.strip().splitlines()[-1] if proc.stderr.strip() else "failed"}
     return json.loads(proc.stdout.strip().splitlines()[-1])
@@ -149,39 +162,99 @@ def fmt_time(s):
     return f"{s * 1e3:10.3f} ms" if s < 10 else f"{s:10.2f} s "
 
 
+def table(case, engines, reps_of):
+    """Measures one case on every engine; prints its rows; returns them."""
+    rows = {}
+    for engine in engines:
+        reps = reps_of(engine)
+        if reps:
+            rows[engine] = measure(case, engine, reps)
+    peer = rows.get("manifold3d", {})
+    base = statistics.median(peer["times"]) if "times" in peer else None
+    for engine, r in rows.items():
+        if "error" in r:
+            print(f"{case:4} {engine:11} error: {r['error']}")
+            continue
+        med, low = statistics.median(r["times"]), min(r["times"])
+        ratio = f"{med / base:12.2f}x" if base else ""
+        cls = f"{r['count']:16d} {low * 1e9 / r['count']:9.2f}" if r.get("count") else ""
+        print(f"{case:4} {engine:11} {fmt_time(med)} {fmt_time(low)} {ratio:>13} "
+              f"{r['peak_kib'] / 1024:7.1f} MiB {r['volume']:14.9f} {cls}")
+    sys.stdout.flush()
+    return rows
+
+
+HEADER = (f"{'case':4} {'engine':11} {'median':>13} {'min':>13} {'vs manifold3d':>13} "
+          f"{'peak mem':>10} {'volume':>14} {'classifications':>16} {'ns/class':>9}")
+
+
+def scale(args):
+    print(HEADER)
+    results = {}
+    for n in map(int, args.sizes.split(",")):
+        def reps_of(engine):
+            if engine == "literal":
+                return 1 if n <= args.literal_max else 0
+            if engine == "pycsg":
+                return 0
+            if engine == "manifold3d":
+                return 5
+            if n > args.fast_max:
+                return 0
+            return 5 if n <= 64 else 1
+        results[n] = table(f"S{n}", ["quorvalind", "literal", "manifold3d"], reps_of)
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("matplotlib is missing: no plot (pip install matplotlib)")
+        return
+    fig, ax = plt.subplots(figsize=(6.4, 4.8))
+    labels = {"quorvalind": "quorvalind (fast engine)", "literal": "quorvalind (literal engine)",
+              "manifold3d": "manifold3d"}
+    for engine, label in labels.items():
+        pts = [(2 * n * (n // 2 - 1), statistics.median(r[engine]["times"]))
+               for n, r in results.items() if "times" in r.get(engine, {})]
+        if pts:
+            ax.loglog([p[0] for p in pts], [p[1] for p in pts], "o-", label=label)
+    ax.set_xlabel("triangles per sphere")
+    ax.set_ylabel("fuse, whole Python call (s)")
+    ax.set_title("Sphere fused with a shifted copy")
+    ax.grid(True, which="both", alpha=0.3)
+    ax.legend()
+    fig.tight_layout()
+    fig.savefig(args.plot, dpi=100)
+    print(f"plot written to {args.plot}")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--large", action="store_true", help="also run C4")
     ap.add_argument("--cases", default=",".join(CASES))
     ap.add_argument("--no-pycsg", action="store_true")
+    ap.add_argument("--scale", action="store_true", help="the sphere size series and its plot")
+    ap.add_argument("--sizes", default=",".join(map(str, SCALE)),
+                    help="sphere segment counts that --scale runs")
+    ap.add_argument("--literal-max", type=int, default=128,
+                    help="largest sphere (segments) that --scale runs on the literal engine")
+    ap.add_argument("--fast-max", type=int, default=512,
+                    help="largest sphere (segments) that --scale runs on the fast engine")
+    ap.add_argument("--plot", default="bench_booleans_scale.png", help="PNG written by --scale")
     ap.add_argument("--worker", nargs=3, help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.worker:
         worker(args.worker[0], args.worker[1], int(args.worker[2]))
         return
-    engines = ["quorvalind", "manifold3d"] + ([] if args.no_pycsg else ["pycsg"])
-    print(f"{'case':4} {'engine':11} {'median':>13} {'min':>13} {'vs quorvalind':>13} "
-          f"{'peak mem':>10} {'volume':>14} {'classifications':>16} {'ns/class':>9}")
+    if args.scale:
+        scale(args)
+        return
+    engines = [e for e in ENGINES if not (e == "pycsg" and args.no_pycsg)]
+    print(HEADER)
     for case in args.cases.split(","):
         if case == "C4" and not args.large:
             continue
-        rows = {}
-        for k, engine in enumerate(engines):
-            reps = REPS[case][k]
-            if reps == 0:
-                continue
-            rows[engine] = measure(case, engine, reps)
-        base = statistics.median(rows["quorvalind"]["times"]) if "times" in rows["quorvalind"] else None
-        for engine, r in rows.items():
-            if "error" in r:
-                print(f"{case:4} {engine:11} error: {r['error']}")
-                continue
-            med, low = statistics.median(r["times"]), min(r["times"])
-            ratio = f"{med / base:12.2f}x" if base else ""
-            cls = f"{r['count']:16d} {low * 1e9 / r['count']:9.2f}" if r.get("count") else ""
-            print(f"{case:4} {engine:11} {fmt_time(med)} {fmt_time(low)} {ratio:>13} "
-                  f"{r['peak_kib'] / 1024:7.1f} MiB {r['volume']:14.9f} {cls}")
-        sys.stdout.flush()
+        table(case, engines, lambda engine: REPS[case][ENGINES.index(engine)])
 
 
 if __name__ == "__main__":

@@ -2,7 +2,9 @@
 
 #include <utility>
 
+#include "bsp/fast_tree.h"
 #include "bsp/node.h"
+#include "gp/tolerances.h"
 
 namespace quorvalind::bsp {
 
@@ -10,6 +12,7 @@ namespace {
 
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
 std::atomic<std::uint64_t> g_classifications{0};
+std::atomic<bool> g_bench_literal{false};
 #endif
 
 // The tree sequences; A holds operand a, B operand b, and the result is
@@ -63,12 +66,23 @@ OperandPolygons convert_operands(const mesh::TriMesh& a, const mesh::TriMesh& b)
   return out;
 }
 
-mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wait) {
+mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wait,
+                      Engine engine) {
+#ifdef QUORVALIND_COUNT_CLASSIFICATIONS
+  if (engine == Engine::Fast && g_bench_literal.load()) engine = Engine::Literal;
+#endif
   mesh::TriMesh result;
   // Runs on the csg thread; the trees, lists and pool are destroyed there.
-  const auto work = [&operands, &result, op](const std::atomic<bool>& stop) {
+  const auto work = [&operands, &result, op, engine](const std::atomic<bool>& stop) {
     Workspace ws(std::move(operands.pool), &stop);
-    {
+    const bool skipping =
+        engine == Engine::Skipping ||
+        (engine == Engine::Fast &&
+         operands.a.size() + operands.b.size() > gp::FAST_ENGINE_MIN_POLYGONS);
+    if (skipping) {
+      result = polygons_to_mesh(
+          fast_sequence(op, std::move(operands.a), std::move(operands.b), ws));
+    } else {
       Node A;
       Node B;
       build(A, std::move(operands.a), ws);
@@ -99,6 +113,7 @@ mesh::TriMesh intersect(const mesh::TriMesh& a, const mesh::TriMesh& b, const Wa
 
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
 std::uint64_t classification_count() { return g_classifications.load(); }
+void set_bench_engine(Engine engine) { g_bench_literal.store(engine == Engine::Literal); }
 #endif
 
 }  // namespace quorvalind::bsp

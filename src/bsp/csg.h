@@ -12,6 +12,16 @@ namespace quorvalind::bsp {
 
 enum class CsgOp { Union, Subtract, Intersect };
 
+// Which engine runs the tree sequences. All give the same result bit for
+// bit. Literal follows the tree definitions list by list and is kept as the
+// reference that tests and benchmarks compare against; Skipping walks one
+// polygon at a time and skips what bounds prove (fast_tree.h); Fast, the
+// default, is Skipping for operands of more than FAST_ENGINE_MIN_POLYGONS
+// polygons together and Literal below, where it is quicker. Only C++
+// callers choose: the Python module always gets Fast, except in a
+// benchmark build, whose private module can switch (see set_bench_engine).
+enum class Engine { Fast, Literal, Skipping };
+
 // The polygons of both operands, their vertices in one pool.
 struct OperandPolygons {
   VertexPool pool;
@@ -24,7 +34,8 @@ OperandPolygons convert_operands(const mesh::TriMesh& a, const mesh::TriMesh& b)
 
 // Runs the operation's tree sequence on a csg thread. Errors: see
 // run_on_csg_thread (spawn failure, thread fault, Interrupted).
-mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wait = {});
+mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wait = {},
+                      Engine engine = Engine::Fast);
 
 // a | b, a - b, a & b. (`union` is a keyword, hence csg_union.)
 mesh::TriMesh csg_union(const mesh::TriMesh& a, const mesh::TriMesh& b,
@@ -38,6 +49,9 @@ mesh::TriMesh intersect(const mesh::TriMesh& a, const mesh::TriMesh& b,
 // Vertex classifications made by all finished operations so far
 // (benchmark builds only).
 std::uint64_t classification_count();
+// The engine that run_csg uses when called with the default (benchmark
+// builds only, so that a benchmark can time both from Python).
+void set_bench_engine(Engine engine);
 #endif
 
 }  // namespace quorvalind::bsp

@@ -38,6 +38,17 @@ inline constexpr long CSG_WAIT_SLICE_NS = 5000000;  // 5 ms
 // one aligned 2 MiB page and save next to nothing.
 inline constexpr std::size_t HUGE_PAGE_MIN_BYTES = std::size_t{4} << 20;
 
+// Safety margins of the fast engine's skip bounds: a group of planes is
+// skipped only when its conservative distance bound clears PLANE_EPSILON by
+// RELATIVE x (sum of the magnitudes involved) + ABSOLUTE. The relative part
+// is about 10^4 times the worst rounding of the classification and of the
+// bound itself; the absolute part covers underflow.
+inline constexpr double SKIP_RELATIVE_SLACK = 1e-12;
+inline constexpr double SKIP_ABSOLUTE_SLACK = 1e-300;
+// Up to this many operand polygons in all, the default engine runs the
+// literal list walk, which beats the skipping engine's set-up there.
+inline constexpr unsigned long FAST_ENGINE_MIN_POLYGONS = 2000;
+
 inline constexpr double PI = 3.141592653589793;
 inline constexpr double TWO_PI = 6.283185307179586;
 

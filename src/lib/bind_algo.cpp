@@ -88,9 +88,20 @@ namespace {
 PyObject* classification_count(PyObject*, PyObject*) {
   return PyLong_FromUnsignedLongLong(bsp::classification_count());
 }
+// The engine switch lives only here, in the benchmark build's private
+// module: the public module tree and every ordinary build always run the
+// fast engine, and C++ tests reach the literal one through run_csg.
+PyObject* use_literal_engine(PyObject*, PyObject* flag) {
+  const int literal = PyObject_IsTrue(flag);
+  if (literal < 0) return nullptr;
+  bsp::set_bench_engine(literal ? bsp::Engine::Literal : bsp::Engine::Fast);
+  Py_RETURN_NONE;
+}
 PyMethodDef BENCH_FUNCTIONS[] = {
     {"classification_count", classification_count, METH_NOARGS,
      "classification_count()\n--\n\nVertex classifications of the BSP engine so far."},
+    {"use_literal_engine", use_literal_engine, METH_O,
+     "use_literal_engine(flag)\n--\n\nRun later booleans on the literal engine (True) or the fast one."},
     {nullptr, nullptr, 0, nullptr},
 };
 PyModuleDef BENCH_DEF = {PyModuleDef_HEAD_INIT, "quorvalind._bench", "", 0, BENCH_FUNCTIONS,

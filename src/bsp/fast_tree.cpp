@@ -1,0 +1,847 @@
+#include "bsp/fast_tree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "bsp/csg.h"
+#include "gp/tolerances.h"
+
+// Why the skipping engine gives the literal engine's results
+// ----------------------------------------------------------
+// Every decision of the literal engine is the class of one polygon against
+// one node's plane (classify, with the own-plane rule), followed by a split
+// or by a move into a list. This engine makes the same decisions, with
+// the same arithmetic (PlaneTest, split_spanning), on the same pieces; it
+// differs in three ways only:
+//
+// 1. One polygon at a time. build and clip_polygons treat the polygons of a
+//    list independently: a polygon's fate at a node depends only on the
+//    node's plane and on the polygon. So each polygon (and each piece cut
+//    from it) can walk the tree on its own, provided the node planes and the
+//    list orders are the literal ones:
+//    - build: a node's plane is that of the first polygon of the first list
+//      that reaches it, i.e. the piece of the lowest input position that
+//      gets there. Inserting the inputs one after another, each completely
+//      before the next, the first piece to arrive at a missing child is that
+//      one, so every node gets the same plane and every later piece meets
+//      the same planes. A node's polygons gain, per build call, its cf in
+//      arrival (input) order, then its cb in arrival order: cf pieces are
+//      appended as they arrive, cb pieces are held until the call ends.
+//    - clip_polygons: the output is front subtree's before back subtree's,
+//      and a list that reaches a missing front child is emitted there as
+//      f + cf. So pieces are ordered by (a) the pre-order position, front
+//      before back, of the node where they are emitted; (b) then by their
+//      sides along the path read from the emitting node up to the root,
+//      a plain FRONT/BACK side before a COPLANAR one at the first node from
+//      the bottom where two paths differ in that respect; (c) then by input
+//      position (one input has at most one piece in any list). The fast
+//      clip records (a) to (c) for every emitted piece and sorts by them.
+//
+// 2. Skipping runs of nodes. A chain is a maximal run of nodes linked by
+//    back children (or by front children). If every vertex of a polygon is
+//    at a computed distance below -PLANE_EPSILON from every plane of a run
+//    of a back chain, and none of those planes is bit for bit the polygon's
+//    own plane, then the literal engine classifies it BACK at each of them
+//    and moves it whole to the next, unchanged: skipping the run leaves the
+//    piece, its path sides (all plain BACK) and its destination as they
+//    were. Likewise for FRONT along front chains. A chain's planes are split
+//    into runs by normal direction, and groups of 4^k consecutive members
+//    of a run keep a bound (see Bound). The walk classifies, in chain
+//    order, exactly the positions whose group did not prove the side, up to
+//    the first that does not give the side; so every position it passes
+//    was either classified or proven. A group proves its side only when
+//    the bound does so for the polygon's bounding sphere with a
+//    margin (SKIP_RELATIVE_SLACK, SKIP_ABSOLUTE_SLACK) far above the
+//    rounding of the classification and of the bound itself. Non-finite
+//    planes or polygons never pass (their bounds are marked or compare
+//    false). The own-plane rule is honoured exactly: every plane carries an
+//    id, equal ids exactly for bit-equal planes, and a skip stops before the
+//    first node of the chain whose plane has the polygon's id.
+//
+// 3. Storage. Nodes live in one vector (links are indices), so destruction
+//    never recurses; polygons carry their id and bounding sphere next to the
+//    literal record. None of this takes part in a decision.
+//
+// The stop flag is polled once per polygon of every build and clip and
+// once per node in invert and the tree copies, as often as in the literal
+// engine's walks or more.
+
+namespace quorvalind::bsp {
+
+namespace {
+
+constexpr int FRONT_SIDE = 0;
+constexpr int BACK_SIDE = 1;
+constexpr std::uint32_t NONE = 0xffffffffu;
+constexpr unsigned GROUP_SHIFT = 2;  // groups of 4, 16, 64, ... run members
+// Chains with at most this many nodes left are walked node by node: the
+// classification is cheaper than setting up the proofs.
+constexpr std::uint32_t SHORT_CHAIN = 128;
+
+struct FPoly {
+  Polygon p;
+  Pnt c;     // bounding sphere: every vertex within r of c (up to rounding)
+  double r;  // NaN when a coordinate is not finite: such a polygon is never skipped
+  std::uint32_t id;
+};
+
+inline bool finite(double x) { return std::isfinite(x); }
+inline double length(const Pnt& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
+inline Plane negated(const Plane& p) { return {{-p.normal.x, -p.normal.y, -p.normal.z}, -p.w}; }
+
+void set_sphere(FPoly& q) {
+  const Pnt* v = q.p.vertices;
+  const std::uint32_t n = q.p.count;
+  bool ok = n > 0;
+  Pnt lo{0, 0, 0}, hi{0, 0, 0};
+  for (std::uint32_t i = 0; i < n && ok; ++i) {
+    ok = finite(v[i].x) && finite(v[i].y) && finite(v[i].z);
+    if (i == 0) {
+      lo = hi = v[0];
+    } else {
+      lo = {std::min(lo.x, v[i].x), std::min(lo.y, v[i].y), std::min(lo.z, v[i].z)};
+      hi = {std::max(hi.x, v[i].x), std::max(hi.y, v[i].y), std::max(hi.z, v[i].z)};
+    }
+  }
+  if (!ok) {
+    q.c = {0, 0, 0};
+    q.r = std::nan("");
+    return;
+  }
+  q.c = {lo.x * 0.5 + hi.x * 0.5, lo.y * 0.5 + hi.y * 0.5, lo.z * 0.5 + hi.z * 0.5};
+  double r = 0.0;
+  for (std::uint32_t i = 0; i < n; ++i) r = std::max(r, length(gp::sub(v[i], q.c)));
+  q.r = r;
+}
+
+// Canonical plane ids: two planes get the same id exactly when their four
+// numbers are equal bit for bit (so -0 differs from 0 and a NaN matches only
+// itself, as in same_plane_bits). Every plane the sequences ever see is an
+// operand polygon's plane or its negation, so all ids are made up front.
+class PlaneIds {
+ public:
+  std::uint32_t intern(const Plane& p) {
+    Key k;
+    std::memcpy(k.bits, &p, sizeof k.bits);
+    auto [it, fresh] = map_.try_emplace(k, static_cast<std::uint32_t>(planes_.size()));
+    if (fresh) planes_.push_back(p);
+    return it->second;
+  }
+  // Ids of the negations; negating twice restores every bit.
+  void close_under_negation() {
+    for (std::size_t i = 0; i < planes_.size(); ++i) neg_.push_back(intern(negated(planes_[i])));
+  }
+  std::uint32_t neg(std::uint32_t id) const { return neg_[id]; }
+  std::size_t size() const { return planes_.size(); }
+
+ private:
+  struct Key {
+    std::uint64_t bits[4];
+    bool operator==(const Key& o) const { return std::memcmp(bits, o.bits, sizeof bits) == 0; }
+  };
+  struct Hash {
+    std::size_t operator()(const Key& k) const {
+      std::uint64_t h = 0x9e3779b97f4a7c15ull;
+      for (std::uint64_t b : k.bits) h = (h ^ b) * 0xff51afd7ed558ccdull, h ^= h >> 32;
+      return static_cast<std::size_t>(h);
+    }
+  };
+  std::unordered_map<Key, std::uint32_t, Hash> map_;
+  std::vector<Plane> planes_;
+  std::vector<std::uint32_t> neg_;
+};
+
+// Bound over a group of planes (n_k, w_k), relative to the group's
+// reference point O (the middle of the polygon that made its first node),
+// with h_k = n_k . O - w_k, a = the first normal, rho = max |n_k - a|,
+// nmax = max |n_k|. For a vertex v within r of c, with d = c - O split as
+// d = (a . d) a + e (e perpendicular to a):
+//   n_k . v - w_k = n_k . d + h_k + n_k . (v - c)
+//   n_k . d = a . d + (a . d)(n_k . a - 1) + (n_k - a) . e
+// and for unit normals n_k . a - 1 = -|n_k - a|^2 / 2 lies in [-rho^2/2, 0],
+// so
+//   n_k . d <= a . d + rho |e| + max(0, -a . d) rho^2 / 2
+//   n_k . d >= a . d - rho |e| - max(0, a . d) rho^2 / 2.
+// Normals are unit only up to rounding; the difference is far inside the
+// margin below. Near a group, e is short: the bound tightens where it must.
+struct Bound {
+  Pnt o, a;
+  double o1 = 0;  // |O|, as the sum of the absolute coordinates
+  double rho = 0, hmax = 0, hmin = 0, nmax = 0, wmax = 0;
+  bool ok = false;  // every number of every plane, and O, finite
+};
+
+struct Probe {  // a polygon's bounding sphere
+  Pnt c;
+  double c1, r;  // |c| as the sum of absolute coordinates
+};
+
+// Bound of n_k . p - w_k over the group for the points p within r of c.
+// Returns
+// false unless the bound proves every such distance beyond PLANE_EPSILON
+// on `side`, the computed distances included: they differ from the real
+// ones by at most about 4u (|n||p| + |w|), and the bound's own rounding
+// (of r, rho, e, h_k, and the normals' departure from unit length) is of
+// the order u times the magnitudes summed in s; the margin is 10^4 times
+// larger. NaN anywhere makes the comparisons false.
+inline bool proves_point(const Bound& b, int side, const Pnt& c, double c1, double r) {
+  const Pnt d = gp::sub(c, b.o);
+  const double ad = gp::dot(b.a, d);
+  const Pnt e{d.x - ad * b.a.x, d.y - ad * b.a.y, d.z - ad * b.a.z};
+  const double ee = gp::dot(e, e);
+  const double d1 = std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
+  const double curve = 0.5 * b.rho * b.rho;
+  const double s = std::fabs(ad) * (1.0 + curve) + (b.nmax + b.rho) * d1 +
+                   std::max(std::fabs(b.hmax), std::fabs(b.hmin)) + b.nmax * r +
+                   b.nmax * (c1 + r) + b.nmax * b.o1 + b.wmax;
+  const double slack = gp::SKIP_RELATIVE_SLACK * s + gp::SKIP_ABSOLUTE_SLACK;
+  // The rest must exceed rho |e|, compared squared (no square root).
+  double room;
+  if (side == BACK_SIDE) {
+    room = -gp::PLANE_EPSILON - slack - (ad + (ad < 0 ? -ad * curve : 0.0) + b.hmax + r * b.nmax);
+  } else {
+    room = (ad - (ad > 0 ? ad * curve : 0.0) + b.hmin - r * b.nmax) - slack - gp::PLANE_EPSILON;
+  }
+  return room > 0 && b.rho * b.rho * ee < room * room;
+}
+
+inline bool proves_side(const Bound& b, int side, const Probe& q) {
+  return b.ok && proves_point(b, side, q.c, q.c1, q.r);
+}
+
+// A chain's planes fall into runs by the direction of their normals (the
+// dominant axis and the signs of the coordinates: 24 cells, and one for
+// non-finite normals), so that a group of consecutive members of a run has
+// close normals whatever the order of the operand's triangles. Which run a
+// plane joins affects how often its groups prove a side, never a result.
+constexpr int RUN_CELLS = 25;
+
+inline int cell_of(const Pnt& n) {
+  const double ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
+  if (!(finite(ax) && finite(ay) && finite(az))) return RUN_CELLS - 1;
+  double s, u, v;
+  int axis;
+  if (ax >= ay && ax >= az) {
+    axis = 0, s = n.x, u = n.y, v = n.z;
+  } else if (ay >= az) {
+    axis = 1, s = n.y, u = n.z, v = n.x;
+  } else {
+    axis = 2, s = n.z, u = n.x, v = n.y;
+  }
+  return axis * 8 + (s < 0) * 4 + (u < 0) * 2 + (v < 0);
+}
+
+struct Run {
+  std::vector<std::uint32_t> pos;          // chain positions of the members, increasing
+  std::vector<std::vector<Bound>> levels;  // levels[l][g]: members [g, g + 1) << (l + 1)
+};
+
+struct Chain {
+  std::vector<std::uint32_t> nodes;  // nodes[k + 1] is the chain-side child of nodes[k]
+  std::vector<Run> runs;
+  std::int8_t run_of_cell[RUN_CELLS];
+  Chain() { std::fill(std::begin(run_of_cell), std::end(run_of_cell), std::int8_t{-1}); }
+};
+
+struct FNode {
+  Plane plane{};
+  std::uint32_t id = NONE;
+  bool has_plane = false;
+  std::vector<FPoly> polygons;
+  std::uint32_t child[2] = {NONE, NONE};  // [FRONT_SIDE], [BACK_SIDE]
+  std::uint32_t chain[2] = {NONE, NONE};  // the front chain and the back chain holding it
+  std::uint32_t pos[2] = {0, 0};
+  std::uint32_t next_same_id = NONE;  // next node with the same plane id
+  Pnt ref{0, 0, 0};  // the middle of the polygon that gave the plane
+};
+
+struct Tree {
+  std::vector<FNode> nodes;           // nodes[0] is the root
+  std::vector<Chain> chains[2];       // chains[side]: runs linked by `side` children
+  std::vector<std::uint32_t> id_head; // per plane id: first node with that plane
+  // Pre-order (front before back) positions and depths, for clip order.
+  std::vector<std::uint32_t> pre, depth;
+  bool order_valid = false;
+};
+
+// Adds a plane to a group; a fresh group takes `ref` as its O.
+void add_to_bound(Bound& b, bool fresh, const Plane& p, const Pnt& ref) {
+  if (fresh) {
+    b.o = ref;
+    b.o1 = std::fabs(ref.x) + std::fabs(ref.y) + std::fabs(ref.z);
+    b.a = p.normal;
+  }
+  const double h = gp::dot(p.normal, b.o) - p.w;
+  const double nl = length(p.normal);
+  const bool ok = finite(p.normal.x) && finite(p.normal.y) && finite(p.normal.z) && finite(p.w) &&
+                  finite(h) && finite(nl) && finite(b.o1);
+  if (fresh) {
+    b.rho = 0;
+    b.hmax = b.hmin = h;
+    b.nmax = nl;
+    b.wmax = std::fabs(p.w);
+    b.ok = ok;
+    return;
+  }
+  if (!ok) b.ok = false;
+  if (!b.ok) return;
+  b.rho = std::max(b.rho, length(gp::sub(p.normal, b.a)));
+  b.hmax = std::max(b.hmax, h);
+  b.hmin = std::min(b.hmin, h);
+  b.nmax = std::max(b.nmax, nl);
+  b.wmax = std::max(b.wmax, std::fabs(p.w));
+}
+
+void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
+  Chain& ch = t.chains[side][c];
+  const std::uint32_t pos = static_cast<std::uint32_t>(ch.nodes.size());
+  ch.nodes.push_back(node);
+  FNode& n = t.nodes[node];
+  n.chain[side] = c;
+  n.pos[side] = pos;
+  const int cell = cell_of(n.plane.normal);
+  if (ch.run_of_cell[cell] < 0) {
+    ch.run_of_cell[cell] = static_cast<std::int8_t>(ch.runs.size());
+    ch.runs.emplace_back();
+  }
+  Run& run = ch.runs[static_cast<std::size_t>(ch.run_of_cell[cell])];
+  const std::size_t k = run.pos.size();
+  run.pos.push_back(pos);
+  for (std::size_t l = 0; l < run.levels.size(); ++l) {
+    const std::size_t g = k >> (GROUP_SHIFT * (l + 1));
+    const bool fresh = g == run.levels[l].size();
+    if (fresh) run.levels[l].emplace_back();
+    add_to_bound(run.levels[l][g], fresh, n.plane, n.ref);
+  }
+  // A new level when the run outgrows the top one; its first group is made
+  // from every member so far.
+  const std::size_t len = run.pos.size();
+  if (run.levels.empty() || len > (std::size_t{1} << (GROUP_SHIFT * run.levels.size()))) {
+    run.levels.emplace_back(1);
+    Bound& b = run.levels.back()[0];
+    for (std::size_t i = 0; i < len; ++i) {
+      const FNode& m = t.nodes[ch.nodes[run.pos[i]]];
+      add_to_bound(b, i == 0, m.plane, m.ref);
+    }
+  }
+}
+
+void new_chain(Tree& t, int side, std::uint32_t node) {
+  t.chains[side].emplace_back();
+  chain_append(t, side, static_cast<std::uint32_t>(t.chains[side].size() - 1), node);
+}
+
+// Gives node (which has just received its plane) its place in the chains
+// and in the id lists; `parent` is NONE for the root.
+void register_node(Tree& t, std::uint32_t node, std::uint32_t parent, int side) {
+  if (parent == NONE) {
+    new_chain(t, FRONT_SIDE, node);
+    new_chain(t, BACK_SIDE, node);
+  } else {
+    chain_append(t, side, t.nodes[parent].chain[side], node);
+    new_chain(t, 1 - side, node);
+  }
+  FNode& n = t.nodes[node];
+  n.next_same_id = t.id_head[n.id];
+  t.id_head[n.id] = node;
+  t.order_valid = false;
+}
+
+std::uint32_t add_child(Tree& t, std::uint32_t parent, int side, const FPoly& first) {
+  const std::uint32_t idx = static_cast<std::uint32_t>(t.nodes.size());
+  t.nodes.emplace_back();
+  t.nodes[idx].plane = first.p.plane;
+  t.nodes[idx].id = first.id;
+  t.nodes[idx].has_plane = true;
+  t.nodes[idx].ref = first.c;
+  t.nodes[parent].child[side] = idx;
+  register_node(t, idx, parent, side);
+  return idx;
+}
+
+Tree make_tree(std::size_t id_count) {
+  Tree t;
+  t.nodes.emplace_back();
+  t.id_head.assign(id_count, NONE);
+  return t;
+}
+
+inline Probe probe(const FPoly& q) {
+  return {q.c, std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z), q.r};
+}
+
+// First chain position at or after pos whose plane is the polygon's own.
+std::uint32_t own_plane_limit(const Tree& t, int side, std::uint32_t c, std::uint32_t pos,
+                              std::uint32_t id) {
+  std::uint32_t limit = static_cast<std::uint32_t>(t.chains[side][c].nodes.size());
+  for (std::uint32_t n = t.id_head[id]; n != NONE; n = t.nodes[n].next_same_id) {
+    const FNode& node = t.nodes[n];
+    if (node.chain[side] == c && node.pos[side] >= pos && node.pos[side] < limit) {
+      limit = node.pos[side];
+    }
+  }
+  return limit;
+}
+
+// The first member index j >= i of the run such that the polygon is
+// proven on `side` of the planes of members i .. j-1. Tries the whole run
+// first, then gallops up the group levels after each proven group and down
+// after a failure.
+std::size_t run_next(const Run& run, int side, std::size_t i, const Probe& q) {
+  const std::size_t n = run.pos.size();
+  if (i >= n) return n;
+  const std::size_t top = run.levels.size();
+  if (proves_side(run.levels[top - 1][0], side, q)) return n;
+  std::size_t l = 0;
+  while (i < n) {
+    const unsigned shift = GROUP_SHIFT * static_cast<unsigned>(l + 1);
+    const std::size_t g = i >> shift;
+    if (proves_side(run.levels[l][g], side, q)) {
+      i = std::min(n, (g + 1) << shift);
+      if (l + 2 < top) ++l;
+    } else if (l > 0) {
+      --l;
+    } else {
+      break;
+    }
+  }
+  return i;
+}
+
+// Where a piece that entered `node` on `side` leaves that node's chain:
+// either at `node` of the chain with its exact class `cls` there, which is
+// not `side` (COPLANAR, the other side or SPANNING), or past the chain's
+// end (past_end: it is on `side` of `node`, the last node, which has no
+// child there). Every position on the way was proven or classified on
+// `side`, which is what the literal walk would have found there.
+struct Arrival {
+  std::uint32_t node;
+  unsigned cls;
+  bool past_end;
+  int side;
+};
+
+Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q,
+                     SplitScratch& scratch) {
+  const FNode& start = t.nodes[node];
+  const std::uint32_t c = start.chain[side];
+  const Chain& ch = t.chains[side][c];
+  const std::uint32_t len = static_cast<std::uint32_t>(ch.nodes.size());
+  std::uint32_t p = start.pos[side];
+  const unsigned side_class = side == BACK_SIDE ? BACK : FRONT;
+  const auto classify_at = [&](std::uint32_t k) {
+    return PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, scratch);
+  };
+  if (!(q.r == q.r) || len - p <= SHORT_CHAIN) {  // NaN: never skipped; or too short to pay
+    while (true) {
+      const unsigned cls = classify_at(p);
+      if (cls != side_class) return {ch.nodes[p], cls, false, side};
+      if (p + 1 == len) return {ch.nodes[p], cls, true, side};
+      ++p;
+    }
+  }
+  // The next position to classify is the least, over the runs, of each
+  // run's first member at or after p not proven on `side`, and never
+  // beyond the first node with the polygon's own plane.
+  const std::uint32_t limit = own_plane_limit(t, side, c, p, q.id);
+  const Probe pr = probe(q);
+  const std::size_t nruns = ch.runs.size();
+  std::size_t next[RUN_CELLS];
+  for (std::size_t r = 0; r < nruns; ++r) {
+    const Run& run = ch.runs[r];
+    const std::size_t i = static_cast<std::size_t>(
+        std::lower_bound(run.pos.begin(), run.pos.end(), p) - run.pos.begin());
+    next[r] = run_next(run, side, i, pr);
+  }
+  while (true) {
+    std::uint32_t k = limit;
+    std::size_t from = RUN_CELLS;
+    for (std::size_t r = 0; r < nruns; ++r) {
+      const Run& run = ch.runs[r];
+      if (next[r] < run.pos.size() && run.pos[next[r]] < k) k = run.pos[next[r]], from = r;
+    }
+    if (k >= len) return {ch.nodes[len - 1], side_class, true, side};
+    const unsigned cls = classify_at(k);
+    if (cls != side_class) return {ch.nodes[k], cls, false, side};
+    if (k + 1 == len) return {ch.nodes[k], cls, true, side};
+    // k < limit here: at the own-plane node the class is COPLANAR.
+    if (from != RUN_CELLS) next[from] = run_next(ch.runs[from], side, next[from] + 1, pr);
+  }
+}
+
+struct FastEngine {
+  explicit FastEngine(Workspace& w) : ws(w) {}
+  Workspace& ws;
+  PlaneIds ids;
+
+  FPoly wrap(const Polygon& p, std::uint32_t id) {
+    FPoly q{p, {0, 0, 0}, 0.0, id};
+    set_sphere(q);
+    return q;
+  }
+
+  // ---- build --------------------------------------------------------------
+
+  struct BuildItem {
+    FPoly q;
+    std::uint32_t node;
+    int side;  // side taken into `node`
+  };
+  std::vector<BuildItem> build_stack;
+  std::vector<std::pair<std::uint32_t, FPoly>> held_cb;
+
+  void build(Tree& t, std::vector<FPoly> list) {
+    if (list.empty()) return;
+    if (!t.nodes[0].has_plane) {
+      t.nodes[0].plane = list.front().p.plane;
+      t.nodes[0].id = list.front().id;
+      t.nodes[0].has_plane = true;
+      t.nodes[0].ref = list.front().c;
+      register_node(t, 0, NONE, FRONT_SIDE);
+    }
+    held_cb.clear();
+    for (const FPoly& q : list) {
+      ws.check_stop();
+      build_stack.clear();
+      build_stack.push_back({q, 0, BACK_SIDE});
+      while (!build_stack.empty()) {
+        BuildItem it = build_stack.back();
+        build_stack.pop_back();
+        insert(t, it);
+      }
+    }
+    for (auto& [node, q] : held_cb) t.nodes[node].polygons.push_back(q);
+    held_cb.clear();
+  }
+
+  // Walks one piece down from it.node until it comes to rest; a split
+  // pushes its back piece and goes on with the front one.
+  void insert(Tree& t, BuildItem it) {
+    while (true) {
+      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch);
+      if (at.past_end) {
+        // A new node takes this piece's plane; the piece is then COPLANAR
+        // there (own plane) and is placed by the sign rule below.
+        it.node = add_child(t, at.node, at.side, it.q);
+        it.side = at.side;
+        continue;
+      }
+      it.node = at.node;
+      const Plane plane = t.nodes[it.node].plane;
+      int side;
+      switch (at.cls) {
+        case COPLANAR:
+          if (faces_same_way(plane, it.q.p)) {
+            t.nodes[it.node].polygons.push_back(it.q);
+          } else {
+            held_cb.emplace_back(it.node, it.q);
+          }
+          return;
+        case FRONT:
+          side = FRONT_SIDE;
+          break;
+        case BACK:
+          side = BACK_SIDE;
+          break;
+        default: {
+          const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
+          ws.pool.release(it.q.p.vertices, it.q.p.count);
+          const std::uint32_t id = it.q.id;
+          if (pieces.has_back) {
+            const FPoly back = wrap(pieces.back, id);
+            build_stack.push_back({back, descend(t, it.node, BACK_SIDE, back), BACK_SIDE});
+          }
+          if (!pieces.has_front) return;
+          it.q = wrap(pieces.front, id);
+          side = FRONT_SIDE;
+          break;
+        }
+      }
+      it.node = descend(t, it.node, side, it.q);
+      it.side = side;
+    }
+  }
+
+  // The child on `side`, made now from `first` if missing. Making a split's
+  // back child before its front piece runs changes nothing: the front piece
+  // never reaches it, and no earlier input did (or the child would exist).
+  std::uint32_t descend(Tree& t, std::uint32_t node, int side, const FPoly& first) {
+    const std::uint32_t c = t.nodes[node].child[side];
+    return c != NONE ? c : add_child(t, node, side, first);
+  }
+
+  // ---- clip_polygons ------------------------------------------------------
+
+  // Path sides as a shared list, deepest first: one entry per node where
+  // the piece was COPLANAR.
+  struct Mark {
+    std::uint32_t depth;
+    std::uint32_t next;
+  };
+  std::vector<Mark> marks;
+
+  struct ClipItem {
+    FPoly q;
+    std::uint32_t node;
+    std::uint32_t marks;
+    int side;
+  };
+  struct Emitted {
+    FPoly q;
+    std::uint32_t pre;
+    std::uint32_t marks;
+    std::uint32_t index;
+  };
+  std::vector<ClipItem> clip_stack;
+  std::vector<Emitted> emitted;
+
+  static void ensure_order(Tree& t) {
+    if (t.order_valid) return;
+    t.pre.assign(t.nodes.size(), 0);
+    t.depth.assign(t.nodes.size(), 0);
+    std::vector<std::uint32_t> stack{0};
+    std::uint32_t next = 0;
+    while (!stack.empty()) {
+      const std::uint32_t n = stack.back();
+      stack.pop_back();
+      t.pre[n] = next++;
+      for (int side : {BACK_SIDE, FRONT_SIDE}) {
+        const std::uint32_t c = t.nodes[n].child[side];
+        if (c != NONE) {
+          t.depth[c] = t.depth[n] + 1;
+          stack.push_back(c);
+        }
+      }
+    }
+    t.order_valid = true;
+  }
+
+  // Ordering of two pieces emitted at the same node: the first difference
+  // from the bottom of their paths, a plain side before a COPLANAR one.
+  bool marks_less(std::uint32_t a, std::uint32_t b) const {
+    while (a != NONE && b != NONE) {
+      if (marks[a].depth != marks[b].depth) return marks[a].depth < marks[b].depth;
+      a = marks[a].next;
+      b = marks[b].next;
+    }
+    return a == NONE && b != NONE;
+  }
+  int marks_cmp(std::uint32_t a, std::uint32_t b) const {
+    if (marks_less(a, b)) return -1;
+    if (marks_less(b, a)) return 1;
+    return 0;
+  }
+
+  std::vector<FPoly> clip(Tree& t, std::vector<FPoly> list) {
+    if (!t.nodes[0].has_plane || list.empty()) return list;
+    ensure_order(t);
+    marks.clear();
+    emitted.clear();
+    for (std::uint32_t i = 0; i < list.size(); ++i) {
+      ws.check_stop();
+      clip_stack.clear();
+      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE});
+      while (!clip_stack.empty()) {
+        ClipItem it = clip_stack.back();
+        clip_stack.pop_back();
+        walk(t, it, i);
+      }
+    }
+    std::sort(emitted.begin(), emitted.end(), [this](const Emitted& x, const Emitted& y) {
+      if (x.pre != y.pre) return x.pre < y.pre;
+      const int c = marks_cmp(x.marks, y.marks);
+      if (c != 0) return c < 0;
+      return x.index < y.index;
+    });
+    list.clear();
+    for (const Emitted& e : emitted) list.push_back(e.q);
+    emitted.clear();
+    return list;
+  }
+
+  void walk(const Tree& t, ClipItem it, std::uint32_t index) {
+    while (true) {
+      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch);
+      if (at.past_end) {
+        leave(t, it, at.node, at.side, index);
+        return;
+      }
+      it.node = at.node;
+      const Plane& plane = t.nodes[it.node].plane;
+      int side;
+      switch (at.cls) {
+        case COPLANAR:
+          side = faces_same_way(plane, it.q.p) ? FRONT_SIDE : BACK_SIDE;
+          marks.push_back({t.depth[it.node], it.marks});
+          it.marks = static_cast<std::uint32_t>(marks.size() - 1);
+          break;
+        case FRONT:
+          side = FRONT_SIDE;
+          break;
+        case BACK:
+          side = BACK_SIDE;
+          break;
+        default: {
+          const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
+          ws.pool.release(it.q.p.vertices, it.q.p.count);
+          if (pieces.has_back) {
+            ClipItem b{wrap(pieces.back, it.q.id), it.node, it.marks, BACK_SIDE};
+            if (!step(t, b, BACK_SIDE, index)) clip_stack.push_back(b);
+          }
+          if (!pieces.has_front) return;
+          it.q = wrap(pieces.front, it.q.id);
+          side = FRONT_SIDE;
+          break;
+        }
+      }
+      if (step(t, it, side, index)) return;
+    }
+  }
+
+  // Moves it into its node's child on `side`; returns true when the piece
+  // has left the tree there instead (emitted or discarded).
+  bool step(const Tree& t, ClipItem& it, int side, std::uint32_t index) {
+    const std::uint32_t c = t.nodes[it.node].child[side];
+    if (c == NONE) {
+      leave(t, it, it.node, side, index);
+      return true;
+    }
+    it.node = c;
+    it.side = side;
+    return false;
+  }
+
+  // A piece on `side` of `node`, which has no child there: emitted when in
+  // front (outside the solid), discarded when behind (inside).
+  void leave(const Tree& t, const ClipItem& it, std::uint32_t node, int side,
+             std::uint32_t index) {
+    if (side == FRONT_SIDE) {
+      emitted.push_back({it.q, t.pre[node], it.marks, index});
+    } else {
+      ws.pool.release(it.q.p.vertices, it.q.p.count);
+    }
+  }
+
+  // ---- the other tree operations -----------------------------------------
+
+  void clip_to(Tree& t, Tree& other) {
+    for (FNode& n : t.nodes) {
+      ws.check_stop();
+      if (!n.polygons.empty()) n.polygons = clip(other, std::move(n.polygons));
+    }
+  }
+
+  void invert(Tree& t) {
+    for (FNode& n : t.nodes) {
+      ws.check_stop();
+      for (FPoly& q : n.polygons) {
+        std::reverse(q.p.vertices, q.p.vertices + q.p.count);
+        q.p.plane = negated(q.p.plane);
+        q.id = ids.neg(q.id);
+      }
+      if (n.has_plane) {
+        n.plane = negated(n.plane);
+        n.id = ids.neg(n.id);
+      }
+      std::swap(n.child[0], n.child[1]);
+      std::swap(n.chain[0], n.chain[1]);
+      std::swap(n.pos[0], n.pos[1]);
+    }
+    // Back chains become front chains with every plane negated: h_k and
+    // the normals change sign, |n_k - a| and the magnitudes do not.
+    std::swap(t.chains[0], t.chains[1]);
+    for (auto& chains : t.chains) {
+      for (Chain& ch : chains) {
+        for (Run& run : ch.runs) {
+          for (auto& level : run.levels) {
+            for (Bound& b : level) {
+              b.a = {-b.a.x, -b.a.y, -b.a.z};
+              const double hmax = b.hmax;
+              b.hmax = -b.hmin;
+              b.hmin = -hmax;
+            }
+          }
+        }
+      }
+    }
+    std::vector<std::uint32_t> head(t.id_head.size(), NONE);
+    for (std::size_t id = 0; id < head.size(); ++id) head[ids.neg(static_cast<std::uint32_t>(id))] = t.id_head[id];
+    t.id_head = std::move(head);
+    t.order_valid = false;
+  }
+
+  // Pre-order (node, front, back); the tree's polygons are moved out.
+  std::vector<FPoly> take_all(Tree& t) {
+    std::vector<FPoly> out;
+    if (t.nodes.empty()) return out;
+    std::vector<std::uint32_t> stack{0};
+    while (!stack.empty()) {
+      const std::uint32_t n = stack.back();
+      stack.pop_back();
+      ws.check_stop();
+      FNode& node = t.nodes[n];
+      out.insert(out.end(), node.polygons.begin(), node.polygons.end());
+      node.polygons.clear();
+      if (node.child[BACK_SIDE] != NONE) stack.push_back(node.child[BACK_SIDE]);
+      if (node.child[FRONT_SIDE] != NONE) stack.push_back(node.child[FRONT_SIDE]);
+    }
+    return out;
+  }
+};
+
+}  // namespace
+
+PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws) {
+  FastEngine e(ws);
+  std::vector<FPoly> fa, fb;
+  fa.reserve(a.size());
+  fb.reserve(b.size());
+  for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane)});
+  for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane)});
+  e.ids.close_under_negation();
+  for (FPoly& q : fa) set_sphere(q);
+  for (FPoly& q : fb) set_sphere(q);
+  Tree A = make_tree(e.ids.size());
+  Tree B = make_tree(e.ids.size());
+  e.build(A, std::move(fa));
+  e.build(B, std::move(fb));
+  switch (op) {
+    case CsgOp::Union:
+      e.clip_to(A, B);
+      e.clip_to(B, A);
+      e.invert(B);
+      e.clip_to(B, A);
+      e.invert(B);
+      e.build(A, e.take_all(B));
+      break;
+    case CsgOp::Subtract:
+      e.invert(A);
+      e.clip_to(A, B);
+      e.clip_to(B, A);
+      e.invert(B);
+      e.clip_to(B, A);
+      e.invert(B);
+      e.build(A, e.take_all(B));
+      e.invert(A);
+      break;
+    case CsgOp::Intersect:
+      e.invert(A);
+      e.clip_to(B, A);
+      e.invert(B);
+      e.clip_to(A, B);
+      e.clip_to(B, A);
+      e.build(A, e.take_all(B));
+      e.invert(A);
+      break;
+  }
+  PolygonList out;
+  for (const FPoly& q : e.take_all(A)) out.push_back(q.p);
+  return out;
+}
+
+}  // namespace quorvalind::bsp

@@ -1,0 +1,19 @@
+#pragma once
+// The skipping engine: the same tree sequences with the same results, bit for
+// bit and in the same order, as the engine of node.h, minus work whose
+// outcome is already known. See fast_tree.cpp for why each shortcut cannot
+// change a result.
+#include "bsp/node.h"
+#include "bsp/polygon.h"
+
+namespace quorvalind::bsp {
+
+enum class CsgOp;
+
+// Builds A from a and B from b, runs op's tree sequence and returns
+// A.all_polygons() afterwards, exactly as the literal engine would. Polls
+// ws's stop flag (StopRequested) at least once per polygon walk and per
+// node visited by invert and the tree copies.
+PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws);
+
+}  // namespace quorvalind::bsp

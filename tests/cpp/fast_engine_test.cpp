@@ -1,0 +1,257 @@
+// The skipping engine against the literal one: every result compared bit for
+// bit (vertices, triangle order) and every failure compared by message, on
+// the boolean tests' own inputs and on seeded random solids.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "brep_prim_api/box.h"
+#include "brep_prim_api/cone.h"
+#include "brep_prim_api/sphere.h"
+#include "bsp/csg.h"
+#include "gp/fault.h"
+#include "gp/trsf.h"
+#include "mesh/tri_mesh.h"
+#include "test_shapes.h"
+
+using namespace quorvalind;
+using bsp::CsgOp;
+using bsp::Engine;
+using mesh::TriMesh;
+
+namespace {
+
+struct Outcome {
+  TriMesh mesh;
+  std::string fault;  // empty: no fault
+};
+
+Outcome run(CsgOp op, const TriMesh& a, const TriMesh& b, Engine engine) {
+  Outcome out;
+  try {
+    out.mesh = bsp::run_csg(op, bsp::convert_operands(a, b), {}, engine);
+  } catch (const gp::InternalFault& e) {
+    out.fault = e.what();
+  }
+  return out;
+}
+
+// Empty when the skipping engine agrees with the literal one to the bit,
+// else what differs. (The default engine is one of the two.)
+std::string difference(CsgOp op, const TriMesh& a, const TriMesh& b) {
+  const Outcome fast = run(op, a, b, Engine::Skipping);
+  const Outcome lit = run(op, a, b, Engine::Literal);
+  if (fast.fault != lit.fault) return "fault '" + fast.fault + "' vs '" + lit.fault + "'";
+  if (fast.mesh.triangles.size() != lit.mesh.triangles.size()) {
+    return "triangles " + std::to_string(fast.mesh.triangles.size()) + " vs " +
+           std::to_string(lit.mesh.triangles.size());
+  }
+  if (fast.mesh.triangles != lit.mesh.triangles) return "triangle indices differ";
+  for (std::size_t i = 0; i < fast.mesh.vertices.size(); ++i) {
+    if (std::memcmp(&fast.mesh.vertices[i], &lit.mesh.vertices[i], sizeof(gp::Pnt)) != 0) {
+      return "vertex " + std::to_string(i) + " differs";
+    }
+  }
+  return {};
+}
+
+constexpr CsgOp OPS[] = {CsgOp::Union, CsgOp::Subtract, CsgOp::Intersect};
+const char* op_name(CsgOp op) {
+  return op == CsgOp::Union ? "union" : op == CsgOp::Subtract ? "subtract" : "intersect";
+}
+
+void expect_same_all_ops(const TriMesh& a, const TriMesh& b, const std::string& what) {
+  for (CsgOp op : OPS) {
+    EXPECT_EQ(difference(op, a, b), "") << what << " " << op_name(op);
+    EXPECT_EQ(difference(op, b, a), "") << what << " " << op_name(op) << " swapped";
+  }
+}
+
+TriMesh with_vertex(TriMesh m, std::size_t i, double x) {
+  m.vertices[i].x = x;
+  return m;
+}
+
+}  // namespace
+
+// The boolean and tree tests' inputs, on both engines.
+TEST(FastEngine, SameAsLiteralOnTheBooleanTestInputs) {
+  using test_shapes::box;
+  using test_shapes::moved;
+  TriMesh degenerate;
+  mesh::push_triangle(degenerate, {0, 0, 0}, {1, 0, 0}, {2, 0, 0});
+  TriMesh bad_index = box(0, 0, 0, 1, 1, 1);
+  bad_index.triangles[4][1] = 99;
+  const struct {
+    const char* what;
+    TriMesh a, b;
+  } cases[] = {
+      {"disjoint boxes", box(0, 0, 0, 1, 1, 1), box(2, 0, 0, 3, 1, 1)},
+      {"nested boxes", box(0.25, 0.25, 0.25, 0.75, 0.75, 0.75), box(0, 0, 0, 1, 1, 1)},
+      {"box with itself", box(0, 0, 0, 1, 1, 1), box(0, 0, 0, 1, 1, 1)},
+      {"overlapping boxes", box(0, 0, 0, 1, 1, 1), box(0.5, 0.5, 0.5, 1.5, 1.5, 1.5)},
+      {"shared face", box(0, 0, 0, 1, 1, 1), box(1, 0, 0, 2, 1, 1)},
+      {"box minus cylinder",
+       box(0, 0, 0, 2, 2, 2), moved(test_shapes::cylinder(64, 0.5, 3), 1, 1, -0.5)},
+      {"spheres", test_shapes::sphere(16, 8, 1), moved(test_shapes::sphere(16, 8, 1), 0.5, 0.3, 0.2)},
+      {"sphere and torus", test_shapes::sphere(16, 8, 1), test_shapes::torus(16, 1, 0.4)},
+      {"degenerate operand", degenerate, box(0, 0, 0, 1, 1, 1)},
+      {"empty operand", TriMesh{}, box(0, 0, 0, 1, 1, 1)},
+      {"index fault", bad_index, box(0, 0, 0, 1, 1, 1)},
+      {"NaN corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, NAN), box(0.5, 0.5, 0.5, 1.5, 1.5, 1.5)},
+      {"infinite corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, INFINITY), box(0.5, 0.5, 0.5, 2, 2, 2)},
+      {"huge corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, 1e300), box(0.5, 0.5, 0.5, 2, 2, 2)},
+      {"tiny corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, 1e-300), box(0.5, 0.5, 0.5, 2, 2, 2)},
+  };
+  for (const auto& c : cases) expect_same_all_ops(c.a, c.b, c.what);
+  // Far from the origin, where triangles classify off their own planes.
+  for (double offset : {1e9, 1e12, 1e15}) {
+    const TriMesh cyl = moved(test_shapes::cylinder(64, 0.5, 3), offset, 0, 0);
+    const TriMesh b = moved(box(0, 0, 0, 1, 1, 1), offset, 0, 0);
+    expect_same_all_ops(cyl, b, "far " + std::to_string(offset));
+    expect_same_all_ops(cyl, cyl, "far self " + std::to_string(offset));
+  }
+}
+
+// Seeded random solids: boxes, cylinders, spheres and tori, rotated,
+// scaled and placed at random, with shared faces, coplanar grids, nesting,
+// identical operands, degenerate shapes and huge offsets mixed in.
+namespace {
+
+class RandomCases {
+ public:
+  explicit RandomCases(std::uint64_t seed) : rng_(seed) {}
+
+  double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+  int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+  TriMesh shape() {
+    switch (pick(4)) {
+      case 0:
+        return brep_prim_api::make_box({0, 0, 0}, uniform(0.2, 2), uniform(0.2, 2), uniform(0.2, 2));
+      case 1:
+        return brep_prim_api::make_cylinder(8 + pick(17), uniform(0.2, 1), uniform(0.2, 2));
+      case 2:
+        return brep_prim_api::make_sphere(8 + pick(9), 4 + pick(5), uniform(0.3, 1.2));
+      default:
+        return brep_prim_api::make_torus(8 + pick(9), uniform(0.6, 1.2), uniform(0.1, 0.5));
+    }
+  }
+
+  gp::Trsf placement() {
+    gp::Trsf t = gp::scale_uniform(uniform(0.5, 1.5));
+    if (pick(3) == 0) t = gp::scale_xyz(uniform(0.3, 2), uniform(0.3, 2), uniform(0.3, 2));
+    if (pick(3) != 0) {
+      const gp::Ax1 axis = gp::make_ax1({uniform(-1, 1), uniform(-1, 1), uniform(-1, 1)},
+                                        {uniform(-1, 1), uniform(-1, 1), uniform(-1, 1)});
+      t = gp::then(t, gp::rotation(axis, uniform(0, 6.3)));
+    }
+    return gp::then(t, gp::translation({uniform(-1, 1), uniform(-1, 1), uniform(-1, 1)}));
+  }
+
+  static TriMesh placed(TriMesh m, const gp::Trsf& t) {
+    mesh::transform(m, t);
+    return m;
+  }
+
+  // One pair of operands; `kind` names the family for failure messages.
+  void pair(TriMesh& a, TriMesh& b, std::string& kind) {
+    switch (pick(8)) {
+      case 0: {  // coplanar contacts: boxes on a half-unit grid
+        kind = "grid boxes";
+        auto g = [&] { return 0.5 * pick(4); };
+        const double x = g(), y = g(), z = g();
+        a = brep_prim_api::make_box({x, y, z}, 0.5 + g(), 0.5 + g(), 0.5 + g());
+        const double u = g(), v = g(), w = g();
+        b = brep_prim_api::make_box({u, v, w}, 0.5 + g(), 0.5 + g(), 0.5 + g());
+        return;
+      }
+      case 1: {  // shared face, both placed by the same motion
+        kind = "shared face";
+        const gp::Trsf t = placement();
+        const double w = uniform(0.3, 1.5);
+        a = placed(brep_prim_api::make_box({0, 0, 0}, w, 1, 1), t);
+        b = placed(brep_prim_api::make_box({w, uniform(-0.5, 0.5), 0}, 1, 1, uniform(0.5, 1.5)), t);
+        return;
+      }
+      case 2: {  // an operand with itself, or a copy moved a little
+        kind = "self";
+        a = placed(shape(), placement());
+        b = pick(2) == 0 ? a : placed(a, gp::translation({uniform(-0.1, 0.1), 0, uniform(-0.1, 0.1)}));
+        return;
+      }
+      case 3: {  // nested: the same shape shrunk about its middle
+        kind = "nested";
+        const TriMesh s = shape();
+        const gp::Trsf t = placement();
+        a = placed(s, t);
+        b = placed(s, gp::then(gp::then(gp::translation({-0.5, -0.5, -0.5}), gp::scale_uniform(0.5)),
+                                gp::then(gp::translation({0.5, 0.5, 0.5}), t)));
+        return;
+      }
+      case 4: {  // huge offsets
+        kind = "huge offset";
+        const double off = std::pow(10.0, uniform(5, 15));
+        const gp::Trsf far = gp::translation({off, pick(2) * off, 0});
+        a = placed(placed(shape(), placement()), far);
+        b = placed(placed(shape(), placement()), far);
+        return;
+      }
+      case 5: {  // a degenerate (flattened) operand
+        kind = "flat";
+        a = placed(shape(), placement());
+        b = placed(shape(), gp::then(placement(), gp::scale_xyz(1, 1, 0)));
+        return;
+      }
+      default:
+        kind = "random";
+        a = placed(shape(), placement());
+        b = placed(shape(), placement());
+        return;
+    }
+  }
+
+ private:
+  std::mt19937_64 rng_;
+};
+
+// The full count normally; fewer under the sanitizers, whose build runs the
+// same cases about twenty times slower.
+int random_case_count() {
+#ifdef __SANITIZE_ADDRESS__
+  return 1000;
+#else
+  return std::getenv("QUORVALIND_SANITIZED") != nullptr ? 1000 : 10000;
+#endif
+}
+
+}  // namespace
+
+TEST(FastEngine, SameAsLiteralOnSeededRandomSolids) {
+  RandomCases gen(20261208);
+  const int count = random_case_count();
+  int failures = 0;
+  for (int i = 0; i < count && failures < 10; ++i) {
+    TriMesh a, b;
+    std::string kind;
+    gen.pair(a, b, kind);
+    const CsgOp op = OPS[i % 3];
+    const std::string d = difference(op, a, b);
+    if (!d.empty()) ++failures;
+    EXPECT_EQ(d, "") << "case " << i << " (" << kind << ", " << op_name(op) << ")";
+  }
+}
+
+// The skip bounds must still see every classification that matters on
+// large convex solids: far fewer classifications, the same result.
+TEST(FastEngine, SameAsLiteralOnDenseSpheres) {
+  const TriMesh a = test_shapes::sphere(48, 24, 1);
+  const TriMesh b = test_shapes::moved(a, 0.5, 0.3, 0.2);
+  for (CsgOp op : OPS) EXPECT_EQ(difference(op, a, b), "") << op_name(op);
+}
