@@ -12,6 +12,8 @@
 
 #include "lib/args.h"
 #include "lib/bind.h"
+#include "mesh_io/step.h"
+#include "mesh_io/stl.h"
 
 namespace quorvalind::lib {
 
@@ -27,8 +29,14 @@ PyObject* write_binary_stl(PyObject*, PyObject* args, PyObject* kwargs) {
     Args a(WRITE_BINARY_STL, args, kwargs);
     const mesh::TriMesh* mesh = nullptr;
     if (!a || !a.convert(mesh)) return nullptr;
-    return not_implemented(WRITE_BINARY_STL);
-    // return new_bytes(mesh_io::write_binary_stl(*mesh));
+    // Written straight into the bytes object: a file of a million triangles
+    // is 50 MB, and a copy of it would cost about as much as the weld.
+    PyRef bytes;
+    mesh_io::write_binary_stl_into(*mesh, [&bytes](std::size_t size) -> char* {
+      bytes = PyRef(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+      return bytes ? PyBytes_AsString(bytes.get()) : nullptr;
+    });
+    return bytes.release();
   });
 }
 
@@ -38,8 +46,7 @@ PyObject* write_ascii_stl(PyObject*, PyObject* args, PyObject* kwargs) {
     const mesh::TriMesh* mesh = nullptr;
     std::string name;
     if (!a || !a.convert(mesh, name)) return nullptr;
-    return not_implemented(WRITE_ASCII_STL);
-    // return new_str(mesh_io::write_ascii_stl(*mesh, name));
+    return new_str(mesh_io::write_ascii_stl(*mesh, name));
   });
 }
 
@@ -49,8 +56,7 @@ PyObject* write_step(PyObject*, PyObject* args, PyObject* kwargs) {
     const mesh::TriMesh* mesh = nullptr;
     std::string name;
     if (!a || !a.convert(mesh, name)) return nullptr;
-    return not_implemented(WRITE_STEP);
-    // return new_str(mesh_io::write_step(*mesh, name));
+    return new_str(mesh_io::write_step(*mesh, name));
   });
 }
 

@@ -10,9 +10,12 @@
 // empty optional; `params(mp)` gives the counts to hand to the core.
 #include <optional>
 
+#include "brep_prim_api/box.h"
+#include "brep_prim_api/cone.h"
 #include "brep_prim_api/mesh_params.h"
 #include "brep_prim_api/prism.h"
 #include "brep_prim_api/revol.h"
+#include "brep_prim_api/sphere.h"
 #include "lib/args.h"
 #include "lib/bind.h"
 
@@ -22,8 +25,7 @@ namespace {
 
 using OptionalMeshParams = std::optional<brep_prim_api::MeshParams>;
 
-// Stays unused until the curved builders are wired.
-[[maybe_unused]] brep_prim_api::MeshParams params(const OptionalMeshParams& mp) {
+brep_prim_api::MeshParams params(const OptionalMeshParams& mp) {
   return mp.value_or(brep_prim_api::MeshParams{});
 }
 
@@ -100,8 +102,7 @@ PyObject* make_box(PyObject*, PyObject* args, PyObject* kwargs) {
     const gp::Pnt* corner = nullptr;
     double dx = 0, dy = 0, dz = 0;
     if (!a || !a.convert(corner, dx, dy, dz)) return nullptr;
-    return not_implemented(MAKE_BOX);
-    // return wrap(topods::Solid{brep_prim_api::make_box(*corner, dx, dy, dz)});
+    return wrap(topods::Solid{brep_prim_api::make_box(*corner, dx, dy, dz)});
   });
 }
 
@@ -111,8 +112,7 @@ PyObject* make_box_centered_xy(PyObject*, PyObject* args, PyObject* kwargs) {
     const gp::Pnt* center = nullptr;
     double w = 0, h = 0, d = 0;
     if (!a || !a.convert(center, w, h, d)) return nullptr;
-    return not_implemented(MAKE_BOX_CENTERED_XY);
-    // return wrap(topods::Solid{brep_prim_api::make_box_centered_xy(*center, w, h, d)});
+    return wrap(topods::Solid{brep_prim_api::make_box_centered_xy(*center, w, h, d)});
   });
 }
 
@@ -122,8 +122,7 @@ PyObject* make_cylinder(PyObject*, PyObject* args, PyObject* kwargs) {
     double r = 0, h = 0;
     OptionalMeshParams mp;
     if (!a || !a.convert(r, h, mp)) return nullptr;
-    return not_implemented(MAKE_CYLINDER);
-    // return wrap(topods::Solid{brep_prim_api::make_cylinder(params(mp).circle_segments, r, h)});
+    return wrap(topods::Solid{brep_prim_api::make_cylinder(params(mp).circle_segments, r, h)});
   });
 }
 
@@ -133,8 +132,7 @@ PyObject* make_cone(PyObject*, PyObject* args, PyObject* kwargs) {
     double r1 = 0, r2 = 0, h = 0;
     OptionalMeshParams mp;
     if (!a || !a.convert(r1, r2, h, mp)) return nullptr;
-    return not_implemented(MAKE_CONE);
-    // return wrap(topods::Solid{brep_prim_api::make_cone(params(mp).circle_segments, r1, r2, h)});
+    return wrap(topods::Solid{brep_prim_api::make_cone(params(mp).circle_segments, r1, r2, h)});
   });
 }
 
@@ -144,9 +142,8 @@ PyObject* make_sphere(PyObject*, PyObject* args, PyObject* kwargs) {
     double r = 0;
     OptionalMeshParams mp;
     if (!a || !a.convert(r, mp)) return nullptr;
-    return not_implemented(MAKE_SPHERE);
-    // return wrap(topods::Solid{brep_prim_api::make_sphere(
-    //     params(mp).circle_segments, params(mp).lat_segments, r)});
+    return wrap(topods::Solid{brep_prim_api::make_sphere(params(mp).circle_segments,
+                                                         params(mp).lat_segments, r)});
   });
 }
 
@@ -156,9 +153,7 @@ PyObject* make_torus(PyObject*, PyObject* args, PyObject* kwargs) {
     double major = 0, minor = 0;
     OptionalMeshParams mp;
     if (!a || !a.convert(major, minor, mp)) return nullptr;
-    return not_implemented(MAKE_TORUS);
-    // return wrap(topods::Solid{
-    //     brep_prim_api::make_torus(params(mp).circle_segments, major, minor)});
+    return wrap(topods::Solid{brep_prim_api::make_torus(params(mp).circle_segments, major, minor)});
   });
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "gp/fault.h"
+#include "mesh_io/stl.h"
 
 namespace quorvalind::lib {
 
@@ -115,6 +116,8 @@ void translate_exception() noexcept {
     raise_internal_fault(e.what());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
+  } catch (const mesh_io::CountOverflow& e) {
+    PyErr_SetString(PyExc_OverflowError, e.what());
   } catch (const std::exception& e) {
     raise_internal_fault(e.what());
   } catch (...) {

@@ -1,5 +1,6 @@
 #include "mesh/tri_mesh.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -78,10 +79,22 @@ inline std::uint64_t hash_key(const Key& k) {
 // are assigned by first appearance.
 class KeyIndex {
  public:
-  // Returns the stored index for k, or inserts `fresh` and returns it.
-  std::uint64_t find_or_insert(const Key& k, std::uint64_t fresh) {
-    if ((size_ + 1) * 2 > slots_.size()) grow();
-    std::size_t i = hash_key(k) & mask_;
+  // Room for expected_distinct keys before the first growth.
+  explicit KeyIndex(std::size_t expected_distinct) {
+    std::size_t cap = 1024;
+    while (cap / 4 * 3 < expected_distinct) cap <<= 1;
+    slots_.assign(cap, Slot{});
+    mask_ = cap - 1;
+  }
+
+  // Starts the cache fill of the slot where a lookup with hash h begins.
+  void prefetch(std::uint64_t h) const { __builtin_prefetch(&slots_[h & mask_]); }
+
+  // Returns the stored index for k (whose hash is h), or inserts `fresh`
+  // and returns it.
+  std::uint64_t find_or_insert(const Key& k, std::uint64_t h, std::uint64_t fresh) {
+    if ((size_ + 1) * 4 > slots_.size() * 3) grow();  // load at most 3/4
+    std::size_t i = h & mask_;
     while (true) {
       Slot& s = slots_[i];
       if (s.index == kEmpty) {
@@ -128,13 +141,37 @@ TriMesh welded(const TriMesh& m, double tolerance) {
   TriMesh out;
   std::vector<std::uint64_t> remap(n);
   {
-    KeyIndex index;
-    for (std::size_t v = 0; v < n; ++v) {
+    // A surface mesh has about half as many vertices as triangles, and a
+    // builder soup (three vertices per triangle) welds down to that count:
+    // sized so, the table rarely has to grow.
+    const std::size_t expected = std::min(n, m.triangles.size() / 2 + 1);
+    KeyIndex index(expected);
+    out.vertices.reserve(expected);
+    // Keys are computed kAhead vertices early so that the slot of each is
+    // already on its way into the cache when it is looked up.
+    constexpr std::size_t kAhead = 16;
+    Key keys[kAhead];
+    std::uint64_t hashes[kAhead];
+    auto key_of = [&](std::size_t v) {
       const Pnt& p = m.vertices[v];
-      const Key k{weld_key(p.x * scale), weld_key(p.y * scale), weld_key(p.z * scale)};
+      return Key{weld_key(p.x * scale), weld_key(p.y * scale), weld_key(p.z * scale)};
+    };
+    for (std::size_t v = 0; v < n && v < kAhead; ++v) {
+      keys[v] = key_of(v);
+      hashes[v] = hash_key(keys[v]);
+    }
+    for (std::size_t v = 0; v < n; ++v) {
+      const std::size_t slot = v % kAhead;
+      const Key k = keys[slot];
+      const std::uint64_t h = hashes[slot];
+      if (v + kAhead < n) {
+        keys[slot] = key_of(v + kAhead);
+        hashes[slot] = hash_key(keys[slot]);
+        index.prefetch(hashes[slot]);
+      }
       const std::uint64_t fresh = out.vertices.size();
-      const std::uint64_t idx = index.find_or_insert(k, fresh);
-      if (idx == fresh) out.vertices.push_back(p);
+      const std::uint64_t idx = index.find_or_insert(k, h, fresh);
+      if (idx == fresh) out.vertices.push_back(m.vertices[v]);
       remap[v] = idx;
     }
   }

@@ -1,0 +1,40 @@
+#pragma once
+// ASCII and binary STL, built in memory from a welded copy of the mesh.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "mesh/tri_mesh.h"
+
+namespace quorvalind::mesh_io {
+
+// A count does not fit the field the file format gives it (the binary STL
+// triangle count is 32 bits). The binding layer reports it as OverflowError.
+class CountOverflow : public std::overflow_error {
+ public:
+  explicit CountOverflow(const std::string& message) : std::overflow_error(message) {}
+};
+
+// "solid {name}" ... "endsolid {name}", numbers in shortest round-trip form.
+// CR and LF in the name are written as spaces so the name stays on its line.
+// Throws gp::InternalFault for a triangle index beyond the vertex list.
+std::string write_ascii_stl(const mesh::TriMesh& m, std::string_view name);
+
+// 80-byte header, uint32 count, 50 bytes per facet, little-endian float32.
+// Throws CountOverflow when the welded mesh has more than 2^32 - 1 triangles,
+// gp::InternalFault for a triangle index beyond the vertex list.
+std::string write_binary_stl(const mesh::TriMesh& m);
+
+// The same bytes written straight into a buffer the caller provides:
+// `buffer(size)` is called once with the whole file size, after the weld
+// and the count check, and returns where to write, or nullptr to abandon
+// the write. Lets a caller fill its own object without a copy.
+void write_binary_stl_into(const mesh::TriMesh& m, const std::function<char*(std::size_t)>& buffer);
+
+// The stored form of a binary STL triangle count, or CountOverflow.
+std::uint32_t binary_stl_count(std::size_t triangles);
+
+}  // namespace quorvalind::mesh_io
