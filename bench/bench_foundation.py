@@ -3,7 +3,7 @@
 Usage: python bench/bench_foundation.py [--vertices N]
 
 The weld runs in the C++ benchmark program (it is not exposed to Python on
-its own); this script builds it with CMake into build/bench when missing.
+its own); this script builds it with CMake into build/bench.
 """
 import argparse
 import os
@@ -49,12 +49,13 @@ def median_time(fn, reps):
 def weld_bench(n_vertices):
     build = os.path.join(ROOT, "build", "bench")
     exe = os.path.join(build, "weld_bench")
-    if not os.path.exists(exe):
+    if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
         subprocess.run(["cmake", "-S", ROOT, "-B", build, "-DQUORVALIND_BUILD_BENCH=ON",
                         "-DQUORVALIND_BUILD_MODULE=OFF", "-DCMAKE_BUILD_TYPE=Release"],
                        check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", build, "--target", "weld_bench", "-j2"],
-                       check=True, stdout=subprocess.DEVNULL)
+    # Incremental: always measures the current sources.
+    subprocess.run(["cmake", "--build", build, "--target", "weld_bench", "-j2"],
+                   check=True, stdout=subprocess.DEVNULL)
     out = subprocess.run([exe, str(n_vertices)], check=True, capture_output=True, text=True)
     return out.stdout.strip()
 

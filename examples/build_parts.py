@@ -37,6 +37,33 @@ def ring() -> q.Solid:
                         q.MeshParams(circle_segments=96))
 
 
+def bracket() -> q.Solid:
+    """A plate minus a pattern of bolt holes, fused with a round boss, minus its bore."""
+    plate = q.make_box(Pnt(0, 0, 0), 40, 30, 4)
+    cylinder = q.make_cylinder(2, 6, q.MeshParams(circle_segments=32))
+    for x, y in ((6, 6), (34, 6), (34, 24), (6, 24)):
+        plate = q.cut(plate, q.transform(cylinder, Trsf.translation(Pnt(x, y, -1))))
+    boss = q.transform(q.make_cylinder(7, 12, q.MeshParams(circle_segments=48)),
+                       Trsf.translation(Pnt(20, 15, 0)))
+    bore = q.transform(q.make_cylinder(4, 14, q.MeshParams(circle_segments=48)),
+                       Trsf.translation(Pnt(20, 15, -1)))
+    return q.cut(q.fuse(plate, boss), bore)
+
+
+def write_all(out_dir: str, name: str, solid: q.Solid) -> list[str]:
+    """Writes one solid as binary STL, ASCII STL and STEP; returns the file names."""
+    mesh = solid.mesh()
+    files = {
+        f"{name}.stl": q.write_binary_stl(mesh),
+        f"{name}_ascii.stl": q.write_ascii_stl(mesh, name).encode("ascii"),
+        f"{name}.step": q.write_step(mesh, name).encode("utf-8"),
+    }
+    for file_name, data in files.items():
+        with open(os.path.join(out_dir, file_name), "wb") as f:
+            f.write(data)
+    return list(files)
+
+
 def main(argv: list[str]) -> int:
     out_dir = argv[1] if len(argv) > 1 else "out"
     os.makedirs(out_dir, exist_ok=True)
@@ -46,13 +73,23 @@ def main(argv: list[str]) -> int:
     move = turn.then(Trsf.translation(Pnt(10, 0, 0)))
     print("point", p, "turned and moved:", move.apply_point(p))
 
-    tet = tetrahedron()
-    print("tetrahedron", tet, "volume", tet.volume(), tet.mesh())
-
-    plate = plate_with_holes()
-    print("plate with holes", plate, plate.mesh())
-    band = ring()
-    print("ring", band, band.mesh())
+    fine = q.MeshParams(circle_segments=48, lat_segments=24)
+    parts = {
+        "tetrahedron": tetrahedron(),
+        "box": q.make_box_centered_xy(Pnt(0, 0, 0), 20, 10, 5),
+        "cylinder": q.transform(q.make_cylinder(3, 10), move),
+        "cone": q.make_cone(4, 1, 6, fine),
+        "sphere": q.transform(q.make_sphere(5, fine), Trsf.scale_xyz(1, 1, 0.5)),
+        "torus": q.transform(q.make_torus(8, 2, fine), turn),
+        "plate_with_holes": plate_with_holes(),
+        "ring": ring(),
+        "bracket": bracket(),
+    }
+    for name, solid in parts.items():
+        mesh = solid.mesh()
+        written = write_all(out_dir, name, solid)
+        print(f"{name:17s} volume {solid.volume():12.4f}  {mesh}  -> {', '.join(written)}")
+    print("written to", os.path.abspath(out_dir))
     return 0
 
 
