@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# One boolean on a pair of ~100k-triangle solids (two 256 x 196 spheres,
+# overlapping) under valgrind memcheck; fails on any memcheck error or a
+# definite leak. Not part of CI: it takes minutes. By hand:
+#   bash tools/valgrind_boolean.sh                 # the installed module
+#   PYTHONPATH=build/dev bash tools/valgrind_boolean.sh
+set -euo pipefail
+PY="${PYTHON:-python3}"
+if ! command -v valgrind >/dev/null 2>&1; then
+  apt-get update -q && apt-get install -y -q valgrind
+fi
+log="$(mktemp /tmp/quorvalind-valgrind.XXXXXX.log)"
+
+# PYTHONMALLOC=malloc routes every Python allocation through malloc, so
+# memcheck sees them all (the small-object allocator trips it otherwise).
+PYTHONMALLOC=malloc valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
+  --show-leak-kinds=definite --errors-for-leak-kinds=definite --num-callers=30 \
+  --log-file="$log" \
+  "$PY" - <<'PYEOF'
+import time
+import quorvalind as q
+
+mp = q.MeshParams(circle_segments=256, lat_segments=196)
+a = q.make_sphere(1.0, mp)
+b = q.transform(q.make_sphere(1.0, mp), q.Trsf.translation(q.Pnt(0.6, 0.3, 0.2)))
+print("operands:", a.mesh(), b.mesh())
+t0 = time.perf_counter()
+r = q.cut(a, b)
+print("cut:", r.mesh(), f"volume {r.volume():.6f}", f"{time.perf_counter() - t0:.1f} s")
+PYEOF
+status=$?
+grep -E "ERROR SUMMARY|definitely lost|Invalid|uninitialised" "$log" || true
+echo "full log: $log"
+exit $status
