@@ -13,10 +13,11 @@ log="$(mktemp /tmp/quorvalind-valgrind.XXXXXX.log)"
 
 # PYTHONMALLOC=malloc routes every Python allocation through malloc, so
 # memcheck sees them all (the small-object allocator trips it otherwise).
+status=0
 PYTHONMALLOC=malloc valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
   --show-leak-kinds=definite --errors-for-leak-kinds=definite --num-callers=30 \
   --log-file="$log" \
-  "$PY" - <<'PYEOF'
+  "$PY" - <<'PYEOF' || status=$?
 import time
 import quorvalind as q
 
@@ -28,7 +29,6 @@ t0 = time.perf_counter()
 r = q.cut(a, b)
 print("cut:", r.mesh(), f"volume {r.volume():.6f}", f"{time.perf_counter() - t0:.1f} s")
 PYEOF
-status=$?
 grep -E "ERROR SUMMARY|definitely lost|Invalid|uninitialised" "$log" || true
 echo "full log: $log"
 exit $status
