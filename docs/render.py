@@ -21,7 +21,7 @@ from mpl_toolkits.mplot3d.art3d import Line3DCollection, Poly3DCollection  # noq
 import quorvalind as q  # noqa: E402
 from quorvalind import Ax1, MeshParams, Pnt, Trsf  # noqa: E402
 
-LIGHT = np.array([0.4, -0.5, 0.77])
+LIGHT = np.array([0.3, -0.7, 0.65])
 LIGHT = LIGHT / np.linalg.norm(LIGHT)
 ELEV, AZIM = 24, -58
 COLOURS = {"part": (0.34, 0.55, 0.80), "second": (0.85, 0.55, 0.30), "ghost": (0.6, 0.6, 0.6)}

@@ -444,6 +444,11 @@ def fingerprint(obj, depth=0):
         return ("Solid", fingerprint(obj.mesh()))
     if t is q.MeshParams:
         return ("MeshParams", obj.circle_segments, obj.lat_segments)
+    if t is q.Wire:
+        # Opaque: seen through the prism it sweeps.
+        return ("Wire", fingerprint(q.make_prism(q.make_face(obj), q.Pnt(0, 0, 1))))
+    if t is q.Face:
+        return ("Face", fingerprint(q.make_prism(obj, q.Pnt(0, 0, 1))))
     if t is q.Vertex:
         return ("Vertex", fingerprint(obj.point))
     if isinstance(obj, float):
@@ -456,7 +461,7 @@ def fingerprint(obj, depth=0):
         return (t, bytes(obj) if isinstance(obj, bytearray) else obj)
     if isinstance(obj, (dict, set)):
         return (t, repr(obj))
-    # Opaque objects (Wire, Face, hostile scalars): identity and type only.
+    # Hostile scalars and other opaque objects: identity and type only.
     return (t, id(obj))
 
 

@@ -18,7 +18,8 @@ from callables import CALLABLES
 HERE = os.path.dirname(os.path.abspath(__file__))
 SANITIZED = bool(os.environ.get("QUORVALIND_SANITIZED"))
 PROFILE = os.environ.get("QUORVALIND_HYPOTHESIS_PROFILE", "ci")
-EXAMPLES = {"ci": 30 if SANITIZED else 100, "long": 5000}[PROFILE]
+EXAMPLES = int(os.environ.get("QUORVALIND_HOSTILE_EXAMPLES", 0)) or {
+    "ci": 30 if SANITIZED else 100, "long": 5000}[PROFILE]
 SEED = int(os.environ.get("QUORVALIND_HOSTILE_SEED", "0"))
 TIMEOUT = 600 if PROFILE == "long" else 240
 
