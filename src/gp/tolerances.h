@@ -27,6 +27,13 @@ inline constexpr double EAR_DETERMINANT_EPSILON = 1e-18;
 // and up to this far outside count as inside.
 inline constexpr double EAR_CONTAINMENT_TOLERANCE = 1e-12;
 
+// Stack requested for every csg worker thread. The tree operations are
+// iterative, so this is headroom rather than a depth limit.
+inline constexpr unsigned long CSG_THREAD_STACK_SIZE = 268435456;  // 256 MiB
+// How long the caller waits for the csg thread between two calls of its
+// wait callback (signal checks), in nanoseconds.
+inline constexpr long CSG_WAIT_SLICE_NS = 5000000;  // 5 ms
+
 inline constexpr double PI = 3.141592653589793;
 inline constexpr double TWO_PI = 6.283185307179586;
 

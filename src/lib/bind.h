@@ -11,4 +11,9 @@ extern PyMethodDef BUILDER_FUNCTIONS[];
 extern PyMethodDef ALGO_FUNCTIONS[];
 extern PyMethodDef IO_FUNCTIONS[];
 
+#ifdef QUORVALIND_COUNT_CLASSIFICATIONS
+// Benchmark builds only: enters "quorvalind._bench" in sys.modules.
+bool add_bench_module();
+#endif
+
 }  // namespace quorvalind::lib

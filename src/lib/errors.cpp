@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bsp/csg_thread.h"
 #include "gp/fault.h"
 #include "mesh_io/stl.h"
 
@@ -114,6 +115,10 @@ void translate_exception() noexcept {
     throw;
   } catch (const gp::InternalFault& e) {
     raise_internal_fault(e.what());
+  } catch (const bsp::Interrupted&) {
+    // A signal handler raised while a boolean waited for its csg thread:
+    // its exception is the error, already pending.
+    if (!PyErr_Occurred()) raise_internal_fault("csg operation interrupted");
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const mesh_io::CountOverflow& e) {

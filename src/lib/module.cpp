@@ -145,6 +145,9 @@ PyObject* build_module() {
   PyRef version(PyUnicode_FromString("0.1.0"));
   if (!version || !add_name(top.get(), "__version__", version.get())) return nullptr;
   if (!add_errors_module()) return nullptr;
+#ifdef QUORVALIND_COUNT_CLASSIFICATIONS
+  if (!add_bench_module()) return nullptr;
+#endif
   return top.release();
 }
 

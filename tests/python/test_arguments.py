@@ -8,7 +8,6 @@ from callables import CALLABLES, FUNCTION_NAMES, valid_args, with_kind, wrong_el
 # Functions whose core is not wired yet: after their arguments convert they
 # raise NotImplementedError. Remove a name when its function is wired.
 NOT_YET_BUILT = [
-    "fuse", "cut", "common", "fuse_all",
 ]
 
 PLACEHOLDER = object()  # matching runs before conversion, so any value will do

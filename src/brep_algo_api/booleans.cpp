@@ -1,0 +1,57 @@
+#include "brep_algo_api/booleans.h"
+
+#include <utility>
+
+#include "bsp/csg.h"
+#include "gp/tolerances.h"
+
+namespace quorvalind::brep_algo_api {
+
+namespace {
+
+using topods::Solid;
+
+bool has_triangles(const Solid& s) { return !s.mesh.triangles.empty(); }
+
+Solid welded_result(const mesh::TriMesh& m) {
+  return Solid{mesh::welded(m, gp::BOOLEAN_WELD_TOLERANCE)};
+}
+
+}  // namespace
+
+Solid cut(const Solid& a, const Solid& b, const bsp::WaitCallback& wait) {
+  if (!has_triangles(a) || !has_triangles(b)) return a;
+  bsp::OperandPolygons ops = bsp::convert_operands(a.mesh, b.mesh);
+  if (ops.a.empty() || ops.b.empty()) return a;
+  return welded_result(bsp::run_csg(bsp::CsgOp::Subtract, std::move(ops), wait));
+}
+
+Solid fuse(const Solid& a, const Solid& b, const bsp::WaitCallback& wait) {
+  if (!has_triangles(a)) return b;
+  if (!has_triangles(b)) return a;
+  bsp::OperandPolygons ops = bsp::convert_operands(a.mesh, b.mesh);
+  if (ops.a.empty()) return b;
+  if (ops.b.empty()) return a;
+  return welded_result(bsp::run_csg(bsp::CsgOp::Union, std::move(ops), wait));
+}
+
+Solid common(const Solid& a, const Solid& b, const bsp::WaitCallback& wait) {
+  if (!has_triangles(a) || !has_triangles(b)) return Solid{};
+  bsp::OperandPolygons ops = bsp::convert_operands(a.mesh, b.mesh);
+  if (ops.a.empty() || ops.b.empty()) return Solid{};
+  return welded_result(bsp::run_csg(bsp::CsgOp::Intersect, std::move(ops), wait));
+}
+
+Solid fuse_all(const std::vector<Solid>& solids, const bsp::WaitCallback& wait) {
+  std::size_t i = 0;
+  while (i < solids.size() && !has_triangles(solids[i])) ++i;
+  if (i == solids.size()) return Solid{};
+  Solid acc = solids[i];
+  for (++i; i < solids.size(); ++i) {
+    if (!has_triangles(solids[i])) continue;
+    acc = fuse(acc, solids[i], wait);
+  }
+  return acc;
+}
+
+}  // namespace quorvalind::brep_algo_api

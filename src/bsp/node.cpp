@@ -1,0 +1,326 @@
+#include "bsp/node.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <utility>
+
+namespace quorvalind::bsp {
+
+namespace {
+
+// split_polygon over a whole list that is consumed on the way: a polygon
+// that lands on one side is moved rather than copied, and a split parent's
+// block goes back to the pool. Back results stay in `list`, compacted in
+// place in their original order (each input yields at most one back result,
+// so writing never overtakes reading); the other results are appended to cf,
+// cb and f. The outcome is that of split_polygon on each polygon in turn.
+// Returns which of cf, cb and f received polygons (GOT_* bits).
+enum : unsigned { GOT_CF = 1, GOT_CB = 2, GOT_F = 4 };
+constexpr std::size_t PREFETCH_AHEAD = 8;
+// Polygons per slice when a long list is built (about 128 KiB of records and
+// vertices: a slice and the path it walks stay in the core's cache).
+constexpr std::size_t BUILD_SLICE = 1024;
+[[gnu::always_inline]] inline unsigned partition(const Plane& plane, PolygonList& list,
+                                                 PolygonList& cf, PolygonList& cb, PolygonList& f,
+                                                 Workspace& ws) {
+  SplitScratch& scratch = ws.scratch;
+  const PlaneTest test(plane);
+  Polygon* items = list.data();
+  const std::size_t n = list.size();
+  std::size_t kept = 0;
+  unsigned got = 0;
+  for (std::size_t r = 0; r < n; ++r) {
+    // Vertex blocks lie anywhere in the pool: ask for them a few polygons
+    // ahead so that long lists stream instead of stalling.
+    if (r + PREFETCH_AHEAD < n) __builtin_prefetch(items[r + PREFETCH_AHEAD].vertices);
+    const Polygon& p = items[r];
+    switch (test.classify(p, scratch)) {
+      case COPLANAR:
+        if (faces_same_way(plane, p)) {
+          cf.push_back(p);
+          got |= GOT_CF;
+        } else {
+          cb.push_back(p);
+          got |= GOT_CB;
+        }
+        break;
+      case FRONT:
+        f.push_back(p);
+        got |= GOT_F;
+        break;
+      case BACK:
+        if (kept != r) items[kept] = p;  // mostly everything stays: no self-copy
+        ++kept;
+        break;
+      default: {
+        const SpanPieces pieces = split_spanning(plane, p, ws.pool, scratch);
+        ws.pool.release(p.vertices, p.count);
+        if (pieces.has_front) {
+          f.push_back(pieces.front);
+          got |= GOT_F;
+        }
+        if (pieces.has_back) items[kept++] = pieces.back;
+        break;
+      }
+    }
+  }
+  list.resize(kept);
+  return got;
+}
+
+void append(PolygonList& to, const PolygonList& from) {
+  to.insert(to.end(), from.begin(), from.end());
+}
+
+inline Plane negated(const Plane& p) { return {{-p.normal.x, -p.normal.y, -p.normal.z}, -p.w}; }
+
+// Frees a subtree in constant space: while the top node has a front child,
+// rotate that child up (the top becomes its back child); otherwise delete
+// the top, whose only child is then its back one, and continue there.
+void destroy_subtree(Node* top) noexcept {
+  while (top != nullptr) {
+    if (top->front) {
+      Node* up = top->front.release();
+      top->front = std::move(up->back);
+      up->back.reset(top);
+      top = up;
+    } else {
+      Node* next = top->back.release();
+      delete top;
+      top = next;
+    }
+  }
+}
+
+}  // namespace
+
+Node::~Node() {
+  destroy_subtree(front.release());
+  destroy_subtree(back.release());
+}
+
+namespace {
+
+// Coplanar-back results held back while a long list is built slice by
+// slice: a node's polygons get all its cf before all its cb.
+class DeferredCoplanarBack {
+ public:
+  void add(Node* node, const PolygonList& cb) {
+    auto [it, fresh] = index_.try_emplace(node, entries_.size());
+    if (fresh) entries_.push_back({node, {}});
+    append(entries_[it->second].second, cb);
+  }
+  void flush() {
+    for (auto& [node, cb] : entries_) append(node->polygons, cb);
+  }
+
+ private:
+  std::unordered_map<Node*, std::size_t> index_;
+  std::vector<std::pair<Node*, PolygonList>> entries_;
+};
+
+// One build walk over `list`. The front and back subtrees are independent,
+// so they may be built in any order: the walk continues straight into the
+// front side when it got polygons (on a convex solid it rarely does) and
+// keeps the back side on the stack, else it continues into the back side.
+void build_walk(Node& root, PolygonList list, Workspace& ws, DeferredCoplanarBack* deferred) {
+  auto& stack = ws.build_stack;
+  stack.clear();
+  ws.coplanar_front.clear();
+  ws.coplanar_back.clear();
+  PolygonList& cf = ws.coplanar_front;
+  PolygonList& cb = ws.coplanar_back;
+  Node* node = &root;
+  PolygonList cur = std::move(list);
+  PolygonList f = ws.take_list();
+  while (true) {
+    ws.check_stop();
+    if (!node->has_plane) {
+      node->plane = cur.front().plane;
+      node->has_plane = true;
+    }
+    const unsigned got = partition(node->plane, cur, cf, cb, f, ws);
+    if (got & GOT_CF) append(node->polygons, cf), cf.clear();
+    if (got & GOT_CB) {
+      if (deferred != nullptr) {
+        deferred->add(node, cb);
+      } else {
+        append(node->polygons, cb);
+      }
+      cb.clear();
+    }
+    PolygonList& b = cur;
+    if (!b.empty() && !node->back) node->back = std::make_unique<Node>();
+    if (!f.empty()) {
+      if (!node->front) node->front = std::make_unique<Node>();
+      if (!b.empty()) {
+        stack.push_back({node->back.get(), std::move(b)});
+        cur = ws.take_list();
+      }
+      std::swap(cur, f);
+      node = node->front.get();
+      continue;
+    }
+    if (!b.empty()) {
+      node = node->back.get();
+      continue;
+    }
+    if (stack.empty()) break;
+    node = stack.back().node;
+    ws.give_back(std::move(cur));
+    cur = std::move(stack.back().list);
+    stack.pop_back();
+  }
+  ws.give_back(std::move(cur));
+  ws.give_back(std::move(f));
+}
+
+}  // namespace
+
+void build(Node& root, PolygonList list, Workspace& ws) {
+  if (list.empty()) return;
+  if (list.size() <= BUILD_SLICE) {
+    build_walk(root, std::move(list), ws, nullptr);
+    return;
+  }
+  // A long list goes through the tree in slices that stay in cache along a
+  // whole path, rather than streaming every polygon through memory once per
+  // level. The outcome is the same: the list reaching any node is the
+  // concatenation, slice by slice, of what each slice brings there (build
+  // never appends cb to b), so nodes are created from the same first
+  // polygon and their cf arrive in the same order; only their cb, which
+  // follow all cf, must wait for the last slice.
+  DeferredCoplanarBack deferred;
+  for (std::size_t start = 0; start < list.size(); start += BUILD_SLICE) {
+    const std::size_t end = std::min(list.size(), start + BUILD_SLICE);
+    PolygonList slice = ws.take_list();
+    slice.assign(list.begin() + static_cast<std::ptrdiff_t>(start),
+                 list.begin() + static_cast<std::ptrdiff_t>(end));
+    build_walk(root, std::move(slice), ws, &deferred);
+  }
+  deferred.flush();
+}
+
+PolygonList clip_polygons(const Node& root, PolygonList list, Workspace& ws) {
+  if (!root.has_plane || list.empty()) return list;
+  // Depth first, front before back: everything the front subtree returns is
+  // emitted before anything from the back subtree, which is the order f + b
+  // of the recursive definition. The walk continues straight into the front
+  // side when it has polygons and a child (the back list waits on the
+  // stack), else into the back side; a list with no front child is emitted
+  // on the spot, one with no back child is dropped.
+  auto& stack = ws.clip_stack;
+  stack.clear();
+  ws.coplanar_front.clear();
+  ws.coplanar_back.clear();
+  PolygonList& cf = ws.coplanar_front;
+  PolygonList& cb = ws.coplanar_back;
+  PolygonList out = ws.take_list();
+  const Node* node = &root;
+  PolygonList cur = std::move(list);
+  PolygonList f = ws.take_list();
+  while (true) {
+    ws.check_stop();
+    if (!node->has_plane) {
+      append(out, cur);
+      cur.clear();
+    } else {
+      const unsigned got = partition(node->plane, cur, cf, cb, f, ws);
+      PolygonList& b = cur;
+      if (got & GOT_CF) append(f, cf), cf.clear();
+      if (got & GOT_CB) append(b, cb), cb.clear();
+      const Node* back = b.empty() ? nullptr : node->back.get();
+      if (back == nullptr) ws.discard(b);  // inside the solid (or nothing)
+      if (!f.empty()) {
+        if (node->front) {
+          if (back != nullptr) {
+            stack.push_back({back, std::move(b)});
+            cur = ws.take_list();
+          }
+          std::swap(cur, f);
+          node = node->front.get();
+          continue;
+        }
+        append(out, f);
+        f.clear();
+      }
+      if (back != nullptr) {
+        node = back;
+        continue;
+      }
+    }
+    if (stack.empty()) break;
+    node = stack.back().node;
+    ws.give_back(std::move(cur));
+    cur = std::move(stack.back().list);
+    stack.pop_back();
+  }
+  ws.give_back(std::move(cur));
+  ws.give_back(std::move(f));
+  return out;
+}
+
+void clip_to(Node& root, const Node& other, Workspace& ws) {
+  // Each node's list is clipped on its own, so the visiting order is free.
+  std::vector<Node*> stack{&root};
+  while (!stack.empty()) {
+    Node* node = stack.back();
+    stack.pop_back();
+    ws.check_stop();
+    node->polygons = clip_polygons(other, std::move(node->polygons), ws);
+    if (node->back) stack.push_back(node->back.get());
+    if (node->front) stack.push_back(node->front.get());
+  }
+}
+
+void invert(Node& root, Workspace& ws) {
+  std::vector<Node*> stack{&root};
+  while (!stack.empty()) {
+    Node* node = stack.back();
+    stack.pop_back();
+    ws.check_stop();
+    for (Polygon& p : node->polygons) {
+      std::reverse(p.vertices, p.vertices + p.count);
+      p.plane = negated(p.plane);
+    }
+    if (node->has_plane) node->plane = negated(node->plane);
+    std::swap(node->front, node->back);
+    if (node->back) stack.push_back(node->back.get());
+    if (node->front) stack.push_back(node->front.get());
+  }
+}
+
+namespace {
+// Visits every node in pre-order: node, front subtree, back subtree.
+template <class N, class F>
+void pre_order(N& root, Workspace& ws, F&& visit) {
+  std::vector<N*> stack{&root};
+  while (!stack.empty()) {
+    N* node = stack.back();
+    stack.pop_back();
+    ws.check_stop();
+    visit(*node);
+    if (node->back) stack.push_back(node->back.get());
+    if (node->front) stack.push_back(node->front.get());
+  }
+}
+}  // namespace
+
+PolygonList all_polygons(const Node& root, Workspace& ws) {
+  PolygonList out;
+  pre_order(root, ws, [&](const Node& node) {
+    for (const Polygon& p : node.polygons) out.push_back(copy_polygon(ws.pool, p));
+  });
+  return out;
+}
+
+PolygonList take_all_polygons(Node& root, Workspace& ws) {
+  PolygonList out;
+  pre_order(root, ws, [&](Node& node) {
+    append(out, node.polygons);
+    node.polygons.clear();
+  });
+  return out;
+}
+
+}  // namespace quorvalind::bsp

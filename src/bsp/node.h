@@ -1,0 +1,114 @@
+#pragma once
+// The BSP tree of one solid. Every operation walks the tree with an explicit
+// stack, destruction included, so depth is bounded by memory, not by the
+// thread's stack; the walks keep the orders of the recursive definitions.
+#include <atomic>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "bsp/polygon.h"
+
+namespace quorvalind::bsp {
+
+// Thrown on the csg thread at a check point once a stop has been requested.
+struct StopRequested {};
+
+struct Node;
+
+// Everything one boolean operation's tree work shares: the vertex pool that
+// holds every polygon's vertices, split scratch, recycled polygon lists and
+// the stop flag polled at check points.
+class Workspace {
+ public:
+  explicit Workspace(VertexPool pool = {}, const std::atomic<bool>* stop = nullptr)
+      : pool(std::move(pool)), stop_(stop) {}
+
+  VertexPool pool;
+  SplitScratch scratch;
+
+  void check_stop() const {
+    if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) throw StopRequested{};
+  }
+
+  // An empty list, reusing the capacity of one handed back earlier.
+  PolygonList take_list() {
+    if (spare_.empty()) return {};
+    PolygonList l = std::move(spare_.back());
+    spare_.pop_back();
+    return l;
+  }
+  void give_back(PolygonList&& l) {
+    l.clear();
+    spare_.push_back(std::move(l));
+  }
+  // Returns the vertex blocks of every polygon in l to the pool; l is left
+  // empty.
+  void discard(PolygonList& l) {
+    for (const Polygon& p : l) pool.release(p.vertices, p.count);
+    l.clear();
+  }
+
+  // Coplanar results of one partition; used and emptied within one step.
+  PolygonList coplanar_front, coplanar_back;
+  // Pending (node, list) work of the walk in progress (walks never nest).
+  template <class N>
+  struct Task {
+    N* node;
+    PolygonList list;
+  };
+  std::vector<Task<Node>> build_stack;
+  std::vector<Task<const Node>> clip_stack;
+
+ private:
+  const std::atomic<bool>* stop_;
+  std::vector<PolygonList> spare_;
+};
+
+struct Node {
+  Plane plane;
+  bool has_plane = false;  // false only in a node that never received a polygon
+  PolygonList polygons;    // lying in `plane`, either facing, in insertion order
+  std::unique_ptr<Node> front;
+  std::unique_ptr<Node> back;
+
+  Node() = default;
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+  // Tears the subtree down without recursion and without allocating.
+  ~Node();
+};
+
+// build(list):
+//   if list is empty: return
+//   if no plane: plane = list[0].plane
+//   cf, cb, f, b = split every polygon of list by plane, in order
+//   polygons += cf; polygons += cb
+//   if f: (front or new Node).build(f)
+//   if b: (back or new Node).build(b)
+void build(Node& node, PolygonList list, Workspace& ws);
+
+// clip_polygons(list) -> list: removes what lies inside the solid.
+//   if no plane: return list
+//   cf, cb, f, b = split every polygon of list by plane, in order
+//   f += cf; b += cb
+//   f = front.clip_polygons(f) if front else f
+//   b = back.clip_polygons(b) if back else []
+//   return f + b
+PolygonList clip_polygons(const Node& node, PolygonList list, Workspace& ws);
+
+// clip_to(other): polygons = other.clip_polygons(polygons) at every node.
+void clip_to(Node& node, const Node& other, Workspace& ws);
+
+// invert(): reverse every polygon, negate every plane (polygons' and the
+// node's, so 0 becomes -0), swap front and back, in every node.
+void invert(Node& node, Workspace& ws);
+
+// all_polygons(): copies of the polygons in pre-order: node, front, back.
+PolygonList all_polygons(const Node& node, Workspace& ws);
+
+// all_polygons for a tree that is not read again: the same list in the same
+// order, moved out instead of copied (the nodes keep their planes).
+PolygonList take_all_polygons(Node& node, Workspace& ws);
+
+}  // namespace quorvalind::bsp

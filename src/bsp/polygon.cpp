@@ -1,0 +1,272 @@
+#include "bsp/polygon.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <new>
+#include <utility>
+
+#include "gp/fault.h"
+#include "gp/tolerances.h"
+
+namespace quorvalind::bsp {
+
+// ---- VertexPool -----------------------------------------------------------
+
+namespace {
+// 64 Ki vertices (1.5 MiB) per chunk; larger requests get a chunk of their own.
+constexpr std::size_t CHUNK_VERTICES = std::size_t{1} << 16;
+
+// A released block keeps the pointer to the next free block of its size in
+// its first bytes (every block holds at least one Pnt, which is wider).
+inline Pnt* next_free(Pnt* block) {
+  Pnt* next;
+  std::memcpy(&next, static_cast<const void*>(block), sizeof next);
+  return next;
+}
+inline void set_next_free(Pnt* block, Pnt* next) {
+  std::memcpy(static_cast<void*>(block), &next, sizeof next);
+}
+}  // namespace
+
+VertexPool::VertexPool(VertexPool&& other) noexcept
+    : chunks_(std::move(other.chunks_)),
+      cursor_(std::exchange(other.cursor_, nullptr)),
+      end_(std::exchange(other.end_, nullptr)),
+      free_(std::move(other.free_)) {
+  other.chunks_.clear();
+  other.free_.clear();
+}
+
+VertexPool& VertexPool::operator=(VertexPool&& other) noexcept {
+  if (this != &other) {
+    free_all();
+    chunks_ = std::move(other.chunks_);
+    cursor_ = std::exchange(other.cursor_, nullptr);
+    end_ = std::exchange(other.end_, nullptr);
+    free_ = std::move(other.free_);
+    other.chunks_.clear();
+    other.free_.clear();
+  }
+  return *this;
+}
+
+VertexPool::~VertexPool() { free_all(); }
+
+void VertexPool::free_all() {
+  for (void* c : chunks_) std::free(c);
+  chunks_.clear();
+  free_.clear();
+  cursor_ = end_ = nullptr;
+}
+
+void VertexPool::new_chunk(std::size_t n) {
+  const std::size_t size = n > CHUNK_VERTICES ? n : CHUNK_VERTICES;
+  if (size > std::numeric_limits<std::size_t>::max() / sizeof(Pnt)) throw std::bad_alloc();
+  chunks_.reserve(chunks_.size() + 1);
+  void* mem = std::malloc(size * sizeof(Pnt));
+  if (mem == nullptr) throw std::bad_alloc();
+  chunks_.push_back(mem);
+  // Pnt is an aggregate of doubles, an implicit-lifetime type: the raw
+  // storage can be used as Pnt objects directly.
+  cursor_ = static_cast<Pnt*>(mem);
+  end_ = cursor_ + size;
+}
+
+void VertexPool::reserve(std::size_t n) {
+  if (static_cast<std::size_t>(end_ - cursor_) < n) new_chunk(n);
+}
+
+Pnt* VertexPool::allocate(std::uint32_t n) {
+  if (n == 0) n = 1;
+  if (n < free_.size() && free_[n] != nullptr) {
+    Pnt* block = free_[n];
+    free_[n] = next_free(block);
+    return block;
+  }
+  if (static_cast<std::size_t>(end_ - cursor_) < n) new_chunk(n);
+  Pnt* block = cursor_;
+  cursor_ += n;
+  return block;
+}
+
+void VertexPool::release(Pnt* block, std::uint32_t n) {
+  if (block == nullptr) return;
+  if (n == 0) n = 1;
+  if (n >= free_.size()) free_.resize(std::size_t{n} + 1, nullptr);
+  set_next_free(block, free_[n]);
+  free_[n] = block;
+}
+
+// ---- Polygons -------------------------------------------------------------
+
+Polygon make_polygon(VertexPool& pool, std::span<const Pnt> vertices, const Plane& plane) {
+  if (vertices.size() > std::numeric_limits<std::uint32_t>::max()) {
+    throw gp::InternalFault("polygon has too many vertices");
+  }
+  Polygon p;
+  p.plane = plane;
+  p.count = static_cast<std::uint32_t>(vertices.size());
+  p.vertices = pool.allocate(p.count);
+  std::copy(vertices.begin(), vertices.end(), p.vertices);
+  return p;
+}
+
+Polygon copy_polygon(VertexPool& pool, const Polygon& p) {
+  return make_polygon(pool, vertices_of(p), p.plane);
+}
+
+std::uint8_t classify_point(const Plane& plane, const Pnt& v) {
+  const double t = ((plane.normal.x * v.x + plane.normal.y * v.y) + plane.normal.z * v.z) - plane.w;
+  return static_cast<std::uint8_t>(class_of_distance(t));
+}
+
+namespace detail {
+void store_classes(unsigned front, unsigned back, std::uint32_t n, SplitScratch& scratch) {
+  if (scratch.classes.size() < n) scratch.classes.resize(n);
+  for (std::uint32_t k = 0; k < n; ++k) {
+    scratch.classes[k] = static_cast<std::uint8_t>(((front >> k) & 1u) | (((back >> k) & 1u) << 1));
+  }
+}
+}  // namespace detail
+
+std::uint8_t PlaneTest::classify_scalar(const Pnt* v, std::uint32_t n, SplitScratch& scratch) const {
+  if (scratch.classes.size() < n) scratch.classes.resize(n);
+  std::uint8_t* cls = scratch.classes.data();
+  unsigned all = 0;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const unsigned c = classify_point(plane_, v[i]);
+    cls[i] = static_cast<std::uint8_t>(c);
+    all |= c;
+  }
+  return static_cast<std::uint8_t>(all);
+}
+
+PolygonList mesh_to_polygons(const mesh::TriMesh& m, VertexPool& pool) {
+  PolygonList out;
+  out.reserve(m.triangles.size());
+  pool.reserve(3 * m.triangles.size());
+  const std::size_t nv = m.vertices.size();
+  for (const mesh::Triangle& t : m.triangles) {
+    gp::check_index(t[0], nv);
+    gp::check_index(t[1], nv);
+    gp::check_index(t[2], nv);
+    const Pnt& a = m.vertices[t[0]];
+    const Pnt& b = m.vertices[t[1]];
+    const Pnt& c = m.vertices[t[2]];
+    const Pnt u = gp::sub(b, a);
+    const Pnt v = gp::sub(c, a);
+    const Pnt n = gp::cross(u, v);
+    const double len = std::sqrt(n.z * n.z + (n.x * n.x + n.y * n.y));
+    if (len < gp::MIN_NORMAL_LENGTH) continue;  // NaN is not less: kept
+    const double inv = 1.0 / len;
+    Plane plane;
+    plane.normal = {n.x * inv, n.y * inv, n.z * inv};
+    // Same summation as the classification, so a sits at distance exactly 0.
+    plane.w = (plane.normal.x * a.x + plane.normal.y * a.y) + plane.normal.z * a.z;
+    const Pnt corners[3] = {a, b, c};
+    out.push_back(make_polygon(pool, corners, plane));
+  }
+  return out;
+}
+
+// Spanning walk, for vertices v0..v(m-1) with classes t0..t(m-1):
+//
+//   f, b = [], []
+//   for i in 0..m-1:
+//       j = (i + 1) % m
+//       if t[i] != BACK:  f.append(v[i])
+//       if t[i] != FRONT: b.append(v[i])        # coplanar vertices go to both
+//       if t[i] | t[j] == SPANNING:               # edge crosses the plane
+//           e = v[j] - v[i]                       # per component
+//           d = n . e                             # (x + y) + z
+//           if abs(d) > SPLIT_DENOMINATOR_EPSILON:  # NaN: no crossing point
+//               s = (w - n . v[i]) / d
+//               p = v[i] + e * s                  # per component
+//               f.append(p); b.append(p)
+//   front piece = f if len(f) >= 3; back piece = b if len(b) >= 3
+//
+// Both pieces keep the parent's plane unchanged.
+SpanPieces split_spanning(const Plane& plane, const Polygon& poly, VertexPool& pool,
+                          SplitScratch& scratch) {
+  const std::uint32_t m = poly.count;
+  const std::uint8_t* cls = scratch.classes.data();
+  const Pnt* v = poly.vertices;
+  const Pnt& n = plane.normal;
+  std::vector<Pnt>& f = scratch.front;
+  std::vector<Pnt>& b = scratch.back;
+  f.clear();
+  b.clear();
+  for (std::uint32_t i = 0; i < m; ++i) {
+    const std::uint32_t j = i + 1 == m ? 0 : i + 1;
+    const std::uint8_t ti = cls[i];
+    const std::uint8_t tj = cls[j];
+    const Pnt& vi = v[i];
+    if (ti != BACK) f.push_back(vi);
+    if (ti != FRONT) b.push_back(vi);
+    if ((ti | tj) == SPANNING) {
+      const Pnt& vj = v[j];
+      const Pnt e = gp::sub(vj, vi);
+      const double d = gp::dot(n, e);
+      if (std::fabs(d) > gp::SPLIT_DENOMINATOR_EPSILON) {
+        const double s = (plane.w - gp::dot(n, vi)) / d;
+        const Pnt p{vi.x + e.x * s, vi.y + e.y * s, vi.z + e.z * s};
+        f.push_back(p);
+        b.push_back(p);
+      }
+    }
+  }
+  SpanPieces out;
+  if (f.size() >= 3) {
+    out.front = make_polygon(pool, f, poly.plane);
+    out.has_front = true;
+  }
+  if (b.size() >= 3) {
+    out.back = make_polygon(pool, b, poly.plane);
+    out.has_back = true;
+  }
+  return out;
+}
+
+void split_polygon(const Plane& plane, const Polygon& poly, PolygonList& coplanar_front,
+                   PolygonList& coplanar_back, PolygonList& front, PolygonList& back,
+                   VertexPool& pool, SplitScratch& scratch) {
+  switch (classify_polygon(plane, poly, scratch)) {
+    case COPLANAR:
+      (faces_same_way(plane, poly) ? coplanar_front : coplanar_back)
+          .push_back(copy_polygon(pool, poly));
+      break;
+    case FRONT:
+      front.push_back(copy_polygon(pool, poly));
+      break;
+    case BACK:
+      back.push_back(copy_polygon(pool, poly));
+      break;
+    default: {
+      SpanPieces pieces = split_spanning(plane, poly, pool, scratch);
+      if (pieces.has_front) front.push_back(pieces.front);
+      if (pieces.has_back) back.push_back(pieces.back);
+      break;
+    }
+  }
+}
+
+mesh::TriMesh polygons_to_mesh(const PolygonList& polygons) {
+  std::size_t triangles = 0;
+  for (const Polygon& p : polygons) {
+    if (p.count >= 3) triangles += p.count - 2;
+  }
+  mesh::TriMesh out;
+  out.vertices.reserve(3 * triangles);
+  out.triangles.reserve(triangles);
+  for (const Polygon& p : polygons) {
+    if (p.count < 3) continue;
+    for (std::uint32_t k = 1; k + 1 < p.count; ++k) {
+      mesh::push_triangle(out, p.vertices[0], p.vertices[k], p.vertices[k + 1]);
+    }
+  }
+  return out;
+}
+
+}  // namespace quorvalind::bsp

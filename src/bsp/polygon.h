@@ -1,0 +1,232 @@
+#pragma once
+// Planes, convex polygons and the plane split on which the whole BSP engine
+// rests. Polygon vertices live in a VertexPool owned by the operation, so the
+// hot loops never touch the general-purpose heap for a single polygon.
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include "gp/pnt.h"
+#include "gp/tolerances.h"
+#include "mesh/tri_mesh.h"
+
+namespace quorvalind::bsp {
+
+using gp::Pnt;
+
+// Oriented plane: p lies on it when normal . p == w; t = normal . p - w > 0
+// is the front side.
+struct Plane {
+  Pnt normal;
+  double w = 0.0;
+};
+
+// Vertex and polygon classes; a polygon's class is the OR of its vertices'.
+enum : std::uint8_t { COPLANAR = 0, FRONT = 1, BACK = 2, SPANNING = 3 };
+
+// A planar convex polygon, wound counter-clockwise seen from the front of
+// `plane`. The record does not own its vertices: they are `count` entries in
+// a VertexPool, and exactly one live polygon refers to each block, so copying
+// a polygon means copy_polygon, never copying the record.
+struct Polygon {
+  Plane plane;
+  Pnt* vertices = nullptr;
+  std::uint32_t count = 0;
+};
+
+using PolygonList = std::vector<Polygon>;
+
+inline std::span<const Pnt> vertices_of(const Polygon& p) { return {p.vertices, p.count}; }
+
+// Pooled storage for polygon vertex lists: bump allocation from large chunks,
+// with one free list per block size so that released blocks are reused.
+// Everything is returned to the system when the pool is destroyed.
+class VertexPool {
+ public:
+  VertexPool() = default;
+  VertexPool(VertexPool&& other) noexcept;
+  VertexPool& operator=(VertexPool&& other) noexcept;
+  VertexPool(const VertexPool&) = delete;
+  VertexPool& operator=(const VertexPool&) = delete;
+  ~VertexPool();
+
+  Pnt* allocate(std::uint32_t n);
+  void release(Pnt* block, std::uint32_t n);
+  // Makes room for n vertices in one contiguous run, so that the next
+  // allocations totalling n come from the same chunk.
+  void reserve(std::size_t n);
+
+ private:
+  void free_all();
+  void new_chunk(std::size_t n);
+
+  std::vector<void*> chunks_;
+  Pnt* cursor_ = nullptr;
+  Pnt* end_ = nullptr;
+  std::vector<Pnt*> free_;  // free_[n]: head of the free list of n-vertex blocks
+};
+
+// Allocates a polygon over a copy of `vertices` with the given plane.
+Polygon make_polygon(VertexPool& pool, std::span<const Pnt> vertices, const Plane& plane);
+// A new polygon with its own copy of the vertex list.
+Polygon copy_polygon(VertexPool& pool, const Polygon& p);
+
+// Scratch state of one split: per-vertex classes and the two piece buffers.
+// Kept between calls so that splitting allocates nothing once warmed up.
+struct SplitScratch {
+  std::vector<std::uint8_t> classes;
+  std::vector<Pnt> front;
+  std::vector<Pnt> back;
+#ifdef QUORVALIND_COUNT_CLASSIFICATIONS
+  std::uint64_t classifications = 0;
+#endif
+};
+
+// Signed-distance class of one vertex: FRONT above +PLANE_EPSILON, BACK below
+// -PLANE_EPSILON, COPLANAR otherwise (so exactly +-1e-7 and NaN are COPLANAR).
+std::uint8_t classify_point(const Plane& plane, const Pnt& v);
+
+// One polygon per triangle whose unnormalised normal is at least
+// MIN_NORMAL_LENGTH long (NaN lengths included), in triangle order; the
+// vertex lists are allocated from `pool`. Throws gp::InternalFault for an
+// index beyond the vertex list.
+PolygonList mesh_to_polygons(const mesh::TriMesh& m, VertexPool& pool);
+
+// Classifies `poly` against `plane` and appends a new polygon to exactly one
+// of coplanar_front, coplanar_back, front or back, or, when it spans the
+// plane, at most one piece to front and one to back. `poly` is unchanged.
+// A polygon whose own plane is bit-for-bit `plane` is always COPLANAR, so
+// rounding at large coordinates can never push it off its own plane.
+void split_polygon(const Plane& plane, const Polygon& poly, PolygonList& coplanar_front,
+                   PolygonList& coplanar_back, PolygonList& front, PolygonList& back,
+                   VertexPool& pool, SplitScratch& scratch);
+
+// Fan triangulation: polygon q0..q(n-1) gives (q0, qk, qk+1) for k = 1..n-2,
+// three fresh vertices per triangle, nothing welded or dropped.
+mesh::TriMesh polygons_to_mesh(const PolygonList& polygons);
+
+// ---- Building blocks shared with the tree code ----------------------------
+
+// Bit-for-bit equality of the four numbers (so -0 differs from 0, and a NaN
+// equals only the same NaN).
+inline bool same_plane_bits(const Plane& a, const Plane& b) {
+  return std::memcmp(&a, &b, sizeof(Plane)) == 0;
+}
+
+// Class bits of one signed distance t: FRONT above +PLANE_EPSILON, BACK
+// below -PLANE_EPSILON, COPLANAR otherwise (NaN included).
+inline unsigned class_of_distance(double t) {
+  return static_cast<unsigned>(t > gp::PLANE_EPSILON) |
+         (static_cast<unsigned>(t < -gp::PLANE_EPSILON) << 1);
+}
+
+#if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
+namespace detail {
+// t = ((nx*x + ny*y) + nz*z) - w in the low lane: the same IEEE operations
+// in the same order as the scalar expression, so the same bits.
+inline __m128d signed_distance(const Pnt& v, __m128d nxy, __m128d nz, __m128d w) {
+  const __m128d p = _mm_mul_pd(_mm_loadu_pd(&v.x), nxy);  // nx*x, ny*y
+  __m128d t = _mm_add_sd(p, _mm_unpackhi_pd(p, p));
+  t = _mm_add_sd(t, _mm_mul_sd(_mm_load_sd(&v.z), nz));
+  return _mm_sub_sd(t, w);
+}
+}  // namespace detail
+#endif
+
+namespace detail {
+// Writes the per-vertex classes of a SPANNING polygon from its bit masks.
+void store_classes(unsigned front, unsigned back, std::uint32_t n, SplitScratch& scratch);
+}  // namespace detail
+
+// Classifies polygons against one plane; made once per plane and list so
+// that the loop keeps the plane in registers.
+//
+// classify(poly) is the polygon class, with the own-plane rule; when it is
+// SPANNING the per-vertex classes are left in scratch.classes for
+// split_spanning. Up to 32 vertices the classes are gathered as two bit
+// masks, two distances per SSE2 compare; the arithmetic is the scalar
+// expression's, operation for operation.
+class PlaneTest {
+ public:
+  explicit PlaneTest(const Plane& plane) : plane_(plane) {
+#if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
+    nxy_ = _mm_loadu_pd(&plane.normal.x);
+    nz_ = _mm_set_sd(plane.normal.z);
+    w_ = _mm_set_sd(plane.w);
+    eps_ = _mm_set1_pd(gp::PLANE_EPSILON);
+    neg_eps_ = _mm_set1_pd(-gp::PLANE_EPSILON);
+#endif
+  }
+
+  [[gnu::always_inline]] std::uint8_t classify(const Polygon& poly, SplitScratch& scratch) const {
+    if (same_plane_bits(plane_, poly.plane)) return COPLANAR;
+    const std::uint32_t n = poly.count;
+    const Pnt* v = poly.vertices;
+#ifdef QUORVALIND_COUNT_CLASSIFICATIONS
+    scratch.classifications += n;
+#endif
+#if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
+    if (n <= 32) {
+      unsigned front = 0, back = 0;
+      std::uint32_t i = 0;
+      for (; i + 1 < n; i += 2) {
+        const __m128d t = _mm_unpacklo_pd(distance(v[i]), distance(v[i + 1]));
+        front |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpgt_pd(t, eps_))) << i;
+        back |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmplt_pd(t, neg_eps_))) << i;
+      }
+      if (i < n) {
+        const __m128d t = distance(v[i]);
+        front |= (static_cast<unsigned>(_mm_movemask_pd(_mm_cmpgt_sd(t, eps_))) & 1u) << i;
+        back |= (static_cast<unsigned>(_mm_movemask_pd(_mm_cmplt_sd(t, neg_eps_))) & 1u) << i;
+      }
+      const unsigned all =
+          static_cast<unsigned>(front != 0) | (static_cast<unsigned>(back != 0) << 1);
+      if (all == SPANNING) detail::store_classes(front, back, n, scratch);
+      return static_cast<std::uint8_t>(all);
+    }
+#endif
+    return classify_scalar(v, n, scratch);
+  }
+
+ private:
+#if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
+  // t = ((nx*x + ny*y) + nz*z) - w in the low lane.
+  [[gnu::always_inline]] __m128d distance(const Pnt& v) const {
+    const __m128d p = _mm_mul_pd(_mm_loadu_pd(&v.x), nxy_);  // nx*x, ny*y
+    __m128d t = _mm_add_sd(p, _mm_unpackhi_pd(p, p));
+    t = _mm_add_sd(t, _mm_mul_sd(_mm_load_sd(&v.z), nz_));
+    return _mm_sub_sd(t, w_);
+  }
+  __m128d nxy_, nz_, w_, eps_, neg_eps_;
+#endif
+  std::uint8_t classify_scalar(const Pnt* v, std::uint32_t n, SplitScratch& scratch) const;
+
+  Plane plane_;
+};
+
+// One-off form of PlaneTest::classify.
+inline std::uint8_t classify_polygon(const Plane& plane, const Polygon& poly,
+                                     SplitScratch& scratch) {
+  return PlaneTest(plane).classify(poly, scratch);
+}
+
+// True when a COPLANAR polygon goes to the coplanar-front list:
+// plane.normal . poly.plane.normal > 0.
+inline bool faces_same_way(const Plane& plane, const Polygon& poly) {
+  return gp::dot(plane.normal, poly.plane.normal) > 0.0;
+}
+
+// Cuts a SPANNING polygon (classes in scratch.classes) into a front and a back
+// piece; a piece of fewer than 3 vertices is not made. Returns which were.
+struct SpanPieces {
+  Polygon front, back;
+  bool has_front = false, has_back = false;
+};
+SpanPieces split_spanning(const Plane& plane, const Polygon& poly, VertexPool& pool,
+                          SplitScratch& scratch);
+
+}  // namespace quorvalind::bsp

@@ -1,0 +1,293 @@
+// Booleans on solids: results, empty operands, the csg thread's failure and
+// stop paths, and inputs that used to recurse without end.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "brep_algo_api/booleans.h"
+#include "bsp/csg.h"
+#include "bsp/node.h"
+#include "gp/fault.h"
+#include "test_shapes.h"
+
+using namespace quorvalind;
+using brep_algo_api::common;
+using brep_algo_api::cut;
+using brep_algo_api::fuse;
+using brep_algo_api::fuse_all;
+using mesh::TriMesh;
+using topods::Solid;
+
+namespace {
+
+Solid box(double x0, double y0, double z0, double x1, double y1, double z1) {
+  return Solid{test_shapes::box(x0, y0, z0, x1, y1, z1)};
+}
+
+bool same_mesh(const TriMesh& a, const TriMesh& b) {
+  if (a.vertices.size() != b.vertices.size() || a.triangles != b.triangles) return false;
+  return a.vertices.empty() ||
+         std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(gp::Pnt)) == 0;
+}
+
+// Every boolean result: welded at 1e-6 (welding again changes nothing) and
+// facing outward.
+void expect_welded_and_outward(const Solid& s) {
+  EXPECT_TRUE(same_mesh(mesh::welded(s.mesh, gp::BOOLEAN_WELD_TOLERANCE), s.mesh));
+  EXPECT_GE(mesh::signed_volume(s.mesh), 0.0);
+}
+
+// A solid whose only triangles are degenerate (collinear corners).
+Solid degenerate() {
+  TriMesh m;
+  mesh::push_triangle(m, {0, 0, 0}, {1, 0, 0}, {2, 0, 0});
+  return Solid{m};
+}
+
+Solid vertices_only() {
+  Solid s;
+  s.mesh.vertices = {{0, 0, 0}, {1, 1, 1}};
+  return s;
+}
+
+}  // namespace
+
+TEST(Booleans, DisjointBoxes) {
+  const Solid a = box(0, 0, 0, 1, 1, 1), b = box(2, 0, 0, 3, 1, 1);
+  const Solid f = fuse(a, b), c = cut(a, b), i = common(a, b);
+  EXPECT_EQ(f.mesh.triangles.size(), 24u);
+  EXPECT_EQ(f.mesh.vertices.size(), 16u);
+  EXPECT_DOUBLE_EQ(topods::volume(f), 2.0);
+  EXPECT_EQ(c.mesh.triangles.size(), 12u);
+  EXPECT_EQ(c.mesh.vertices.size(), 8u);
+  EXPECT_TRUE(i.mesh.triangles.empty() && i.mesh.vertices.empty());
+  expect_welded_and_outward(f);
+  expect_welded_and_outward(c);
+}
+
+TEST(Booleans, NestedBoxes) {
+  const Solid inner = box(0.25, 0.25, 0.25, 0.75, 0.75, 0.75), outer = box(0, 0, 0, 1, 1, 1);
+  EXPECT_TRUE(cut(inner, outer).mesh.triangles.empty());
+  EXPECT_NEAR(topods::volume(common(inner, outer)), 0.125, 1e-15);
+  const Solid f = fuse(inner, outer);
+  EXPECT_NEAR(topods::volume(f), 1.0, 1e-15);
+  EXPECT_GT(f.mesh.triangles.size(), 12u);  // outer faces split, never simplified
+  EXPECT_NEAR(topods::volume(cut(outer, inner)), 0.875, 1e-15);
+}
+
+TEST(Booleans, SolidWithItself) {
+  const Solid x = box(0, 0, 0, 1, 2, 3);
+  EXPECT_TRUE(cut(x, x).mesh.triangles.empty());
+  for (const Solid& r : {fuse(x, x), common(x, x)}) {
+    EXPECT_EQ(r.mesh.triangles.size(), 12u);
+    EXPECT_EQ(r.mesh.vertices.size(), 8u);
+    EXPECT_DOUBLE_EQ(topods::volume(r), 6.0);
+  }
+}
+
+TEST(Booleans, OverlappingBoxes) {
+  const Solid a = box(0, 0, 0, 1, 1, 1), b = box(0.5, 0.5, 0.5, 1.5, 1.5, 1.5);
+  struct Case {
+    Solid r;
+    double volume;
+  };
+  const Case cases[] = {{fuse(a, b), 1.875}, {cut(a, b), 0.875}, {common(a, b), 0.125}};
+  for (const Case& c : cases) {
+    EXPECT_NEAR(mesh::signed_volume(c.r.mesh), c.volume, 1e-14);
+    expect_welded_and_outward(c.r);
+  }
+}
+
+TEST(Booleans, ResultTriangleOrderIsTheFanOfThePolygons) {
+  // The solid layer is the mesh layer plus the weld: same triangles, welded.
+  const TriMesh a = test_shapes::box(0, 0, 0, 2, 2, 2);
+  const TriMesh b = test_shapes::moved(test_shapes::cylinder(64, 0.5, 3), 1, 1, -0.5);
+  const TriMesh raw = bsp::subtract(a, b);
+  EXPECT_EQ(raw.vertices.size(), 3 * raw.triangles.size());
+  EXPECT_TRUE(same_mesh(cut(Solid{a}, Solid{b}).mesh, mesh::welded(raw, 1e-6)));
+  EXPECT_NEAR(mesh::signed_volume(raw), 8.0 - 32 * 0.25 * std::sin(gp::TWO_PI / 64) * 2.0, 1e-12);
+}
+
+TEST(Booleans, EmptyOperandTables) {
+  TriMesh dup;  // duplicate vertices: a copy keeps them, a weld would not
+  mesh::push_triangle(dup, {0, 0, 0}, {1, 0, 0}, {0, 1, 0});
+  mesh::push_triangle(dup, {1, 0, 0}, {0, 1, 0}, {0, 0, 1});
+  const Solid a{dup}, empty{}, verts = vertices_only();
+  struct Case {
+    const char* name;
+    Solid got;
+    const Solid* want;  // nullptr: the empty solid
+  };
+  const Case cases[] = {
+      {"cut(a, empty)", cut(a, empty), &a},
+      {"cut(empty, a)", cut(empty, a), &empty},
+      {"cut(verts, a)", cut(verts, a), &verts},
+      {"fuse(empty, a)", fuse(empty, a), &a},
+      {"fuse(a, empty)", fuse(a, empty), &a},
+      {"fuse(verts, a)", fuse(verts, a), &a},
+      {"common(a, empty)", common(a, empty), nullptr},
+      {"common(verts, a)", common(verts, a), nullptr},
+  };
+  for (const Case& c : cases) {
+    const TriMesh want = c.want ? c.want->mesh : TriMesh{};
+    EXPECT_TRUE(same_mesh(c.got.mesh, want)) << c.name;
+  }
+}
+
+// Operands that convert to no polygons count as empty (at the solid level);
+// the mesh level runs the literal sequences on them.
+TEST(Booleans, DegenerateOnlyOperandsCountAsEmpty) {
+  const Solid a = box(0, 0, 0, 1, 1, 1), d = degenerate();
+  EXPECT_TRUE(same_mesh(cut(d, a).mesh, d.mesh));
+  EXPECT_TRUE(same_mesh(cut(a, d).mesh, a.mesh));
+  EXPECT_TRUE(same_mesh(fuse(d, a).mesh, a.mesh));
+  EXPECT_TRUE(same_mesh(fuse(a, d).mesh, a.mesh));
+  EXPECT_TRUE(common(a, d).mesh.vertices.empty());
+  EXPECT_TRUE(common(d, a).mesh.triangles.empty());
+  // Literal mesh level: cut(d, a) would give a turned inside out.
+  EXPECT_NEAR(mesh::signed_volume(bsp::subtract(d.mesh, a.mesh)), -1.0, 1e-15);
+  // Both operands are converted before the table is consulted.
+  Solid bad = box(5, 5, 5, 6, 6, 6);
+  bad.mesh.triangles.push_back({0, 1, 40});
+  for (auto op : {&cut, &fuse, &common}) {
+    try {
+      op(d, bad, {});
+      ADD_FAILURE() << "no fault";
+    } catch (const gp::InternalFault& e) {
+      EXPECT_STREQ(e.what(), "index out of bounds: the len is 8 but the index is 40");
+    }
+  }
+}
+
+TEST(Booleans, FuseAll) {
+  const Solid x = box(0, 0, 0, 1, 1, 1), y = box(0.5, 0, 0, 1.5, 1, 1), z = box(3, 0, 0, 4, 1, 1);
+  const Solid empty{}, d = degenerate();
+  EXPECT_TRUE(same_mesh(fuse_all({}).mesh, TriMesh{}));
+  EXPECT_TRUE(same_mesh(fuse_all({empty, vertices_only()}).mesh, TriMesh{}));
+  EXPECT_TRUE(same_mesh(fuse_all({x}).mesh, x.mesh));
+  EXPECT_TRUE(same_mesh(fuse_all({d}).mesh, d.mesh));  // emptiness counted by triangles
+  EXPECT_TRUE(same_mesh(fuse_all({d, x}).mesh, x.mesh));
+  EXPECT_TRUE(same_mesh(fuse_all({empty, x, empty, y}).mesh, fuse(x, y).mesh));
+  EXPECT_TRUE(same_mesh(fuse_all({x, y, z}).mesh, fuse(fuse(x, y), z).mesh));
+  EXPECT_NEAR(topods::volume(fuse_all({x, y, z})), 2.5, 1e-14);
+}
+
+TEST(Booleans, OperandsUnchanged) {
+  const Solid a = box(0, 0, 0, 1, 1, 1), b = box(0.5, 0.5, 0.5, 1.5, 1.5, 1.5);
+  const Solid a0 = a, b0 = b;
+  (void)cut(a, b);
+  (void)fuse(a, b);
+  (void)common(a, b);
+  EXPECT_TRUE(same_mesh(a.mesh, a0.mesh));
+  EXPECT_TRUE(same_mesh(b.mesh, b0.mesh));
+}
+
+// ---- The csg thread -----------------------------------------------------
+
+namespace {
+int refuse_to_start(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) { return EAGAIN; }
+}  // namespace
+
+TEST(CsgThread, StartFailure) {
+  bool ran = false;
+  try {
+    bsp::run_on_csg_thread([&](const std::atomic<bool>&) { ran = true; }, {}, &refuse_to_start);
+    FAIL();
+  } catch (const gp::InternalFault& e) {
+    EXPECT_EQ(std::string(e.what()), std::string("spawn csg thread: ") + std::strerror(EAGAIN));
+  }
+  EXPECT_FALSE(ran);
+}
+
+TEST(CsgThread, FaultOnTheThread) {
+  for (bool with_wait : {false, true}) {
+    testing::internal::CaptureStderr();
+    try {
+      bsp::run_on_csg_thread([](const std::atomic<bool>&) { throw gp::InternalFault("boom at level 7"); },
+                             with_wait ? bsp::WaitCallback([] { return false; }) : bsp::WaitCallback{});
+      ADD_FAILURE();
+    } catch (const gp::InternalFault& e) {
+      EXPECT_STREQ(e.what(), "csg thread panicked: Any { .. }");
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("thread '<unnamed>' panicked at "), std::string::npos) << err;
+    EXPECT_NE(err.find("boom at level 7"), std::string::npos) << err;
+  }
+}
+
+TEST(CsgThread, RunsWithTheRequestedStack) {
+  std::size_t stack = 0;
+  bsp::run_on_csg_thread(
+      [&](const std::atomic<bool>&) {
+        pthread_attr_t attr;
+        pthread_getattr_np(pthread_self(), &attr);
+        pthread_attr_getstacksize(&attr, &stack);
+        pthread_attr_destroy(&attr);
+      },
+      {});
+  EXPECT_GE(stack, gp::CSG_THREAD_STACK_SIZE);
+}
+
+TEST(CsgThread, StopRequestEndsALongOperation) {
+  const Solid a{test_shapes::sphere(64, 32, 1.0)};
+  const Solid b{test_shapes::moved(test_shapes::sphere(64, 32, 1.0), 0.5, 0.3, 0.2)};
+  const Solid before = cut(a, b);
+  int calls = 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_THROW(cut(a, b, [&] { return ++calls >= 2; }), bsp::Interrupted);
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_EQ(calls, 2);
+  EXPECT_LT(ms, 100.0);
+  // A callback that never asks for a stop changes nothing.
+  EXPECT_TRUE(same_mesh(cut(a, b, [] { return false; }).mesh, before.mesh));
+  EXPECT_TRUE(same_mesh(cut(a, b).mesh, before.mesh));
+}
+
+TEST(CsgThread, ExceptionFromTheWaitCallbackStopsAndPropagates) {
+  const Solid a{test_shapes::sphere(64, 32, 1.0)};
+  const Solid b{test_shapes::moved(test_shapes::sphere(64, 32, 1.0), 0.5, 0.3, 0.2)};
+  EXPECT_THROW(fuse(a, b, []() -> bool { throw std::runtime_error("callback"); }), std::runtime_error);
+}
+
+// ---- Inputs that must terminate ----------------------------------------
+
+// Far from the origin rounding puts triangles off their own planes; without
+// the own-plane rule build would pass such a polygon down forever.
+TEST(Booleans, FarFromTheOriginTerminates) {
+  for (double offset : {1e9, 1e12, 1e15}) {
+    const TriMesh cyl = test_shapes::moved(test_shapes::cylinder(64, 0.5, 3), offset, 0, 0);
+    const TriMesh box = test_shapes::moved(test_shapes::box(0, 0, 0, 1, 1, 1), offset, 0, 0);
+    if (offset == 1e9) {
+      // The case really is off-plane: some corner misses its own plane.
+      bsp::VertexPool pool;
+      bool off = false;
+      for (const bsp::Polygon& p : bsp::mesh_to_polygons(cyl, pool)) {
+        for (const gp::Pnt& v : bsp::vertices_of(p)) off |= bsp::classify_point(p.plane, v) != bsp::COPLANAR;
+      }
+      EXPECT_TRUE(off);
+    }
+    const Solid c{cyl}, b{box};
+    for (const Solid& r : {fuse(c, b), cut(c, b), common(c, b), fuse(c, c), cut(b, c)}) {
+      EXPECT_TRUE(std::isfinite(mesh::signed_volume(r.mesh)) || r.mesh.triangles.empty());
+    }
+  }
+}
+
+TEST(Booleans, NonFiniteCoordinatesTerminate) {
+  for (double bad : {double(NAN), double(INFINITY), -double(INFINITY), 1e300, 1e-300}) {
+    TriMesh m = test_shapes::box(0, 0, 0, 1, 1, 1);
+    m.vertices[3].x = bad;
+    const Solid s{m}, b = box(0.5, 0.5, 0.5, 1.5, 1.5, 1.5);
+    // Returning at all is most of the test; the operands stay as they were.
+    (void)fuse(s, b);
+    (void)cut(b, s);
+    (void)common(s, s);
+    EXPECT_TRUE(same_mesh(s.mesh, m));
+    EXPECT_TRUE(same_mesh(b.mesh, test_shapes::box(0.5, 0.5, 0.5, 1.5, 1.5, 1.5)));
+  }
+}
