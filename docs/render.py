@@ -23,7 +23,7 @@ from quorvalind import Ax1, MeshParams, Pnt, Trsf  # noqa: E402
 
 LIGHT = np.array([0.3, -0.7, 0.65])
 LIGHT = LIGHT / np.linalg.norm(LIGHT)
-ELEV, AZIM = 24, -58
+ELEV, AZIM = 26, -32
 COLOURS = {"part": (0.34, 0.55, 0.80), "second": (0.85, 0.55, 0.30), "ghost": (0.6, 0.6, 0.6)}
 FIG_INCHES, DPI = 4.0, 100
 
