@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # One boolean on a pair of ~100k-triangle solids (two 256 x 196 spheres,
 # overlapping) under valgrind memcheck; fails on any memcheck error or a
-# definite leak. Not part of CI: it takes minutes. By hand:
+# definite leak. Not part of CI: the tree build is quadratic in the triangles
+# of each convex operand, so under memcheck it runs for the better part of an
+# hour. By hand:
 #   bash tools/valgrind_boolean.sh                 # the installed module
 #   PYTHONPATH=build/dev bash tools/valgrind_boolean.sh
 set -euo pipefail
@@ -9,6 +11,9 @@ PY="${PYTHON:-python3}"
 if ! command -v valgrind >/dev/null 2>&1; then
   apt-get update -q && apt-get install -y -q valgrind
 fi
+# The interpreter binary itself: a launcher script (pyenv, a venv shim) would
+# be the process valgrind watches instead.
+PY="$("$PY" -c 'import sys; print(sys.executable)')"
 log="$(mktemp /tmp/quorvalind-valgrind.XXXXXX.log)"
 
 # PYTHONMALLOC=malloc routes every Python allocation through malloc, so

@@ -137,3 +137,56 @@ def test_methods_without_parameters_refuse_arguments(extra):
             m(*extra)
         with pytest.raises(TypeError):
             m(x=extra[0])
+
+
+# ---- special magnitudes through the booleans and writers, in one child.
+
+SPECIAL_BOOLEANS = """
+import math, struct
+import quorvalind as q
+from quorvalind.errors import InternalFaultError
+
+box = q.make_box(q.Pnt(0, 0, 0), 1, 1, 1)
+ops = (q.cut, q.fuse, q.common, lambda a, b: q.fuse_all([a, b, a]))
+count = 0
+for v in (math.nan, math.inf, -math.inf, 1e300, -1e300, 5e-324, 1e-300, 0.0, -0.0, 1e-7):
+    odd = [
+        q.transform(box, q.Trsf.scale_uniform(v)),
+        q.transform(box, q.Trsf.translation(q.Pnt(v, 0.5, 0.5))),
+        q.make_sphere(v, q.MeshParams(8, 4)),
+        q.solid_from_mesh([0, 0, 0, v, 0, 0, 0, v, 0, 0, 0, v], [0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3]),
+        q.solid_from_mesh([v] * 12, [0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3]),
+    ]
+    for s in odd:
+        for op in ops:
+            for a, b in ((box, s), (s, box), (s, s)):
+                try:
+                    r = op(a, b)
+                    m = r.mesh()
+                    data = q.write_binary_stl(m)
+                    assert len(data) == 84 + 50 * struct.unpack_from("<I", data, 80)[0]
+                    q.write_ascii_stl(m, "x")
+                    q.write_step(m, "x")
+                except (InternalFaultError, MemoryError):
+                    pass
+                count += 1
+print("done", count)
+"""
+
+
+def test_special_magnitudes_through_booleans_and_writers():
+    rc, out, err = run_child(["-c", SPECIAL_BOOLEANS], 300, cap=2 << 30)
+    assert rc == 0, f"exit {rc}\n{_last_lines(err, 20)}"
+    assert out.strip() == "done 600"
+
+
+@pytest.mark.parametrize("write", [q.write_ascii_stl, q.write_step], ids=["ascii_stl", "step"])
+def test_name_without_utf8_form(write):
+    # A lone surrogate cannot be encoded: the writer refuses it and the mesh
+    # stays as it was.
+    mesh = q.make_box(q.Pnt(0, 0, 0), 1, 1, 1).mesh()
+    before = (mesh.vertices_flat(), mesh.triangles_flat())
+    with pytest.raises(UnicodeEncodeError):
+        write(mesh, "part\ud800")
+    assert (mesh.vertices_flat(), mesh.triangles_flat()) == before
+    assert write(mesh, "part\u00e9")
