@@ -36,18 +36,27 @@ REPS = {  # (quorvalind, manifold3d, pycsg); pycsg is about 10^4 times slower
 
 
 def inputs(case):
-    """The operands as (vertices, triangles) arrays, made once per process."""
-    from solid_shapes import box, cylinder, moved, sphere, torus
+    """The operation and its operands as (vertices, triangles) arrays, taken
+    from the module's own builders, so every engine gets the same triangles."""
+    import quorvalind as q
+    from quorvalind import Pnt, Trsf
+    from solid_shapes import mesh_arrays
+
+    def at(solid, x, y, z):
+        return q.builder.transform(solid, Trsf.translation(Pnt(x, y, z)))
+
     if case == "C1":
-        return "cut", [box(0, 0, 0, 2, 2, 2), moved(cylinder(64, 0.5, 3), offset=(1, 1, -0.5))]
+        pair = [q.prim.make_box(Pnt(0, 0, 0), 2, 2, 2), at(q.prim.make_cylinder(0.5, 3), 1, 1, -0.5)]
+        return "cut", [mesh_arrays(s) for s in pair]
     if case in ("C2", "C3"):
-        s = sphere(64, 32, 1.0)
-        return ("fuse" if case == "C2" else "cut"), [moved(s), moved(s, offset=(0.5, 0.3, 0.2))]
+        s = q.prim.make_sphere(1.0)
+        return ("fuse" if case == "C2" else "cut"), [mesh_arrays(s), mesh_arrays(at(s, 0.5, 0.3, 0.2))]
     if case == "C4":
-        return "common", [moved(sphere(128, 64, 1.0)), moved(torus(128, 1.0, 0.4))]
-    grid = [moved(cylinder(64, 0.5, 1.0), offset=(0.8 * i, 0.8 * j, 0))
-            for i in range(3) for j in range(3)]
-    return "fuse_all", grid
+        pair = [q.prim.make_sphere(1.0, q.prim.MeshParams(128, 64)),
+                q.prim.make_torus(1.0, 0.4, q.prim.MeshParams(128))]
+        return "common", [mesh_arrays(s) for s in pair]
+    cyl = q.prim.make_cylinder(0.5, 1.0)
+    return "fuse_all", [mesh_arrays(at(cyl, 0.8 * i, 0.8 * j, 0)) for i in range(3) for j in range(3)]
 
 
 def runner(engine, op, shapes):
@@ -126,8 +135,11 @@ def worker(case, engine, reps):
 
 
 def measure(case, engine, reps):
+    # numpy is imported for the meshes; keep its BLAS threads from spinning
+    # beside the engine being timed.
+    env = dict(os.environ, OPENBLAS_NUM_THREADS="1", OMP_NUM_THREADS="1")
     proc = subprocess.run([sys.executable, os.path.abspath(__file__), "--worker", case, engine,
-                           str(reps)], capture_output=True, text=True)
+                           str(reps)], capture_output=True, text=True, env=env)
     if proc.returncode != 0:
         return {"error": proc.stderr.strip().splitlines()[-1] if proc.stderr.strip() else "failed"}
     return json.loads(proc.stdout.strip().splitlines()[-1])

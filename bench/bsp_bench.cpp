@@ -91,15 +91,16 @@ int main(int argc, char** argv) {
     const std::uint64_t count = bsp::classification_count() - before;
 #else
     r = c.run();
-    const std::uint64_t count = 0;
 #endif
     const Timing t = time_ms([&] { r = c.run(); }, reps > 0 ? reps : c.reps);
     std::printf("%s  median %10.3f ms  min %10.3f ms  cpu %10.3f ms  %8zu triangles  volume %.9f",
                 c.name, t.median, t.min, t.cpu_min, r.mesh.triangles.size(), topods::volume(r));
-    if (count) {
+#ifdef QUORVALIND_COUNT_CLASSIFICATIONS
+    if (count > 0) {
       std::printf("  %11llu classifications  %.2f ns each (min)",
-                  static_cast<unsigned long long>(count), t.min * 1e6 / count);
+                  static_cast<unsigned long long>(count), t.min * 1e6 / static_cast<double>(count));
     }
+#endif
     std::printf("\n");
   }
 }

@@ -8,33 +8,84 @@ namespace quorvalind::bsp {
 
 namespace {
 
+// How many polygons ahead the split loop asks for vertex blocks.
+constexpr std::size_t PREFETCH_AHEAD = 8;
+// Polygons per slice when a long list is built (about 128 KiB of records and
+// vertices: a slice and the path it walks stay in the core's cache).
+constexpr std::size_t BUILD_SLICE = 1024;
+
+// Which of cf, cb and f received polygons in one partition.
+enum : unsigned { GOT_CF = 1, GOT_CB = 2, GOT_F = 4 };
+
+constexpr std::uint8_t NO_CLASS = 0xFF;
+
+// What a walk already knows about a list before partitioning it: its first
+// `done` polygons all have class `uniform` (FRONT or BACK), and polygon
+// `done`, if there is one, has class `next` (NO_CLASS: not classified yet;
+// when SPANNING its vertex classes are still in the scratch).
+struct Known {
+  std::size_t done = 0;
+  std::uint8_t uniform = BACK;
+  std::uint8_t next = NO_CLASS;
+};
+
+// Classifies `list` until a polygon falls elsewhere than the first one.
+// Returns FRONT or BACK when the whole list lies on that side, else
+// NO_CLASS; either way `known` records what was learnt. Most steps of a walk
+// down a chain end here, without touching any list.
+[[gnu::always_inline]] inline std::uint8_t one_side(const PlaneTest& test, const PolygonList& list,
+                                                    SplitScratch& scratch, Known& known) {
+  const Polygon* items = list.data();
+  const std::size_t n = list.size();
+  const std::uint8_t first = test.classify(items[0], scratch);
+  if (first != FRONT && first != BACK) {
+    known = {0, BACK, first};
+    return NO_CLASS;
+  }
+  for (std::size_t i = 1; i < n; ++i) {
+    if (i + PREFETCH_AHEAD < n) __builtin_prefetch(items[i + PREFETCH_AHEAD].vertices);
+    const std::uint8_t c = test.classify(items[i], scratch);
+    if (c != first) {
+      known = {i, first, c};
+      return NO_CLASS;
+    }
+  }
+  known = {n, first, NO_CLASS};
+  return first;
+}
+
 // split_polygon over a whole list that is consumed on the way: a polygon
 // that lands on one side is moved rather than copied, and a split parent's
 // block goes back to the pool. Back results stay in `list`, compacted in
 // place in their original order (each input yields at most one back result,
 // so writing never overtakes reading); the other results are appended to cf,
-// cb and f. The outcome is that of split_polygon on each polygon in turn.
-// Returns which of cf, cb and f received polygons (GOT_* bits).
-enum : unsigned { GOT_CF = 1, GOT_CB = 2, GOT_F = 4 };
-constexpr std::size_t PREFETCH_AHEAD = 8;
-// Polygons per slice when a long list is built (about 128 KiB of records and
-// vertices: a slice and the path it walks stay in the core's cache).
-constexpr std::size_t BUILD_SLICE = 1024;
-[[gnu::always_inline]] inline unsigned partition(const Plane& plane, PolygonList& list,
-                                                 PolygonList& cf, PolygonList& cb, PolygonList& f,
-                                                 Workspace& ws) {
+// cb and f. The outcome is that of split_polygon on each polygon in turn;
+// `known` spares classifying again what one_side already did.
+[[gnu::always_inline]] inline unsigned partition(const PlaneTest& test, const Plane& plane,
+                                                 PolygonList& list, PolygonList& cf,
+                                                 PolygonList& cb, PolygonList& f, Workspace& ws,
+                                                 const Known& known) {
   SplitScratch& scratch = ws.scratch;
-  const PlaneTest test(plane);
   Polygon* items = list.data();
   const std::size_t n = list.size();
   std::size_t kept = 0;
   unsigned got = 0;
-  for (std::size_t r = 0; r < n; ++r) {
+  if (known.done > 0) {
+    if (known.uniform == BACK) {
+      kept = known.done;
+    } else {
+      f.insert(f.end(), items, items + known.done);
+      got |= GOT_F;
+    }
+  }
+  for (std::size_t r = known.done; r < n; ++r) {
     // Vertex blocks lie anywhere in the pool: ask for them a few polygons
     // ahead so that long lists stream instead of stalling.
     if (r + PREFETCH_AHEAD < n) __builtin_prefetch(items[r + PREFETCH_AHEAD].vertices);
     const Polygon& p = items[r];
-    switch (test.classify(p, scratch)) {
+    const std::uint8_t cls =
+        r == known.done && known.next != NO_CLASS ? known.next : test.classify(p, scratch);
+    switch (cls) {
       case COPLANAR:
         if (faces_same_way(plane, p)) {
           cf.push_back(p);
@@ -139,7 +190,17 @@ void build_walk(Node& root, PolygonList list, Workspace& ws, DeferredCoplanarBac
       node->plane = cur.front().plane;
       node->has_plane = true;
     }
-    const unsigned got = partition(node->plane, cur, cf, cb, f, ws);
+    const PlaneTest test(node->plane);
+    Known known;
+    const std::uint8_t side = one_side(test, cur, ws.scratch, known);
+    if (side != NO_CLASS) {  // all on one side that already has a child: go there
+      Node* next = (side == BACK ? node->back : node->front).get();
+      if (next != nullptr) {
+        node = next;
+        continue;
+      }
+    }
+    const unsigned got = partition(test, node->plane, cur, cf, cb, f, ws, known);
     if (got & GOT_CF) append(node->polygons, cf), cf.clear();
     if (got & GOT_CB) {
       if (deferred != nullptr) {
@@ -225,7 +286,17 @@ PolygonList clip_polygons(const Node& root, PolygonList list, Workspace& ws) {
       append(out, cur);
       cur.clear();
     } else {
-      const unsigned got = partition(node->plane, cur, cf, cb, f, ws);
+      const PlaneTest test(node->plane);
+      Known known;
+      const std::uint8_t side = one_side(test, cur, ws.scratch, known);
+      if (side != NO_CLASS) {  // all on one side that has a child: go there
+        const Node* next = (side == BACK ? node->back : node->front).get();
+        if (next != nullptr) {
+          node = next;
+          continue;
+        }
+      }
+      const unsigned got = partition(test, node->plane, cur, cf, cb, f, ws, known);
       PolygonList& b = cur;
       if (got & GOT_CF) append(f, cf), cf.clear();
       if (got & GOT_CB) append(b, cb), cb.clear();

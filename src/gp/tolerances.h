@@ -1,5 +1,6 @@
 #pragma once
 // Every fixed tolerance of the kernel, in one place.
+#include <cstddef>
 
 namespace quorvalind::gp {
 
@@ -33,6 +34,9 @@ inline constexpr unsigned long CSG_THREAD_STACK_SIZE = 268435456;  // 256 MiB
 // How long the caller waits for the csg thread between two calls of its
 // wait callback (signal checks), in nanoseconds.
 inline constexpr long CSG_WAIT_SLICE_NS = 5000000;  // 5 ms
+// Buffers smaller than this get no huge-page advice: it would cover at most
+// one aligned 2 MiB page and save next to nothing.
+inline constexpr std::size_t HUGE_PAGE_MIN_BYTES = std::size_t{4} << 20;
 
 inline constexpr double PI = 3.141592653589793;
 inline constexpr double TWO_PI = 6.283185307179586;

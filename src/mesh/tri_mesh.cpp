@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "gp/fault.h"
+#include "gp/huge_pages.h"
 #include "gp/tolerances.h"
 
 namespace quorvalind::mesh {
@@ -39,24 +40,6 @@ double signed_volume(const TriMesh& m) {
 
 double volume(const TriMesh& m) { return std::fabs(signed_volume(m)); }
 
-std::int64_t weld_key(double scaled) {
-  // Below 2^52 the fraction v - trunc(v) is exact, so comparing it with 0.5
-  // rounds half away from zero without a library call; at or above 2^52
-  // every double is already an integer.
-  if (scaled != scaled) return 0;
-  if (scaled > -4503599627370496.0 && scaled < 4503599627370496.0) {
-    std::int64_t k = static_cast<std::int64_t>(scaled);
-    const double frac = scaled - static_cast<double>(k);
-    if (frac >= 0.5) ++k;
-    else if (frac <= -0.5) --k;
-    return k;
-  }
-  // 2^63 is the first value past the int64 range; -2^63 itself is in range.
-  if (scaled >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-  if (scaled < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-  return static_cast<std::int64_t>(scaled);
-}
-
 namespace {
 
 struct Key {
@@ -74,107 +57,139 @@ inline std::uint64_t hash_key(const Key& k) {
   return h;
 }
 
-// Open-addressing map from weld keys to output indices, grown with the
-// number of distinct keys. Probe order never influences the result: indices
-// are assigned by first appearance.
+inline Key key_of(const Pnt& p, double scale) {
+  return Key{weld_key(p.x * scale), weld_key(p.y * scale), weld_key(p.z * scale)};
+}
+
+// Open-addressing map from weld keys to vertex ids. A slot holds a 32-bit
+// hash tag and an id, 8 bytes in the 32-bit form, so the table of a
+// million-vertex mesh stays within a few MB. The key itself is not stored:
+// an id names a point in `points`, and its key is recomputed from those
+// coordinates when a tag matches (the same coordinates and scale give the
+// same key). Equal coordinates are checked first, as a soup repeats each
+// vertex exactly; numerically equal doubles (0 and -0 included) always share
+// a key, and anything else, NaN included, falls through to the whole key.
+// The tag only spares work: equality is always decided on the whole key, so
+// probe order and tag collisions never influence the result.
+template <class Index>
 class KeyIndex {
  public:
   // Room for expected_distinct keys before the first growth.
-  explicit KeyIndex(std::size_t expected_distinct) {
+  KeyIndex(const std::vector<Pnt>& points, double scale, std::size_t expected_distinct)
+      : points_(points), scale_(scale) {
     std::size_t cap = 1024;
     while (cap / 4 * 3 < expected_distinct) cap <<= 1;
-    slots_.assign(cap, Slot{});
-    mask_ = cap - 1;
+    allocate(cap);
   }
 
   // Starts the cache fill of the slot where a lookup with hash h begins.
   void prefetch(std::uint64_t h) const { __builtin_prefetch(&slots_[h & mask_]); }
 
-  // Returns the stored index for k (whose hash is h), or inserts `fresh`
-  // and returns it.
-  std::uint64_t find_or_insert(const Key& k, std::uint64_t h, std::uint64_t fresh) {
-    if ((size_ + 1) * 4 > slots_.size() * 3) grow();  // load at most 3/4
+  // Returns the id stored for key k of point p (whose hash is h), or calls
+  // fresh() for a new id, stores it and returns it.
+  template <class Fresh>
+  Index find_or_insert(const Pnt& p, const Key& k, std::uint64_t h, Fresh&& fresh) {
+    if ((size_ + 1) * 4 > cap_ * 3) grow();  // load at most 3/4
+    const std::uint32_t tag = static_cast<std::uint32_t>(h >> 32);
     std::size_t i = h & mask_;
     while (true) {
       Slot& s = slots_[i];
       if (s.index == kEmpty) {
-        s.key = k;
-        s.index = fresh;
+        const Index id = fresh();
+        s.tag = tag;
+        s.index = id;
         ++size_;
-        return fresh;
+        return id;
       }
-      if (s.key == k) return s.index;
+      if (s.tag == tag) {
+        const Pnt& q = points_[s.index];
+        if ((q.x == p.x && q.y == p.y && q.z == p.z) || key_of(q, scale_) == k) return s.index;
+      }
       i = (i + 1) & mask_;
     }
   }
 
  private:
-  static constexpr std::uint64_t kEmpty = std::numeric_limits<std::uint64_t>::max();
+  static constexpr Index kEmpty = static_cast<Index>(-1);
   struct Slot {
-    Key key;
-    std::uint64_t index = kEmpty;
+    std::uint32_t tag;
+    Index index;
   };
 
-  void grow() {
-    std::vector<Slot> old = std::move(slots_);
-    const std::size_t cap = old.empty() ? 1024 : old.size() * 2;
-    slots_.assign(cap, Slot{});
+  void allocate(std::size_t cap) {
+    slots_ = gp::fresh_array<Slot>(cap);
+    for (std::size_t i = 0; i < cap; ++i) slots_[i].index = kEmpty;
+    cap_ = cap;
     mask_ = cap - 1;
-    for (const Slot& s : old) {
+  }
+
+  void grow() {
+    std::unique_ptr<Slot[]> old = std::move(slots_);
+    const std::size_t old_cap = cap_;
+    allocate(old_cap * 2);
+    for (std::size_t j = 0; j < old_cap; ++j) {
+      const Slot& s = old[j];
       if (s.index == kEmpty) continue;
-      std::size_t i = hash_key(s.key) & mask_;
+      std::size_t i = hash_key(key_of(points_[s.index], scale_)) & mask_;
       while (slots_[i].index != kEmpty) i = (i + 1) & mask_;
       slots_[i] = s;
     }
   }
 
+  const std::vector<Pnt>& points_;
+  const double scale_;
   std::size_t size_ = 0;
+  std::size_t cap_ = 0;
   std::size_t mask_ = 0;
-  std::vector<Slot> slots_;
+  std::unique_ptr<Slot[]> slots_;
 };
 
-}  // namespace
-
-TriMesh welded(const TriMesh& m, double tolerance) {
+// The weld's vertex pass: writes every ids[v], the id of v's cell, where a cell's id is
+// what fresh(v) returned for its first vertex. `points` must hold, at each
+// id fresh() has returned, the coordinates of that first vertex.
+template <class Index, class Fresh>
+void weld_pass(const TriMesh& m, double tolerance, const std::vector<Pnt>& points, Index* ids,
+               Fresh&& fresh) {
   const double scale = tolerance > 0.0 ? 1.0 / tolerance : gp::FALLBACK_WELD_SCALE;
-  const std::size_t n = m.vertices.size();
-  TriMesh out;
-  std::vector<std::uint64_t> remap(n);
-  {
-    // A surface mesh has about half as many vertices as triangles, and a
-    // builder soup (three vertices per triangle) welds down to that count:
-    // sized so, the table rarely has to grow.
-    const std::size_t expected = std::min(n, m.triangles.size() / 2 + 1);
-    KeyIndex index(expected);
-    out.vertices.reserve(expected);
-    // Keys are computed kAhead vertices early so that the slot of each is
-    // already on its way into the cache when it is looked up.
-    constexpr std::size_t kAhead = 16;
-    Key keys[kAhead];
-    std::uint64_t hashes[kAhead];
-    auto key_of = [&](std::size_t v) {
-      const Pnt& p = m.vertices[v];
-      return Key{weld_key(p.x * scale), weld_key(p.y * scale), weld_key(p.z * scale)};
-    };
-    for (std::size_t v = 0; v < n && v < kAhead; ++v) {
-      keys[v] = key_of(v);
-      hashes[v] = hash_key(keys[v]);
-    }
-    for (std::size_t v = 0; v < n; ++v) {
-      const std::size_t slot = v % kAhead;
-      const Key k = keys[slot];
-      const std::uint64_t h = hashes[slot];
-      if (v + kAhead < n) {
-        keys[slot] = key_of(v + kAhead);
-        hashes[slot] = hash_key(keys[slot]);
-        index.prefetch(hashes[slot]);
-      }
-      const std::uint64_t fresh = out.vertices.size();
-      const std::uint64_t idx = index.find_or_insert(k, h, fresh);
-      if (idx == fresh) out.vertices.push_back(m.vertices[v]);
-      remap[v] = idx;
-    }
+  const std::vector<Pnt>& vertices = m.vertices;
+  const std::size_t n = vertices.size();
+  // A surface mesh has about half as many vertices as triangles, and a
+  // builder soup (three vertices per triangle) welds down to that count:
+  // sized so, the table rarely has to grow.
+  KeyIndex<Index> index(points, scale, std::min(n, m.triangles.size() / 2 + 1));
+  // Keys are computed kAhead vertices early so that the slot of each is
+  // already on its way into the cache when it is looked up.
+  constexpr std::size_t kAhead = 16;
+  Key keys[kAhead];
+  std::uint64_t hashes[kAhead];
+  for (std::size_t v = 0; v < n && v < kAhead; ++v) {
+    keys[v] = key_of(vertices[v], scale);
+    hashes[v] = hash_key(keys[v]);
   }
+  for (std::size_t v = 0; v < n; ++v) {
+    const std::size_t slot = v % kAhead;
+    const Key k = keys[slot];
+    const std::uint64_t h = hashes[slot];
+    if (v + kAhead < n) {
+      keys[slot] = key_of(vertices[v + kAhead], scale);
+      hashes[slot] = hash_key(keys[slot]);
+      index.prefetch(hashes[slot]);
+    }
+    ids[v] = index.find_or_insert(vertices[v], k, h, [&] { return fresh(v); });
+  }
+}
+
+template <class Index>
+TriMesh welded_as(const TriMesh& m, double tolerance) {
+  const std::size_t n = m.vertices.size();
+  std::unique_ptr<Index[]> remap = gp::fresh_array<Index>(n);
+  TriMesh out;
+  out.vertices.reserve(std::min(n, m.triangles.size() / 2 + 1));
+  // Ids are output indices: each first occurrence is appended as it is met.
+  weld_pass(m, tolerance, out.vertices, remap.get(), [&](std::size_t v) {
+    out.vertices.push_back(m.vertices[v]);
+    return static_cast<Index>(out.vertices.size() - 1);
+  });
   out.triangles.reserve(m.triangles.size());
   for (const Triangle& t : m.triangles) {
     gp::check_index(t[0], n);
@@ -184,6 +199,25 @@ TriMesh welded(const TriMesh& m, double tolerance) {
     if (a != c && a != b && b != c) out.triangles.push_back({a, b, c});
   }
   return out;
+}
+
+}  // namespace
+
+template <class Index>
+std::unique_ptr<Index[]> weld_firsts(const TriMesh& m, double tolerance) {
+  std::unique_ptr<Index[]> firsts = gp::fresh_array<Index>(m.vertices.size());
+  // Ids are input indices, so the input itself holds their coordinates.
+  weld_pass(m, tolerance, m.vertices, firsts.get(),
+            [](std::size_t v) { return static_cast<Index>(v); });
+  return firsts;
+}
+
+template std::unique_ptr<std::uint32_t[]> weld_firsts(const TriMesh&, double);
+template std::unique_ptr<std::uint64_t[]> weld_firsts(const TriMesh&, double);
+
+TriMesh welded(const TriMesh& m, double tolerance) {
+  if (weld_fits_u32(m.vertices.size())) return welded_as<std::uint32_t>(m, tolerance);
+  return welded_as<std::uint64_t>(m, tolerance);
 }
 
 void transform(TriMesh& m, const gp::Trsf& t) {

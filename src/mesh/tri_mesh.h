@@ -2,6 +2,8 @@
 // TriMesh: an indexed triangle mesh, wound counter-clockwise seen from outside.
 #include <array>
 #include <cstdint>
+#include <limits>
+#include <memory>
 #include <vector>
 
 #include "gp/pnt.h"
@@ -26,14 +28,45 @@ double signed_volume(const TriMesh& m);
 double volume(const TriMesh& m);
 
 // Weld key of one coordinate: round half away from zero, saturate to int64,
-// NaN gives 0.
-std::int64_t weld_key(double scaled);
+// NaN gives 0. Inline: the weld calls it three times per vertex.
+inline std::int64_t weld_key(double scaled) {
+  // Below 2^52 the fraction v - trunc(v) is exact, so comparing it with 0.5
+  // rounds half away from zero without a library call; at or above 2^52
+  // every double is already an integer.
+  if (scaled != scaled) return 0;
+  if (scaled > -4503599627370496.0 && scaled < 4503599627370496.0) {
+    std::int64_t k = static_cast<std::int64_t>(scaled);
+    const double frac = scaled - static_cast<double>(k);
+    if (frac >= 0.5) ++k;
+    else if (frac <= -0.5) --k;
+    return k;
+  }
+  // 2^63 is the first value past the int64 range; -2^63 itself is in range.
+  if (scaled >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+  if (scaled < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(scaled);
+}
 
 // Merges vertices that share a grid cell of size `tolerance` (scale 1e9 when
 // the tolerance is not positive); first occurrences keep their coordinates
 // and their order; triangles with two corners in one cell are dropped.
 // Throws gp::InternalFault for an index beyond the vertex list.
 TriMesh welded(const TriMesh& m, double tolerance);
+
+// The weld before renumbering: for every vertex v, the index of the first
+// vertex in v's grid cell (v itself for a first occurrence). Two corners of a
+// triangle fall in one cell exactly when their entries are equal, and the
+// entry's coordinates are the ones the welded vertex keeps. Triangles are not
+// looked at. Index is std::uint32_t, for fewer than 2^32 - 1 vertices (see
+// weld_fits_u32), or std::uint64_t.
+template <class Index>
+std::unique_ptr<Index[]> weld_firsts(const TriMesh& m, double tolerance);
+extern template std::unique_ptr<std::uint32_t[]> weld_firsts(const TriMesh&, double);
+extern template std::unique_ptr<std::uint64_t[]> weld_firsts(const TriMesh&, double);
+
+// Whether weld_firsts<std::uint32_t> can index n vertices (one value is kept
+// free as the empty-slot mark).
+inline bool weld_fits_u32(std::size_t n) { return n < 0xFFFFFFFFu; }
 
 // Moves every vertex; a negative determinant swaps the second and third
 // index of every triangle so the mesh keeps facing outward.

@@ -1,7 +1,9 @@
 #pragma once
 // Invariant checks shared by the builder and writer tests.
 #include <cstdint>
+#include <limits>
 #include <map>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -31,6 +33,28 @@ inline bool same_mesh(const mesh::TriMesh& a, const mesh::TriMesh& b) {
     if (p.x != q.x || p.y != q.y || p.z != q.z) return false;
   }
   return true;
+}
+
+// A random soup whose coordinates repeat, sit next to and on cell halves at
+// the builder tolerance, and include signed zeros, NaN, infinities and
+// magnitudes past the key range, so that cells are shared and triangles
+// collapse. Indices are in range.
+inline mesh::TriMesh hostile_soup(unsigned seed, std::size_t vertices, std::size_t triangles) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double special[] = {0.0,  -0.0, 1e-8, 4.9e-8, 5e-8, -5e-8, 1.5e-7,
+                            1.0,  0.3,  std::numeric_limits<double>::quiet_NaN(),
+                            inf,  -inf, 1e40, -1e300};
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> near(-1e-6, 1e-6);
+  auto coord = [&] {
+    return rng() % 2 ? special[rng() % (sizeof special / sizeof special[0])] : near(rng);
+  };
+  mesh::TriMesh m;
+  for (std::size_t v = 0; v < vertices; ++v) m.vertices.push_back({coord(), coord(), coord()});
+  for (std::size_t t = 0; t < triangles; ++t) {
+    m.triangles.push_back({rng() % vertices, rng() % vertices, rng() % vertices});
+  }
+  return m;
 }
 
 }  // namespace quorvalind::test

@@ -9,10 +9,12 @@
 #include "brep_prim_api/box.h"
 #include "brep_prim_api/cone.h"
 #include "gp/fault.h"
+#include "gp/tolerances.h"
 #include "mesh/tri_mesh.h"
 #include "mesh_io/facet_normal.h"
 #include "mesh_io/step.h"
 #include "mesh_io/stl.h"
+#include "mesh_checks.h"
 
 using namespace quorvalind;
 using gp::Pnt;
@@ -331,4 +333,18 @@ TEST(BinaryStl, IntoCallerBuffer) {
     return nullptr;
   });
   EXPECT_EQ(calls, 1);
+}
+
+// The writer maps corners through the weld instead of building the welded
+// copy; writing that copy (which welds to itself) must give the same bytes,
+// byte for byte.
+TEST(BinaryStl, SameBytesAsTheWeldedCopy) {
+  for (unsigned seed : {11u, 12u, 13u}) {
+    const TriMesh m = test::hostile_soup(seed, 2000, 3000);
+    const TriMesh w = mesh::welded(m, gp::BUILDER_WELD_TOLERANCE);
+    ASSERT_LT(w.triangles.size(), m.triangles.size());  // some facets collapse
+    const std::string bytes = write_binary_stl(m);
+    EXPECT_EQ(u32_at(bytes, 80), w.triangles.size());
+    EXPECT_EQ(bytes, write_binary_stl(w)) << seed;
+  }
 }

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <set>
+#include <tuple>
 
 #include "gp/fault.h"
 #include "mesh/tri_mesh.h"
+#include "mesh_checks.h"
 #include "topods/shapes.h"
 
 using namespace quorvalind;
@@ -112,6 +116,51 @@ TEST(Weld, IndexFaultMessage) {
     EXPECT_STREQ(e.what(), "index out of bounds: the len is 1 but the index is 7");
   }
 }
+
+struct FirstsCase {
+  unsigned seed;
+  std::size_t vertices, triangles;
+  double tolerance;
+};
+
+class WeldFirsts : public ::testing::TestWithParam<FirstsCase> {};
+
+// Both index widths give the same map, one first vertex per distinct key,
+// and renumbering it in order reproduces welded() bit for bit.
+TEST_P(WeldFirsts, BothWidthsMatchTheCellsAndWelded) {
+  const FirstsCase& c = GetParam();
+  const TriMesh m = test::hostile_soup(c.seed, c.vertices, c.triangles);
+  const double scale = c.tolerance > 0.0 ? 1.0 / c.tolerance : 1e9;
+  auto key = [&](std::size_t v) {
+    const gp::Pnt& p = m.vertices[v];
+    return std::tuple(weld_key(p.x * scale), weld_key(p.y * scale), weld_key(p.z * scale));
+  };
+  const auto f32 = mesh::weld_firsts<std::uint32_t>(m, c.tolerance);
+  const auto f64 = mesh::weld_firsts<std::uint64_t>(m, c.tolerance);
+  const TriMesh w = mesh::welded(m, c.tolerance);
+  std::set<std::tuple<std::int64_t, std::int64_t, std::int64_t>> first_keys;
+  std::size_t next = 0;
+  for (std::size_t v = 0; v < m.vertices.size(); ++v) {
+    ASSERT_EQ(f32[v], f64[v]) << v;
+    ASSERT_LE(f64[v], v);
+    ASSERT_EQ(key(f64[v]), key(v)) << v;
+    if (f64[v] != v) continue;
+    EXPECT_TRUE(first_keys.insert(key(v)).second) << "second first vertex for a key at " << v;
+    ASSERT_LT(next, w.vertices.size());
+    EXPECT_EQ(std::memcmp(&w.vertices[next], &m.vertices[v], sizeof(gp::Pnt)), 0) << v;
+    ++next;
+  }
+  EXPECT_EQ(next, w.vertices.size());
+  EXPECT_LT(next, m.vertices.size());  // the soup does share cells
+}
+
+INSTANTIATE_TEST_SUITE_P(Soups, WeldFirsts,
+                         ::testing::Values(FirstsCase{1, 3000, 4000, 1e-7},
+                                           // One triangle sizes the table for
+                                           // one key: it has to grow.
+                                           FirstsCase{2, 6000, 1, 1e-7},
+                                           FirstsCase{3, 3000, 4000, 0.0},
+                                           FirstsCase{4, 3000, 100, 0.25}));
 
 TEST(SignedVolume, SummationOrderIsTriangleOrder) {
   // Terms of very different magnitude: the result depends on the order.

@@ -281,3 +281,20 @@ def test_ctrl_c_raises_keyboard_interrupt():
     finally:
         killer.wait()
     assert counts(algo.cut(a, solid(UNIT)))[1] > 0  # the module works afterwards
+
+
+# ---- With the module's own builders ---------------------------------------
+
+def test_builder_solids():
+    from quorvalind import Pnt, Trsf
+    box = q.prim.make_box(Pnt(0, 0, 0), 2, 2, 2)
+    cyl = q.builder.transform(q.prim.make_cylinder(0.5, 3), Trsf.translation(Pnt(1, 1, -0.5)))
+    hole = q.prim.make_cylinder(0.5, 2).volume()  # the part of the cylinder inside the box
+    r = algo.cut(box, cyl)
+    assert rel(r.volume(), 8.0 - hole) <= 1e-12
+    check_oriented(r.mesh())
+    assert rel(algo.common(box, cyl).volume(), hole) <= 1e-12
+    assert rel(algo.fuse(box, cyl).volume(), 8.0 + cyl.volume() - hole) <= 1e-12
+    # The welded result shares vertices: far fewer than three per triangle.
+    v, t = counts(r)
+    assert v < t
