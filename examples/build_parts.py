@@ -10,17 +10,17 @@ import quorvalind as q
 from quorvalind import Pnt, Trsf, Ax1
 
 
-def tetrahedron():
+def tetrahedron() -> q.Solid:
     """A solid straight from raw buffers: four corners, four outward triangles."""
     vertices = [0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1]
     triangles = [0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3]
     return q.solid_from_mesh(vertices, triangles)
 
 
-def plate_with_holes():
+def plate_with_holes() -> q.Solid:
     """A 60 x 40 plate, 5 thick, with four round holes and a square one."""
     outer = q.make_polygon([Pnt(0, 0, 0), Pnt(60, 0, 0), Pnt(60, 40, 0), Pnt(0, 40, 0)])
-    holes = []
+    holes: list[q.Wire] = []
     for cx, cy in ((8, 8), (52, 8), (52, 32), (8, 32)):
         # Clockwise seen from +z, against the outer wire, so the walls face into the holes.
         holes.append(q.make_polygon([Pnt(cx + 3 * math.cos(-a * math.pi / 12),
@@ -30,14 +30,14 @@ def plate_with_holes():
     return q.make_prism(q.make_face_with_holes(outer, holes), Pnt(0, 0, 5))
 
 
-def ring():
+def ring() -> q.Solid:
     """A 2 x 1 rectangular section swept a full turn about z at radius 10 to 12."""
     section = q.make_polygon([Pnt(10, 0, 0), Pnt(12, 0, 0), Pnt(12, 0, 1), Pnt(10, 0, 1)])
     return q.make_revol(section, Ax1(Pnt(0, 0, 0), Pnt(0, 0, 1)), 2 * math.pi,
                         q.MeshParams(circle_segments=96))
 
 
-def bracket():
+def bracket() -> q.Solid:
     """A plate minus a pattern of bolt holes, fused with a round boss, minus its bore."""
     plate = q.make_box(Pnt(0, 0, 0), 40, 30, 4)
     cylinder = q.make_cylinder(2, 6, q.MeshParams(circle_segments=32))
@@ -50,7 +50,7 @@ def bracket():
     return q.cut(q.fuse(plate, boss), bore)
 
 
-def write_all(out_dir, name, solid):
+def write_all(out_dir: str, name: str, solid: q.Solid) -> list[str]:
     """Writes one solid as binary STL, ASCII STL and STEP; returns the file names."""
     mesh = solid.mesh()
     files = {
@@ -64,7 +64,7 @@ def write_all(out_dir, name, solid):
     return list(files)
 
 
-def main(argv):
+def main(argv: list[str]) -> int:
     out_dir = argv[1] if len(argv) > 1 else "out"
     os.makedirs(out_dir, exist_ok=True)
 
