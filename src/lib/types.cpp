@@ -2,8 +2,8 @@
 
 namespace quorvalind::lib {
 
-PyTypeObject* create_type(PyType_Spec* spec) {
-  PyRef type(PyType_FromSpec(spec));
+PyTypeObject* create_type(PyType_Spec* type_spec) {
+  PyRef type(PyType_FromSpec(type_spec));
   if (!type) return nullptr;
   // A doc that is only a text signature leaves "" in __doc__; the
   // interpreter's own convention for an empty body is None.

@@ -34,10 +34,10 @@ extern PyType_Spec TRI_MESH_SPEC, BBOX_SPEC, MESH_PARAMS_SPEC;
 template <class T>
 struct Class;
 
-template <class T, const char* Name, PyType_Spec* Spec>
+template <class T, const char* Name, PyType_Spec* TypeSpec>
 struct ClassInfo {
   static constexpr const char* name = Name;
-  static constexpr PyType_Spec* spec = Spec;
+  static constexpr PyType_Spec* type_spec = TypeSpec;
   static inline PyTypeObject* type = nullptr;
 };
 
@@ -63,11 +63,11 @@ template <> struct Class<brep_prim_api::MeshParams> : ClassInfo<brep_prim_api::M
 
 // Creates the type from its PyType_Spec on first use; nullptr with a pending
 // error on failure.
-PyTypeObject* create_type(PyType_Spec* spec);
+PyTypeObject* create_type(PyType_Spec* type_spec);
 
 template <class T>
 PyTypeObject* type_object() {
-  if (!Class<T>::type) Class<T>::type = create_type(Class<T>::spec);
+  if (!Class<T>::type) Class<T>::type = create_type(Class<T>::type_spec);
   return Class<T>::type;
 }
 
