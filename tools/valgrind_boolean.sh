@@ -2,7 +2,7 @@
 # One boolean on a pair of ~100k-triangle solids (two 256 x 196 spheres,
 # overlapping) under valgrind memcheck; fails on any memcheck error or a
 # definite leak. Not part of CI: the tree build is quadratic in the triangles
-# of each convex operand, so under memcheck it runs for an hour or more.
+# of each convex operand, so under memcheck it runs for about 100 minutes.
 # By hand:
 #   bash tools/valgrind_boolean.sh                 # the installed module
 #   PYTHONPATH=build/dev bash tools/valgrind_boolean.sh
