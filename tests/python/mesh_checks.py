@@ -12,9 +12,13 @@ def vertices_of(mesh):
     return [tuple(flat[i:i + 3]) for i in range(0, len(flat) - 2, 3)]
 
 
-def signed_volume(mesh):
-    """Same summation order as the module: a . (b x c), summed, then / 6."""
+def signed_volume(mesh, rounding=None):
+    """Same summation order as the module: a . (b x c), summed, then / 6.
+
+    With `rounding`, each coordinate goes through it first (as a file stores it)."""
     v = vertices_of(mesh)
+    if rounding is not None:
+        v = [tuple(rounding(c) for c in p) for p in v]
     total = 0.0
     for i, j, k in triangles_of(mesh):
         a, b, c = v[i], v[j], v[k]

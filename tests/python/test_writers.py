@@ -9,7 +9,7 @@ from quorvalind import MeshParams, Pnt
 from quorvalind import io as qio
 from quorvalind import prim
 
-from mesh_checks import triangles_of, vertices_of
+from mesh_checks import signed_volume, triangles_of, vertices_of
 
 ONE_TRIANGLE = ([0, 0, 0, 1, 0, 0, 0, 1, 0], [0, 1, 2])
 
@@ -167,19 +167,6 @@ SOLIDS = {
 }
 
 
-def rounded_volume(mesh, rounding):
-    """Signed volume of the mesh after each coordinate went through `rounding`."""
-    v = [tuple(rounding(c) for c in p) for p in vertices_of(mesh)]
-    total = 0.0
-    for i, j, k in triangles_of(mesh):
-        a, b, c = v[i], v[j], v[k]
-        wx = b[1] * c[2] - b[2] * c[1]
-        wy = b[2] * c[0] - b[0] * c[2]
-        wz = b[0] * c[1] - b[1] * c[0]
-        total += (a[0] * wx + a[1] * wy) + a[2] * wz
-    return total / 6.0
-
-
 def as_f32(x):
     return struct.unpack("<f", struct.pack("<f", x))[0]
 
@@ -213,7 +200,7 @@ def test_numpy_stl_reads(tmp_path, name, kind):
     np.testing.assert_allclose(loaded.normals, facet_normals(mesh), rtol=0, atol=1e-6)
     # numpy-stl keeps float32 coordinates and sums in float64.
     volume = float(loaded.get_mass_properties()[0])
-    assert volume == pytest.approx(rounded_volume(mesh, as_f32), rel=1e-9)
+    assert volume == pytest.approx(signed_volume(mesh, as_f32), rel=1e-9)
     assert loaded.is_closed(exact=True)
 
 
@@ -227,7 +214,7 @@ def test_trimesh_reads(tmp_path, name, kind):
     assert len(loaded.faces) == mesh.num_triangles
     np.testing.assert_allclose(loaded.face_normals, facet_normals(mesh), rtol=0, atol=1e-6)
     # ASCII numbers are shortest round-trip decimals, read back exactly.
-    expected = mesh.volume() if kind == "ascii" else rounded_volume(mesh, as_f32)
+    expected = mesh.volume() if kind == "ascii" else signed_volume(mesh, as_f32)
     assert loaded.volume == pytest.approx(expected, rel=1e-9)
     assert loaded.is_watertight
     assert loaded.is_winding_consistent
@@ -256,4 +243,4 @@ def test_gmsh_imports_step(tmp_path, gmsh, name):
     # is integrated over its plane, whose direction is written to six
     # decimals too: that tilts it by up to about 1e-6 against its corners.
     measured = gmsh.model.occ.getMass(3, volumes[0][1]) / 1e9
-    assert measured == pytest.approx(rounded_volume(mesh, six_decimals), rel=1e-6)
+    assert measured == pytest.approx(signed_volume(mesh, six_decimals), rel=1e-6)
