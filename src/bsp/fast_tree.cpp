@@ -333,8 +333,8 @@ struct Hier {
   std::uint32_t end = 0;
 };
 
-// A long chain's index is rebuilt whenever the chain has grown by an
-// eighth (at least a quarter of index_min) since the last build: members
+// A long chain's index is rebuilt whenever the chain has grown by a
+// quarter (at least a quarter of index_min) since the last build: members
 // added since are found through the runs, or walked when few.
 constexpr std::uint32_t HIER_LEAF = 8;
 
@@ -567,7 +567,7 @@ void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
   }
   const std::uint32_t total = pos + 1;
   if (total >= g_tuning.index_min &&
-      total >= ch.hier.end + std::max(g_tuning.index_min / 4, ch.hier.end / 8)) {
+      total >= ch.hier.end + std::max(g_tuning.index_min / 4, ch.hier.end / 4)) {
     build_hier(t, ch);
   }
 }
