@@ -1,9 +1,12 @@
 #include "bsp/fast_tree.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -62,6 +65,15 @@
 //    false). The own-plane rule is honoured exactly: every plane carries an
 //    id, equal ids exactly for bit-equal planes, and a skip stops before the
 //    first node of the chain whose plane has the polygon's id.
+//    Long chains also keep a spatial index (Hier): a binary tree over the
+//    chain's members split by normal and position, each group with its
+//    bound. It is searched depth first, nearer positions first, for the
+//    least position at or after the piece's that is neither proven nor
+//    classified on the chain's side, below the own-plane node; proofs come
+//    from the same Bound, and every position below the answer was proven
+//    or classified, exactly as with the runs. A bound may prove a side for
+//    the polygon's bounding sphere or for each of its corners: the corners
+//    are the only points classified.
 //
 // 3. Storage. Nodes live in one vector (links are indices), so destruction
 //    never recurses; polygons carry their id and bounding sphere next to the
@@ -79,9 +91,11 @@ constexpr int FRONT_SIDE = 0;
 constexpr int BACK_SIDE = 1;
 constexpr std::uint32_t NONE = 0xffffffffu;
 constexpr unsigned GROUP_SHIFT = 2;  // groups of 4, 16, 64, ... run members
-// Chains with at most this many nodes left are walked node by node: the
-// classification is cheaper than setting up the proofs.
-constexpr std::uint32_t SHORT_CHAIN = 128;
+// The lengths of set_skip_tuning: chains with at most short_chain nodes
+// left are walked node by node (the classification is cheaper than setting
+// up the proofs), and chains of index_min nodes and more get a spatial
+// index. Written only by tests, before any operation starts.
+SkipTuning g_tuning{128, 256};
 
 struct FPoly {
   Polygon p;
@@ -158,27 +172,64 @@ class PlaneIds {
 
 // Bound over a group of planes (n_k, w_k), relative to the group's
 // reference point O (the middle of the polygon that made its first node),
-// with h_k = n_k . O - w_k, a = the first normal, rho = max |n_k - a|,
-// nmax = max |n_k|. For a vertex v within r of c, with d = c - O split as
-// d = (a . d) a + e (e perpendicular to a):
+// with h_k = n_k . O - w_k, a = the first normal, delta_k = n_k - a,
+// rho = max |delta_k|, nmax = max |n_k|. For a vertex v within r of c, with
+// d = c - O split as d = (a . d) a + e (e perpendicular to a):
 //   n_k . v - w_k = n_k . d + h_k + n_k . (v - c)
-//   n_k . d = a . d + (a . d)(n_k . a - 1) + (n_k - a) . e
-// and for unit normals n_k . a - 1 = -|n_k - a|^2 / 2 lies in [-rho^2/2, 0],
-// so
-//   n_k . d <= a . d + rho |e| + max(0, -a . d) rho^2 / 2
-//   n_k . d >= a . d - rho |e| - max(0, a . d) rho^2 / 2.
-// Normals are unit only up to rounding; the difference is far inside the
-// margin below. Near a group, e is short: the bound tightens where it must.
+//   n_k . d = a . d + delta_k . e + (a . d)(a . delta_k)
+// and for unit normals a . delta_k = -|delta_k|^2 / 2. A curved group's
+// offsets fall off with |delta_k|^2 (tangent-like planes of a convex patch
+// lie below the first plane at O by about R |delta_k|^2 / 2), so the group
+// keeps, for curvatures kb, kf >= 0 chosen from its first members,
+//   hb = max (h_k + kb |delta_k|^2),  hf = min (h_k - kf |delta_k|^2),
+// whence, with G(E, c) = max over |x| <= rho of (x E - c x^2),
+//   n_k . d + h_k <= a . d + hb + G(|e|, kb + (a . d) / 2)
+//   n_k . d + h_k >= a . d + hf - G(|e|, kf - (a . d) / 2).
+// Any kb, kf >= 0 give valid bounds (kb = kf = 0 is the plain cone bound);
+// fitting them to the surface lets a group prove a side for points just
+// beyond its own patch rather than only for points twice as far. Normals
+// are unit only up to rounding; the difference is far inside the margin.
 struct Bound {
   Pnt o, a;
   double o1 = 0;  // |O|, as the sum of the absolute coordinates
   double rho = 0, hmax = 0, hmin = 0, nmax = 0, wmax = 0;
+  double kb = 0, kf = 0, hb = 0, hf = 0;
+  // The magnitudes of the group in the rounding margin: the offsets, the
+  // curvature terms, |n| |O| and |w|.
+  double sconst = 0;
+  bool curved = false;  // kb and kf chosen (at the first member off a)
   bool ok = false;  // every number of every plane, and O, finite
 };
 
-struct Probe {  // a polygon's bounding sphere
+// The bound of the negated planes: h_k, a and delta_k change sign.
+void set_sconst(Bound& b) {
+  b.sconst = std::max(std::max(std::fabs(b.hmax), std::fabs(b.hmin)),
+                      std::max(std::fabs(b.hb), std::fabs(b.hf))) +
+             (b.kb + b.kf) * b.rho * b.rho + b.nmax * b.o1 + b.wmax;
+}
+
+void negate(Bound& b) {
+  b.a = {-b.a.x, -b.a.y, -b.a.z};
+  const double hmax = b.hmax;
+  b.hmax = -b.hmin;
+  b.hmin = -hmax;
+  const double hb = b.hb;
+  b.hb = -b.hf;
+  b.hf = -hb;
+  std::swap(b.kb, b.kf);
+}
+
+// max over 0 <= x <= rho of (x E - c x^2), for E >= 0.
+inline double curve_gain(double e, double c, double rho) {
+  if (c > 0 && e <= 2.0 * c * rho) return e * e / (4.0 * c);
+  return rho * e - c * rho * rho;
+}
+
+struct Probe {  // a polygon's bounding sphere, and its corners
   Pnt c;
   double c1, r;  // |c| as the sum of absolute coordinates
+  const Pnt* v;
+  std::uint32_t n;
 };
 
 // Bound of n_k . p - w_k over the group for the points p within r of c.
@@ -192,26 +243,49 @@ struct Probe {  // a polygon's bounding sphere
 inline bool proves_point(const Bound& b, int side, const Pnt& c, double c1, double r) {
   const Pnt d = gp::sub(c, b.o);
   const double ad = gp::dot(b.a, d);
+  // Both sides as "value + gain < -PLANE_EPSILON - slack": the front side
+  // on the negated distances.
+  double base, c2;
+  if (side == BACK_SIDE) {
+    base = ad + b.hb + r * b.nmax;
+    c2 = b.kb + 0.5 * ad;
+  } else {
+    base = -(ad + b.hf) + r * b.nmax;
+    c2 = b.kf - 0.5 * ad;
+  }
+  if (!(base < -gp::PLANE_EPSILON)) return false;  // the gain and the slack are >= 0
   const Pnt e{d.x - ad * b.a.x, d.y - ad * b.a.y, d.z - ad * b.a.z};
   const double ee = gp::dot(e, e);
+  const double rr = b.rho * b.rho;
+  // The margin may count |base| for the gain: when the test passes,
+  // 0 <= gain < -base.
   const double d1 = std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
-  const double curve = 0.5 * b.rho * b.rho;
-  const double s = std::fabs(ad) * (1.0 + curve) + (b.nmax + b.rho) * d1 +
-                   std::max(std::fabs(b.hmax), std::fabs(b.hmin)) + b.nmax * r +
-                   b.nmax * (c1 + r) + b.nmax * b.o1 + b.wmax;
-  const double slack = gp::SKIP_RELATIVE_SLACK * s + gp::SKIP_ABSOLUTE_SLACK;
-  // The rest must exceed rho |e|, compared squared (no square root).
-  double room;
-  if (side == BACK_SIDE) {
-    room = -gp::PLANE_EPSILON - slack - (ad + (ad < 0 ? -ad * curve : 0.0) + b.hmax + r * b.nmax);
-  } else {
-    room = (ad - (ad > 0 ? ad * curve : 0.0) + b.hmin - r * b.nmax) - slack - gp::PLANE_EPSILON;
-  }
-  return room > 0 && b.rho * b.rho * ee < room * room;
+  const double s = std::fabs(ad) * (1.0 + rr) + (b.nmax + b.rho) * d1 + b.sconst -
+                   base + b.nmax * (2.0 * r + c1);
+  // room must exceed the gain, max over 0 <= x <= rho of (x |e| - c2 x^2),
+  // compared without a square root or a division.
+  const double room = -base - gp::PLANE_EPSILON - (gp::SKIP_RELATIVE_SLACK * s + gp::SKIP_ABSOLUTE_SLACK);
+  if (!(room > 0)) return false;
+  if (c2 > 0 && ee <= 4.0 * c2 * c2 * rr) return ee < 4.0 * c2 * room;  // gain = |e|^2 / (4 c2)
+  const double rest = room + c2 * rr;                                  // gain = rho |e| - c2 rho^2
+  return rest > 0 && rr * ee < rest * rest;
 }
 
+// The sphere proves a far group at once; near the group, where a sphere as
+// wide as the polygon cannot, its corners (the only points classified) are
+// proven one by one, which is as sound: each is a point within 0 of itself.
+constexpr std::uint32_t CORNER_PROOF_MAX = 8;
 inline bool proves_side(const Bound& b, int side, const Probe& q) {
-  return b.ok && proves_point(b, side, q.c, q.c1, q.r);
+  if (!b.ok) return false;
+  if (proves_point(b, side, q.c, q.c1, q.r)) return true;
+  if (q.n > CORNER_PROOF_MAX) return false;
+  for (std::uint32_t i = 0; i < q.n; ++i) {
+    const Pnt& v = q.v[i];
+    if (!proves_point(b, side, v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), 0.0)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // A chain's planes fall into runs by the direction of their normals (the
@@ -241,9 +315,33 @@ struct Run {
   std::vector<std::vector<Bound>> levels;  // levels[l][g]: members [g, g + 1) << (l + 1)
 };
 
+// A spatial index over a long chain's first `end` members: a binary tree
+// whose groups are split by normal direction and position, so that the
+// groups near a polygon are small and the far ones few. Positions at and
+// after `end` (members appended since the last rebuild) are found through
+// the runs. Only which groups are tried depends on it, never a result.
+struct HNode {
+  Bound b;
+  std::uint32_t minpos = 0, maxpos = 0;
+  std::uint32_t child[2] = {NONE, NONE};  // both NONE for a leaf
+  std::uint32_t first = 0, count = 0;     // a leaf's members: Hier::leaf_pos[first, +count)
+};
+
+struct Hier {
+  std::vector<HNode> nodes;  // nodes[0] is the root when end > 0
+  std::vector<std::uint32_t> leaf_pos;
+  std::uint32_t end = 0;
+};
+
+// A long chain's index is rebuilt whenever the chain has grown by a
+// quarter (at least a quarter of index_min) since the last build: members
+// added since are found through the runs, or walked when few.
+constexpr std::uint32_t HIER_LEAF = 8;
+
 struct Chain {
   std::vector<std::uint32_t> nodes;  // nodes[k + 1] is the chain-side child of nodes[k]
   std::vector<Run> runs;
+  Hier hier;
   std::int8_t run_of_cell[RUN_CELLS];
   Chain() { std::fill(std::begin(run_of_cell), std::end(run_of_cell), std::int8_t{-1}); }
 };
@@ -282,19 +380,157 @@ void add_to_bound(Bound& b, bool fresh, const Plane& p, const Pnt& ref) {
                   finite(h) && finite(nl) && finite(b.o1);
   if (fresh) {
     b.rho = 0;
-    b.hmax = b.hmin = h;
+    b.hmax = b.hmin = b.hb = b.hf = h;
+    b.kb = b.kf = 0;
+    b.curved = false;
     b.nmax = nl;
     b.wmax = std::fabs(p.w);
     b.ok = ok;
+    set_sconst(b);
     return;
   }
   if (!ok) b.ok = false;
   if (!b.ok) return;
-  b.rho = std::max(b.rho, length(gp::sub(p.normal, b.a)));
+  const Pnt delta = gp::sub(p.normal, b.a);
+  const double dd = gp::dot(delta, delta);
+  if (!b.curved && dd > 1e-12) {
+    // Fitted to this member, so that it adds nothing to hb or hf; hmax and
+    // hmin are still those of the members before it.
+    b.kb = std::max(0.0, (b.hmax - h) / dd);
+    b.kf = std::max(0.0, (h - b.hmin) / dd);
+    if (!(finite(b.kb) && finite(b.kf))) b.kb = b.kf = 0;
+    b.curved = true;
+  }
+  b.rho = std::max(b.rho, std::sqrt(dd));
   b.hmax = std::max(b.hmax, h);
   b.hmin = std::min(b.hmin, h);
+  b.hb = std::max(b.hb, h + b.kb * dd);
+  b.hf = std::min(b.hf, h - b.kf * dd);
   b.nmax = std::max(b.nmax, nl);
   b.wmax = std::max(b.wmax, std::fabs(p.w));
+  set_sconst(b);
+}
+
+// The bound of members `idx` of chain `ch`, taken about the member nearest
+// their mean key (so that O and a are central), with the curvatures fitted
+// so that hb = hmax and hf = hmin whenever that is possible.
+Bound group_bound(const Tree& t, const Chain& ch, const std::uint32_t* idx, std::size_t n,
+                  const std::array<double, 6>* key) {
+  double mean[6] = {0, 0, 0, 0, 0, 0};
+  for (std::size_t i = 0; i < n; ++i)
+    for (int j = 0; j < 6; ++j) mean[j] += key[idx[i]][j];
+  for (double& m : mean) m /= static_cast<double>(n);
+  std::size_t centre = 0;
+  double best = std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < n; ++i) {
+    double d2 = 0;
+    for (int j = 0; j < 6; ++j) d2 += (key[idx[i]][j] - mean[j]) * (key[idx[i]][j] - mean[j]);
+    if (d2 < best) best = d2, centre = i;
+  }
+  const auto node_of = [&](std::size_t i) -> const FNode& { return t.nodes[ch.nodes[idx[i]]]; };
+  Bound b;
+  add_to_bound(b, true, node_of(centre).plane, node_of(centre).ref);
+  b.curved = true;  // kb = kf = 0 while the extremes are gathered
+  for (std::size_t i = 0; i < n; ++i)
+    if (i != centre) add_to_bound(b, false, node_of(i).plane, node_of(i).ref);
+  if (!b.ok) return b;
+  double kb = std::numeric_limits<double>::infinity(), kf = kb;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Plane& pl = node_of(i).plane;
+    const Pnt delta = gp::sub(pl.normal, b.a);
+    const double dd = gp::dot(delta, delta);
+    if (!(dd > 1e-12)) continue;
+    const double h = gp::dot(pl.normal, b.o) - pl.w;
+    kb = std::min(kb, (b.hmax - h) / dd);
+    kf = std::min(kf, (h - b.hmin) / dd);
+  }
+  b.kb = finite(kb) ? std::max(0.0, kb) : 0.0;
+  b.kf = finite(kf) ? std::max(0.0, kf) : 0.0;
+  b.hb = b.hmax;
+  b.hf = b.hmin;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Plane& pl = node_of(i).plane;
+    const Pnt delta = gp::sub(pl.normal, b.a);
+    const double dd = gp::dot(delta, delta);
+    const double h = gp::dot(pl.normal, b.o) - pl.w;
+    b.hb = std::max(b.hb, h + b.kb * dd);
+    b.hf = std::min(b.hf, h - b.kf * dd);
+  }
+  if (!(finite(b.hb) && finite(b.hf))) b.ok = false;
+  set_sconst(b);
+  return b;
+}
+
+void build_hier(const Tree& t, Chain& ch) {
+  Hier& h = ch.hier;
+  const std::uint32_t n = static_cast<std::uint32_t>(ch.nodes.size());
+  h.nodes.clear();
+  h.leaf_pos.clear();
+  h.end = n;
+  // Keys: the normal, and the reference point scaled to the same range.
+  std::vector<std::array<double, 6>> key(n);
+  Pnt lo{0, 0, 0}, hi{0, 0, 0};
+  bool any = false;
+  for (std::uint32_t k = 0; k < n; ++k) {
+    const Pnt& r = t.nodes[ch.nodes[k]].ref;
+    if (!(finite(r.x) && finite(r.y) && finite(r.z))) continue;
+    if (!any) lo = hi = r, any = true;
+    lo = {std::min(lo.x, r.x), std::min(lo.y, r.y), std::min(lo.z, r.z)};
+    hi = {std::max(hi.x, r.x), std::max(hi.y, r.y), std::max(hi.z, r.z)};
+  }
+  double extent = std::max({hi.x - lo.x, hi.y - lo.y, hi.z - lo.z});
+  const double inv = extent > 0 && finite(extent) ? 2.0 / extent : 0.0;
+  for (std::uint32_t k = 0; k < n; ++k) {
+    const FNode& m = t.nodes[ch.nodes[k]];
+    const double v[6] = {m.plane.normal.x, m.plane.normal.y, m.plane.normal.z,
+                         (m.ref.x - lo.x) * inv, (m.ref.y - lo.y) * inv, (m.ref.z - lo.z) * inv};
+    for (int j = 0; j < 6; ++j) key[k][j] = finite(v[j]) ? v[j] : 0.0;
+  }
+  std::vector<std::uint32_t> idx(n);
+  for (std::uint32_t k = 0; k < n; ++k) idx[k] = k;
+  struct Task {
+    std::uint32_t lo, hi, node;
+  };
+  std::vector<Task> todo;
+  h.nodes.emplace_back();
+  todo.push_back({0, n, 0});
+  while (!todo.empty()) {
+    const Task tk = todo.back();
+    todo.pop_back();
+    HNode& hn = h.nodes[tk.node];
+    hn.b = group_bound(t, ch, idx.data() + tk.lo, tk.hi - tk.lo, key.data());
+    hn.minpos = *std::min_element(idx.begin() + tk.lo, idx.begin() + tk.hi);
+    hn.maxpos = *std::max_element(idx.begin() + tk.lo, idx.begin() + tk.hi);
+    if (tk.hi - tk.lo <= HIER_LEAF) {
+      std::sort(idx.begin() + tk.lo, idx.begin() + tk.hi);
+      hn.first = static_cast<std::uint32_t>(h.leaf_pos.size());
+      hn.count = tk.hi - tk.lo;
+      h.leaf_pos.insert(h.leaf_pos.end(), idx.begin() + tk.lo, idx.begin() + tk.hi);
+      continue;
+    }
+    double klo[6], khi[6];
+    for (int j = 0; j < 6; ++j) klo[j] = khi[j] = key[idx[tk.lo]][j];
+    for (std::uint32_t i = tk.lo + 1; i < tk.hi; ++i)
+      for (int j = 0; j < 6; ++j) {
+        klo[j] = std::min(klo[j], key[idx[i]][j]);
+        khi[j] = std::max(khi[j], key[idx[i]][j]);
+      }
+    int dim = 0;
+    for (int j = 1; j < 6; ++j)
+      if (khi[j] - klo[j] > khi[dim] - klo[dim]) dim = j;
+    const std::uint32_t mid = tk.lo + (tk.hi - tk.lo) / 2;
+    std::nth_element(idx.begin() + tk.lo, idx.begin() + mid, idx.begin() + tk.hi,
+                     [&](std::uint32_t x, std::uint32_t y) {
+                       return key[x][dim] < key[y][dim] || (key[x][dim] == key[y][dim] && x < y);
+                     });
+    const std::uint32_t l = static_cast<std::uint32_t>(h.nodes.size());
+    h.nodes.emplace_back();
+    h.nodes.emplace_back();
+    h.nodes[tk.node].child[0] = l;
+    h.nodes[tk.node].child[1] = l + 1;
+    todo.push_back({tk.lo, mid, l});
+    todo.push_back({mid, tk.hi, l + 1});
+  }
 }
 
 void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
@@ -328,6 +564,11 @@ void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
       const FNode& m = t.nodes[ch.nodes[run.pos[i]]];
       add_to_bound(b, i == 0, m.plane, m.ref);
     }
+  }
+  const std::uint32_t total = pos + 1;
+  if (total >= g_tuning.index_min &&
+      total >= ch.hier.end + std::max(g_tuning.index_min / 4, ch.hier.end / 4)) {
+    build_hier(t, ch);
   }
 }
 
@@ -372,7 +613,8 @@ Tree make_tree(std::size_t id_count) {
 }
 
 inline Probe probe(const FPoly& q) {
-  return {q.c, std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z), q.r};
+  return {q.c, std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z), q.r, q.p.vertices,
+          q.p.count};
 }
 
 // First chain position at or after pos whose plane is the polygon's own.
@@ -426,8 +668,73 @@ struct Arrival {
   int side;
 };
 
+struct HeapItem {
+  std::uint32_t key;   // a lower bound of the positions the item stands for
+  std::uint32_t what;  // HNode index, or MEMBER | position
+  bool operator>(const HeapItem& o) const { return key > o.key || (key == o.key && what > o.what); }
+};
+constexpr std::uint32_t MEMBER = 0x80000000u;
+using Heap = std::vector<HeapItem>;
+
+// The least position k in [p, stop) of the indexed part of the chain where
+// the polygon's exact class is not `side`. A depth-first walk, nearer
+// positions first, drops every group proven on `side` and every group
+// that cannot hold a position below the least found so far, and
+// classifies the members of the leaves it reaches; so every position below
+// the answer was either proven or classified on `side`. The answer is
+// classified last, so that a SPANNING class leaves its vertex classes in
+// scratch.
+bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::uint32_t stop,
+                const Probe& pr, const FPoly& q, SplitScratch& scratch, Heap& stack,
+                std::uint32_t& k_out, unsigned& cls_out) {
+  const Hier& h = ch.hier;
+  const unsigned side_class = side == BACK_SIDE ? BACK : FRONT;
+  std::uint32_t best = stop;
+  unsigned best_cls = 0;
+  bool last_is_best = false;
+  stack.clear();
+  stack.push_back({std::max(p, h.nodes[0].minpos), 0});
+  while (!stack.empty()) {
+    const HeapItem it = stack.back();
+    stack.pop_back();
+    const HNode& hn = h.nodes[it.what];
+    if (it.key >= best || hn.maxpos < p || proves_side(hn.b, side, pr)) continue;
+    if (hn.child[0] == NONE) {
+      for (std::uint32_t i = 0; i < hn.count; ++i) {
+        const std::uint32_t k = h.leaf_pos[hn.first + i];
+        if (k < p) continue;
+        if (k >= best) break;  // sorted
+        const unsigned cls = PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, scratch);
+        last_is_best = false;
+        if (cls != side_class) {
+          best = k;
+          best_cls = cls;
+          last_is_best = true;
+          break;
+        }
+      }
+      continue;
+    }
+    const HNode& l = h.nodes[hn.child[0]];
+    const HNode& r = h.nodes[hn.child[1]];
+    const HeapItem li{std::max(p, l.minpos), hn.child[0]}, ri{std::max(p, r.minpos), hn.child[1]};
+    if (li.key <= ri.key) {
+      stack.push_back(ri);
+      stack.push_back(li);
+    } else {
+      stack.push_back(li);
+      stack.push_back(ri);
+    }
+  }
+  if (best == stop) return false;
+  if (!last_is_best) PlaneTest(t.nodes[ch.nodes[best]].plane).classify(q.p, scratch);
+  k_out = best;
+  cls_out = best_cls;
+  return true;
+}
+
 Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q,
-                     SplitScratch& scratch) {
+                     SplitScratch& scratch, Heap& heap) {
   const FNode& start = t.nodes[node];
   const std::uint32_t c = start.chain[side];
   const Chain& ch = t.chains[side][c];
@@ -437,7 +744,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   const auto classify_at = [&](std::uint32_t k) {
     return PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, scratch);
   };
-  if (!(q.r == q.r) || len - p <= SHORT_CHAIN) {  // NaN: never skipped; or too short to pay
+  if (!(q.r == q.r) || len - p <= g_tuning.short_chain) {  // NaN: never skipped; or too short to pay
     while (true) {
       const unsigned cls = classify_at(p);
       if (cls != side_class) return {ch.nodes[p], cls, false, side};
@@ -450,6 +757,27 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   // beyond the first node with the polygon's own plane.
   const std::uint32_t limit = own_plane_limit(t, side, c, p, q.id);
   const Probe pr = probe(q);
+  if (p < ch.hier.end) {
+    const std::uint32_t stop = std::min(limit, ch.hier.end);
+    std::uint32_t k;
+    unsigned cls;
+    if (hier_first(t, ch, side, p, stop, pr, q, scratch, heap, k, cls)) {
+      return {ch.nodes[k], cls, false, side};
+    }
+    if (stop == limit && limit < len) {  // the own plane: COPLANAR there
+      return {ch.nodes[limit], classify_at(limit), false, side};
+    }
+    if (ch.hier.end == len) return {ch.nodes[len - 1], side_class, true, side};
+    p = ch.hier.end;
+    if (len - p <= g_tuning.short_chain) {
+      while (true) {  // p < limit here
+        const unsigned cls = classify_at(p);
+        if (cls != side_class) return {ch.nodes[p], cls, false, side};
+        if (p + 1 == len) return {ch.nodes[p], cls, true, side};
+        ++p;
+      }
+    }
+  }
   const std::size_t nruns = ch.runs.size();
   std::size_t next[RUN_CELLS];
   for (std::size_t r = 0; r < nruns; ++r) {
@@ -478,6 +806,7 @@ struct FastEngine {
   explicit FastEngine(Workspace& w) : ws(w) {}
   Workspace& ws;
   PlaneIds ids;
+  Heap heap;
 
   FPoly wrap(const Polygon& p, std::uint32_t id) {
     FPoly q{p, {0, 0, 0}, 0.0, id};
@@ -517,13 +846,19 @@ struct FastEngine {
     }
     for (auto& [node, q] : held_cb) t.nodes[node].polygons.push_back(q);
     held_cb.clear();
+    // The clips that follow walk these chains many times: index them whole.
+    for (auto& chains : t.chains) {
+      for (Chain& ch : chains) {
+        if (ch.hier.end > 0 && ch.hier.end < ch.nodes.size()) build_hier(t, ch);
+      }
+    }
   }
 
   // Walks one piece down from it.node until it comes to rest; a split
   // pushes its back piece and goes on with the front one.
   void insert(Tree& t, BuildItem it) {
     while (true) {
-      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch);
+      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch, heap);
       if (at.past_end) {
         // A new node takes this piece's plane; the piece is then COPLANAR
         // there (own plane) and is placed by the sign rule below.
@@ -666,7 +1001,7 @@ struct FastEngine {
 
   void walk(const Tree& t, ClipItem it, std::uint32_t index) {
     while (true) {
-      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch);
+      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch, heap);
       if (at.past_end) {
         leave(t, it, at.node, at.side, index);
         return;
@@ -757,13 +1092,11 @@ struct FastEngine {
     std::swap(t.chains[0], t.chains[1]);
     for (auto& chains : t.chains) {
       for (Chain& ch : chains) {
+        for (HNode& hn : ch.hier.nodes) negate(hn.b);
         for (Run& run : ch.runs) {
           for (auto& level : run.levels) {
             for (Bound& b : level) {
-              b.a = {-b.a.x, -b.a.y, -b.a.z};
-              const double hmax = b.hmax;
-              b.hmax = -b.hmin;
-              b.hmin = -hmax;
+              negate(b);
             }
           }
         }
@@ -795,6 +1128,9 @@ struct FastEngine {
 };
 
 }  // namespace
+
+SkipTuning skip_tuning() { return g_tuning; }
+void set_skip_tuning(const SkipTuning& t) { g_tuning = t; }
 
 PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws) {
   FastEngine e(ws);

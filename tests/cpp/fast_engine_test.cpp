@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "brep_prim_api/cone.h"
 #include "brep_prim_api/sphere.h"
 #include "bsp/csg.h"
+#include "bsp/fast_tree.h"
 #include "gp/fault.h"
 #include "gp/trsf.h"
 #include "mesh/tri_mesh.h"
@@ -73,6 +75,17 @@ void expect_same_all_ops(const TriMesh& a, const TriMesh& b, const std::string& 
   }
 }
 
+// Skipping and indexing from the shortest chains on, so that small solids
+// take every path the large ones do; restores the defaults when done.
+class EveryChainSkipped {
+ public:
+  EveryChainSkipped() : saved_(bsp::skip_tuning()) { bsp::set_skip_tuning({1, 2}); }
+  ~EveryChainSkipped() { bsp::set_skip_tuning(saved_); }
+
+ private:
+  bsp::SkipTuning saved_;
+};
+
 TriMesh with_vertex(TriMesh m, std::size_t i, double x) {
   m.vertices[i].x = x;
   return m;
@@ -109,13 +122,18 @@ TEST(FastEngine, SameAsLiteralOnTheBooleanTestInputs) {
       {"huge corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, 1e300), box(0.5, 0.5, 0.5, 2, 2, 2)},
       {"tiny corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, 1e-300), box(0.5, 0.5, 0.5, 2, 2, 2)},
   };
-  for (const auto& c : cases) expect_same_all_ops(c.a, c.b, c.what);
-  // Far from the origin, where triangles classify off their own planes.
-  for (double offset : {1e9, 1e12, 1e15}) {
-    const TriMesh cyl = moved(test_shapes::cylinder(64, 0.5, 3), offset, 0, 0);
-    const TriMesh b = moved(box(0, 0, 0, 1, 1, 1), offset, 0, 0);
-    expect_same_all_ops(cyl, b, "far " + std::to_string(offset));
-    expect_same_all_ops(cyl, cyl, "far self " + std::to_string(offset));
+  for (bool every_chain : {false, true}) {
+    std::optional<EveryChainSkipped> tuned;
+    if (every_chain) tuned.emplace();
+    const std::string how = every_chain ? " (every chain skipped)" : "";
+    for (const auto& c : cases) expect_same_all_ops(c.a, c.b, c.what + how);
+    // Far from the origin, where triangles classify off their own planes.
+    for (double offset : {1e9, 1e12, 1e15}) {
+      const TriMesh cyl = moved(test_shapes::cylinder(64, 0.5, 3), offset, 0, 0);
+      const TriMesh b = moved(box(0, 0, 0, 1, 1, 1), offset, 0, 0);
+      expect_same_all_ops(cyl, b, "far " + std::to_string(offset) + how);
+      expect_same_all_ops(cyl, cyl, "far self " + std::to_string(offset) + how);
+    }
   }
 }
 
@@ -233,9 +251,8 @@ int random_case_count() {
 
 }  // namespace
 
-TEST(FastEngine, SameAsLiteralOnSeededRandomSolids) {
-  RandomCases gen(20261208);
-  const int count = random_case_count();
+static void expect_random_cases_same(std::uint64_t seed, int count) {
+  RandomCases gen(seed);
   int failures = 0;
   for (int i = 0; i < count && failures < 10; ++i) {
     TriMesh a, b;
@@ -248,10 +265,23 @@ TEST(FastEngine, SameAsLiteralOnSeededRandomSolids) {
   }
 }
 
+TEST(FastEngine, SameAsLiteralOnSeededRandomSolids) {
+  expect_random_cases_same(20261208, random_case_count());
+}
+
+// The same families with every chain skipped and indexed, where the
+// spatial index, its rebuilds and the tail walk meet chains of every length.
+TEST(FastEngine, SameAsLiteralOnSeededRandomSolidsWithEveryChainSkipped) {
+  EveryChainSkipped tuned;
+  expect_random_cases_same(20261209, random_case_count() / 2);
+}
+
 // The skip bounds must still see every classification that matters on
 // large convex solids: far fewer classifications, the same result.
 TEST(FastEngine, SameAsLiteralOnDenseSpheres) {
   const TriMesh a = test_shapes::sphere(48, 24, 1);
   const TriMesh b = test_shapes::moved(a, 0.5, 0.3, 0.2);
   for (CsgOp op : OPS) EXPECT_EQ(difference(op, a, b), "") << op_name(op);
+  const TriMesh t = test_shapes::torus(48, 1, 0.4);
+  for (CsgOp op : OPS) EXPECT_EQ(difference(op, a, t), "") << op_name(op) << " torus";
 }
