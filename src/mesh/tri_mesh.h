@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "gp/halves.h"
 #include "gp/pnt.h"
 #include "gp/trsf.h"
 
@@ -63,6 +64,16 @@ template <class Index>
 std::unique_ptr<Index[]> weld_firsts(const TriMesh& m, double tolerance);
 extern template std::unique_ptr<std::uint32_t[]> weld_firsts(const TriMesh&, double);
 extern template std::unique_ptr<std::uint64_t[]> weld_firsts(const TriMesh&, double);
+
+// The same map computed over gp::run_halves: each half welds the cells of
+// its own half of the hash range. Same result as weld_firsts for every input.
+template <class Index>
+std::unique_ptr<Index[]> weld_firsts_in_halves(const TriMesh& m, double tolerance,
+                                               gp::ThreadStarter start = &pthread_create);
+extern template std::unique_ptr<std::uint32_t[]> weld_firsts_in_halves(const TriMesh&, double,
+                                                                       gp::ThreadStarter);
+extern template std::unique_ptr<std::uint64_t[]> weld_firsts_in_halves(const TriMesh&, double,
+                                                                       gp::ThreadStarter);
 
 // Whether weld_firsts<std::uint32_t> can index n vertices (one value is kept
 // free as the empty-slot mark).

@@ -225,10 +225,12 @@ void write_records(const mesh::TriMesh& m, const Index* f, std::size_t begin, st
 template <class Index>
 void write_binary_stl_as(const mesh::TriMesh& m, const std::function<char*(std::size_t)>& buffer,
                          const BinaryStlPlan& plan) {
-  const std::unique_ptr<Index[]> firsts = mesh::weld_firsts<Index>(m, gp::BUILDER_WELD_TOLERANCE);
-  const Index* f = firsts.get();
   const std::size_t count_in = m.triangles.size();
   const bool two = count_in >= plan.two_threads_from;
+  const std::unique_ptr<Index[]> firsts =
+      two ? mesh::weld_firsts_in_halves<Index>(m, gp::BUILDER_WELD_TOLERANCE, plan.start)
+          : mesh::weld_firsts<Index>(m, gp::BUILDER_WELD_TOLERANCE);
+  const Index* f = firsts.get();
   const std::size_t split = two ? count_in / 2 : count_in;
   Census census[2];
   if (two) {
