@@ -34,6 +34,12 @@ inline constexpr unsigned long CSG_THREAD_STACK_SIZE = 268435456;  // 256 MiB
 // How long the caller waits for the csg thread between two calls of its
 // wait callback (signal checks), in nanoseconds.
 inline constexpr long CSG_WAIT_SLICE_NS = 5000000;  // 5 ms
+// Stack of the second thread of work split in halves (gp/halves.h): the
+// halves are loops without recursion.
+inline constexpr unsigned long HALF_THREAD_STACK_SIZE = 1048576;  // 1 MiB
+// Binary STL writes of fewer triangles stay on one thread: below this, the
+// start and join of a thread cost more than half the writing saves.
+inline constexpr std::size_t STL_TWO_THREAD_MIN_TRIANGLES = 65536;
 // Buffers smaller than this get no huge-page advice: it would cover at most
 // one aligned 2 MiB page and save next to nothing.
 inline constexpr std::size_t HUGE_PAGE_MIN_BYTES = std::size_t{4} << 20;

@@ -87,8 +87,9 @@ class KeyIndex {
 
   // Returns the id stored for key k of point p (whose hash is h), or calls
   // fresh() for a new id, stores it and returns it.
+  // k may be null: the key of p is then computed only if a tag matches.
   template <class Fresh>
-  Index find_or_insert(const Pnt& p, const Key& k, std::uint64_t h, Fresh&& fresh) {
+  Index find_or_insert(const Pnt& p, const Key* k, std::uint64_t h, Fresh&& fresh) {
     if ((size_ + 1) * 4 > cap_ * 3) grow();  // load at most 3/4
     const std::uint32_t tag = static_cast<std::uint32_t>(h >> 32);
     std::size_t i = h & mask_;
@@ -103,7 +104,8 @@ class KeyIndex {
       }
       if (s.tag == tag) {
         const Pnt& q = points_[s.index];
-        if ((q.x == p.x && q.y == p.y && q.z == p.z) || key_of(q, scale_) == k) return s.index;
+        if (q.x == p.x && q.y == p.y && q.z == p.z) return s.index;
+        if (key_of(q, scale_) == (k ? *k : key_of(p, scale_))) return s.index;
       }
       i = (i + 1) & mask_;
     }
@@ -175,7 +177,7 @@ void weld_pass(const TriMesh& m, double tolerance, const std::vector<Pnt>& point
       hashes[slot] = hash_key(keys[slot]);
       index.prefetch(hashes[slot]);
     }
-    ids[v] = index.find_or_insert(vertices[v], k, h, [&] { return fresh(v); });
+    ids[v] = index.find_or_insert(vertices[v], &k, h, [&] { return fresh(v); });
   }
 }
 
@@ -214,6 +216,76 @@ std::unique_ptr<Index[]> weld_firsts(const TriMesh& m, double tolerance) {
 
 template std::unique_ptr<std::uint32_t[]> weld_firsts(const TriMesh&, double);
 template std::unique_ptr<std::uint64_t[]> weld_firsts(const TriMesh&, double);
+
+// Cells are owned by one half each, by the top bit of their key's hash, so
+// the halves share no cell and each can keep first occurrences with a table
+// of its own, visiting its vertices in order:
+//   range pass (each half one vertex range): hash every vertex and append
+//     (v, hash) to the list of the owner half, in order of v
+//   weld pass (each half its own cells): for v in the lists of this half,
+//     range 0's then range 1's, firsts[v] = first vertex of v's cell
+// The lists are appended without a branch on the owner, which is a coin
+// flip per vertex. Each half writes only the firsts of its own vertices.
+template <class Index>
+std::unique_ptr<Index[]> weld_firsts_in_halves(const TriMesh& m, double tolerance,
+                                               gp::ThreadStarter start) {
+  const double scale = tolerance > 0.0 ? 1.0 / tolerance : gp::FALLBACK_WELD_SCALE;
+  const std::vector<Pnt>& vertices = m.vertices;
+  const std::size_t n = vertices.size();
+  const std::size_t mid = n / 2;
+  struct Entry {
+    std::uint64_t hash;
+    Index v;
+  };
+  // Each list has room for its whole range plus the one entry written past
+  // its end; pages of the part a list does not fill are never touched.
+  const std::size_t room[2] = {mid + 1, n - mid + 1};
+  std::unique_ptr<Entry[]> entries = gp::fresh_array<Entry>(2 * (room[0] + room[1]));
+  Entry* const e = entries.get();
+  Entry* lists[2][2] = {{e, e + room[0]}, {e + 2 * room[0], e + 2 * room[0] + room[1]}};
+  std::size_t sizes[2][2] = {{0, 0}, {0, 0}};
+  gp::run_halves(
+      [&](int range) {
+        const std::size_t begin = range == 0 ? 0 : mid, end = range == 0 ? mid : n;
+        Entry* out[2] = {lists[range][0], lists[range][1]};
+        std::size_t count[2] = {0, 0};
+        for (std::size_t v = begin; v < end; ++v) {
+          const std::uint64_t h = hash_key(key_of(vertices[v], scale));
+          const std::size_t owner = h >> 63;
+          // Written to both lists; only the owner's count moves on.
+          out[0][count[0]] = {h, static_cast<Index>(v)};
+          out[1][count[1]] = {h, static_cast<Index>(v)};
+          ++count[owner];
+        }
+        sizes[range][0] = count[0];
+        sizes[range][1] = count[1];
+      },
+      start);
+  std::unique_ptr<Index[]> firsts = gp::fresh_array<Index>(n);
+  Index* f = firsts.get();
+  const std::size_t expected = std::min(n, m.triangles.size() / 2 + 1) / 2 + 1;
+  gp::run_halves(
+      [&](int owner) {
+        KeyIndex<Index> index(vertices, scale, expected);
+        constexpr std::size_t kAhead = 16;
+        for (int range = 0; range < 2; ++range) {
+          const Entry* list = lists[range][owner];
+          const std::size_t size = sizes[range][owner];
+          for (std::size_t i = 0; i < size; ++i) {
+            if (i + kAhead < size) index.prefetch(list[i + kAhead].hash);
+            const Index v = list[i].v;
+            f[v] = index.find_or_insert(vertices[v], nullptr, list[i].hash, [v] { return v; });
+          }
+        }
+      },
+      start);
+  return firsts;
+}
+
+template std::unique_ptr<std::uint32_t[]> weld_firsts_in_halves(const TriMesh&, double,
+                                                                gp::ThreadStarter);
+template std::unique_ptr<std::uint64_t[]> weld_firsts_in_halves(const TriMesh&, double,
+                                                                gp::ThreadStarter);
 
 TriMesh welded(const TriMesh& m, double tolerance) {
   if (weld_fits_u32(m.vertices.size())) return welded_as<std::uint32_t>(m, tolerance);

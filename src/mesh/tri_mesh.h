@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "gp/halves.h"
 #include "gp/pnt.h"
 #include "gp/trsf.h"
 
@@ -35,11 +36,11 @@ inline std::int64_t weld_key(double scaled) {
   // every double is already an integer.
   if (scaled != scaled) return 0;
   if (scaled > -4503599627370496.0 && scaled < 4503599627370496.0) {
-    std::int64_t k = static_cast<std::int64_t>(scaled);
+    const std::int64_t k = static_cast<std::int64_t>(scaled);
     const double frac = scaled - static_cast<double>(k);
-    if (frac >= 0.5) ++k;
-    else if (frac <= -0.5) --k;
-    return k;
+    // Added as flags, not branched on: for real coordinates the fraction is
+    // as likely above one half as below, and a branch would miss half the time.
+    return k + static_cast<std::int64_t>(frac >= 0.5) - static_cast<std::int64_t>(frac <= -0.5);
   }
   // 2^63 is the first value past the int64 range; -2^63 itself is in range.
   if (scaled >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
@@ -63,6 +64,16 @@ template <class Index>
 std::unique_ptr<Index[]> weld_firsts(const TriMesh& m, double tolerance);
 extern template std::unique_ptr<std::uint32_t[]> weld_firsts(const TriMesh&, double);
 extern template std::unique_ptr<std::uint64_t[]> weld_firsts(const TriMesh&, double);
+
+// The same map computed over gp::run_halves: each half welds the cells of
+// its own half of the hash range. Same result as weld_firsts for every input.
+template <class Index>
+std::unique_ptr<Index[]> weld_firsts_in_halves(const TriMesh& m, double tolerance,
+                                               gp::ThreadStarter start = &pthread_create);
+extern template std::unique_ptr<std::uint32_t[]> weld_firsts_in_halves(const TriMesh&, double,
+                                                                       gp::ThreadStarter);
+extern template std::unique_ptr<std::uint64_t[]> weld_firsts_in_halves(const TriMesh&, double,
+                                                                       gp::ThreadStarter);
 
 // Whether weld_firsts<std::uint32_t> can index n vertices (one value is kept
 // free as the empty-slot mark).

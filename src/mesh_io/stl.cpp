@@ -6,7 +6,12 @@
 #include <limits>
 #include <memory>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "gp/fault.h"
+#include "gp/halves.h"
 #include "gp/huge_pages.h"
 #include "gp/text_format.h"
 #include "gp/tolerances.h"
@@ -110,25 +115,137 @@ std::string write_ascii_stl(const mesh::TriMesh& m, std::string_view name) {
 
 namespace {
 
+// Facets of one run of input triangles that survive the weld.
+struct Census {
+  std::size_t kept = 0;
+  // The first index of the run that is out of range, in the weld's order
+  // (triangle by triangle, corners i, j, k), if there is one.
+  bool bad = false;
+  std::uint64_t bad_index = 0;
+};
+
+template <class Index>
+Census take_census(const mesh::TriMesh& m, const Index* f, std::size_t begin, std::size_t end) {
+  const std::size_t n = m.vertices.size();
+  const mesh::Triangle* tris = m.triangles.data();
+  Census out;
+  for (std::size_t i = begin; i < end; ++i) {
+    const mesh::Triangle& t = tris[i];
+    if (t[0] >= n || t[1] >= n || t[2] >= n) {
+      out.bad = true;
+      out.bad_index = t[0] >= n ? t[0] : t[1] >= n ? t[1] : t[2];
+      return out;
+    }
+    const Index a = f[t[0]], b = f[t[1]], c = f[t[2]];
+    out.kept += (a != c && a != b && b != c);
+  }
+  return out;
+}
+
+// One record, value by value through to_f32.
+inline char* put_record(char* p, const Pnt& n, const Pnt& a, const Pnt& b, const Pnt& c) {
+  p = put_pnt(p, n);
+  p = put_pnt(p, a);
+  p = put_pnt(p, b);
+  p = put_pnt(p, c);
+  *p++ = 0;  // attribute byte count
+  *p++ = 0;
+  return p;
+}
+
+#if defined(__SSE2__)
+// The same record four values at a time. The hardware conversion rounds to
+// nearest, ties to even, and overflows to FLT_MAX or infinity exactly as
+// to_f32 does, as long as the rounding mode is the default one (see
+// packed_records_ok); a NaN keeps its sign and quiet bit but also the top of
+// its payload, which is cleared here to give to_f32's NaN.
+inline __m128 f32x4(__m128d lo, __m128d hi) {
+  const __m128 f = _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
+  const __m128 payload = _mm_castsi128_ps(_mm_set1_epi32(0x003FFFFF));
+  return _mm_andnot_ps(_mm_and_ps(_mm_cmpunord_ps(f, f), payload), f);
+}
+
+inline char* put_record_packed(char* p, const Pnt& n, const Pnt& a, const Pnt& b, const Pnt& c) {
+  const __m128d nxy = _mm_loadu_pd(&n.x);
+  const __m128d nz_ax = _mm_loadh_pd(_mm_load_sd(&n.z), &a.x);
+  const __m128d ayz = _mm_loadu_pd(&a.y);
+  const __m128d bxy = _mm_loadu_pd(&b.x);
+  const __m128d bz_cx = _mm_loadh_pd(_mm_load_sd(&b.z), &c.x);
+  const __m128d cyz = _mm_loadu_pd(&c.y);
+  _mm_storeu_ps(reinterpret_cast<float*>(p), f32x4(nxy, nz_ax));
+  _mm_storeu_ps(reinterpret_cast<float*>(p + 16), f32x4(ayz, bxy));
+  _mm_storeu_ps(reinterpret_cast<float*>(p + 32), f32x4(bz_cx, cyz));
+  std::memset(p + 48, 0, 2);  // attribute byte count
+  return p + kRecordSize;
+}
+
+// Whether the hardware conversion rounds like to_f32: the rounding-control
+// bits of MXCSR select round to nearest.
+inline bool packed_records_ok() { return (_mm_getcsr() & 0x6000u) == 0; }
+#else
+inline char* put_record_packed(char* p, const Pnt& n, const Pnt& a, const Pnt& b, const Pnt& c) {
+  return put_record(p, n, a, b, c);
+}
+inline bool packed_records_ok() { return true; }
+#endif
+
+// Writes the records of the surviving facets among triangles [begin, end).
+template <class Index, bool kPacked>
+void write_records(const mesh::TriMesh& m, const Index* f, std::size_t begin, std::size_t end,
+                   char* p) {
+  const Pnt* v = m.vertices.data();
+  const mesh::Triangle* tris = m.triangles.data();
+  for (std::size_t i = begin; i < end; ++i) {
+    const mesh::Triangle& t = tris[i];
+    const Index a = f[t[0]], b = f[t[1]], c = f[t[2]];
+    if (a == c || a == b || b == c) continue;
+    // facet_normal stays out of line: which operand's NaN a product passes
+    // on depends on how the compiler orders it, and inlined here it flipped
+    // the sign bit of NaN normals.
+    const Pnt n = facet_normal(v[a], v[b], v[c]);
+    p = kPacked ? put_record_packed(p, n, v[a], v[b], v[c]) : put_record(p, n, v[a], v[b], v[c]);
+  }
+}
+
+template <class Index>
+void write_records(const mesh::TriMesh& m, const Index* f, std::size_t begin, std::size_t end,
+                   char* p, bool packed) {
+  if (packed) write_records<Index, true>(m, f, begin, end, p);
+  else write_records<Index, false>(m, f, begin, end, p);
+}
+
 // The welded mesh's facets straight from the input: corners are mapped to
 // the first vertex of their weld cell, whose coordinates are the ones the
 // welded vertex keeps, so the records equal those of the welded copy without
 // building it. Triangles are visited twice, first to check their indices (in
 // the weld's order) and count the facets that survive, since the size must be
-// known before the buffer is asked for, then to write them.
+// known before the buffer is asked for, then to write them. On two threads
+// each visit is split at the same triangle; the second half's records start
+// after the first half's survivors.
 template <class Index>
-void write_binary_stl_as(const mesh::TriMesh& m, const std::function<char*(std::size_t)>& buffer) {
-  const std::size_t n = m.vertices.size();
-  const std::unique_ptr<Index[]> firsts = mesh::weld_firsts<Index>(m, gp::BUILDER_WELD_TOLERANCE);
+void write_binary_stl_as(const mesh::TriMesh& m, const std::function<char*(std::size_t)>& buffer,
+                         const BinaryStlPlan& plan) {
+  const std::size_t count_in = m.triangles.size();
+  const bool two = count_in >= plan.two_threads_from;
+  const std::unique_ptr<Index[]> firsts =
+      two ? mesh::weld_firsts_in_halves<Index>(m, gp::BUILDER_WELD_TOLERANCE, plan.start)
+          : mesh::weld_firsts<Index>(m, gp::BUILDER_WELD_TOLERANCE);
   const Index* f = firsts.get();
-  std::size_t kept = 0;
-  for (const mesh::Triangle& t : m.triangles) {
-    gp::check_index(t[0], n);
-    gp::check_index(t[1], n);
-    gp::check_index(t[2], n);
-    const Index a = f[t[0]], b = f[t[1]], c = f[t[2]];
-    kept += (a != c && a != b && b != c);
+  const std::size_t split = two ? count_in / 2 : count_in;
+  Census census[2];
+  if (two) {
+    gp::run_halves(
+        [&](int h) {
+          census[h] = h == 0 ? take_census(m, f, 0, split) : take_census(m, f, split, count_in);
+        },
+        plan.start);
+  } else {
+    census[0] = take_census(m, f, 0, count_in);
   }
+  for (const Census& c : census) {
+    if (c.bad) gp::throw_index_out_of_bounds(m.vertices.size(), c.bad_index);
+  }
+  const std::size_t kept = census[0].kept + census[1].kept;
   const std::uint32_t count = binary_stl_count(kept);
   const std::size_t size = kHeaderSize + 4 + kRecordSize * kept;
   char* p = buffer(size);
@@ -140,29 +257,30 @@ void write_binary_stl_as(const mesh::TriMesh& m, const std::function<char*(std::
   p += kHeaderSize;
   std::memcpy(p, &count, 4);
   p += 4;
-  const Pnt* v = m.vertices.data();
-  for (const mesh::Triangle& t : m.triangles) {
-    const Index a = f[t[0]], b = f[t[1]], c = f[t[2]];
-    if (a == c || a == b || b == c) continue;
-    // facet_normal stays out of line: which operand's NaN a product passes
-    // on depends on how the compiler orders it, and inlined here it flipped
-    // the sign bit of NaN normals.
-    p = put_pnt(p, facet_normal(v[a], v[b], v[c]));
-    p = put_pnt(p, v[a]);
-    p = put_pnt(p, v[b]);
-    p = put_pnt(p, v[c]);
-    *p++ = 0;  // attribute byte count
-    *p++ = 0;
+  // Read on the calling thread: the mode is per thread, and the halves
+  // must convert as the caller would.
+  const bool packed = plan.packed && packed_records_ok();
+  if (two) {
+    char* const second = p + kRecordSize * census[0].kept;
+    gp::run_halves(
+        [&](int h) {
+          if (h == 0) write_records(m, f, 0, split, p, packed);
+          else write_records(m, f, split, count_in, second, packed);
+        },
+        plan.start);
+  } else {
+    write_records(m, f, 0, count_in, p, packed);
   }
 }
 
 }  // namespace
 
-void write_binary_stl_into(const mesh::TriMesh& m, const std::function<char*(std::size_t)>& buffer) {
-  if (mesh::weld_fits_u32(m.vertices.size())) {
-    write_binary_stl_as<std::uint32_t>(m, buffer);
+void write_binary_stl_into(const mesh::TriMesh& m, const std::function<char*(std::size_t)>& buffer,
+                           const BinaryStlPlan& plan) {
+  if (!plan.wide_indices && mesh::weld_fits_u32(m.vertices.size())) {
+    write_binary_stl_as<std::uint32_t>(m, buffer, plan);
   } else {
-    write_binary_stl_as<std::uint64_t>(m, buffer);
+    write_binary_stl_as<std::uint64_t>(m, buffer, plan);
   }
 }
 

@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
+#include <cerrno>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
+#include <vector>
 
 #include "gp/ax1.h"
 #include "gp/bbox.h"
+#include "gp/halves.h"
 #include "gp/text_format.h"
 #include "gp/tolerances.h"
 #include "gp/trsf.h"
@@ -110,4 +116,65 @@ TEST(Trsf, CompositionOrderAndRotation) {
   const Trsf z = rotation(Ax1{{0, 0, 0}, {0, 0, 0}}, PI / 2);
   EXPECT_EQ(apply(z, {1, 0, 0}).x, std::cos(PI / 2));
   EXPECT_EQ(determinant(scale_xyz(1, 1, -1)), -1.0);
+}
+
+namespace {
+
+int refuse_to_start(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) { return EAGAIN; }
+
+}  // namespace
+
+// Without a second thread both halves still run, in order, on the caller.
+TEST(Halves, RefusedThreadRunsBothHalvesInOrder) {
+  std::vector<int> order;
+  std::vector<bool> on_caller;
+  const pthread_t caller = pthread_self();
+  run_halves(
+      [&](int h) {
+        order.push_back(h);
+        on_caller.push_back(pthread_equal(pthread_self(), caller) != 0);
+      },
+      &refuse_to_start);
+  EXPECT_EQ(order, (std::vector<int>{0, 1}));
+  EXPECT_EQ(on_caller, (std::vector<bool>{true, true}));
+}
+
+TEST(Halves, SecondHalfRunsOnItsOwnThreadWithTheRequestedStack) {
+  const pthread_t caller = pthread_self();
+  bool elsewhere = false;
+  std::size_t stack = 0;
+  run_halves([&](int h) {
+    if (h == 0) return;
+    elsewhere = pthread_equal(pthread_self(), caller) == 0;
+    pthread_attr_t attr;
+    pthread_getattr_np(pthread_self(), &attr);
+    pthread_attr_getstacksize(&attr, &stack);
+    pthread_attr_destroy(&attr);
+  });
+  EXPECT_TRUE(elsewhere);
+  EXPECT_GE(stack, HALF_THREAD_STACK_SIZE);
+}
+
+// A throwing half never leaves the other running: the exception arrives
+// after both are done, the first half's when both throw.
+TEST(Halves, ExceptionsArriveAfterBothHalves) {
+  for (ThreadStarter start : {ThreadStarter{&pthread_create}, ThreadStarter{&refuse_to_start}}) {
+    for (int thrower : {0, 1, 2}) {  // 2: both
+      bool done[2] = {false, false};
+      try {
+        run_halves(
+            [&](int h) {
+              done[h] = true;
+              if (thrower == h || thrower == 2) throw std::runtime_error(h == 0 ? "first" : "second");
+            },
+            start);
+        ADD_FAILURE() << "no exception from " << thrower;
+      } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), thrower == 1 ? "second" : "first") << thrower;
+      }
+      EXPECT_TRUE(done[0]);
+      // On the caller alone, a failed first half ends the work.
+      EXPECT_EQ(done[1], start == &pthread_create || thrower == 1) << thrower;
+    }
+  }
 }

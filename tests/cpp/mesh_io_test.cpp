@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "brep_prim_api/box.h"
 #include "brep_prim_api/cone.h"
+#include "brep_prim_api/sphere.h"
 #include "gp/fault.h"
 #include "gp/tolerances.h"
 #include "mesh/tri_mesh.h"
@@ -346,5 +351,196 @@ TEST(BinaryStl, SameBytesAsTheWeldedCopy) {
     const std::string bytes = write_binary_stl(m);
     EXPECT_EQ(u32_at(bytes, 80), w.triangles.size());
     EXPECT_EQ(bytes, write_binary_stl(w)) << seed;
+  }
+}
+
+// ---- Binary STL: every plan against the plain writer -------------------
+
+namespace {
+
+// Nearest float32 as the format asks for it, written out plainly: NaN keeps
+// only its sign, values past FLT_MAX go to FLT_MAX or infinity at the
+// halfway point to 2^128.
+float plain_f32(double v) {
+  if (std::isnan(v)) return std::copysign(std::numeric_limits<float>::quiet_NaN(), v);
+  if (std::fabs(v) <= std::numeric_limits<float>::max()) return static_cast<float>(v);
+  const float big = std::fabs(v) >= 0x1.ffffffp127 ? std::numeric_limits<float>::infinity()
+                                                   : std::numeric_limits<float>::max();
+  return std::copysign(big, v);
+}
+
+// The writer as first built: weld into a copy, then one record per welded
+// triangle with facet_normal, value by value.
+std::string plain_binary_stl(const TriMesh& m) {
+  const TriMesh w = mesh::welded(m, gp::BUILDER_WELD_TOLERANCE);
+  std::string out = "Quorvalind binary STL";
+  out.resize(80, '\0');
+  const std::uint32_t count = static_cast<std::uint32_t>(w.triangles.size());
+  out.append(reinterpret_cast<const char*>(&count), 4);
+  auto put = [&out](const Pnt& p) {
+    for (double v : {p.x, p.y, p.z}) {
+      const float f = plain_f32(v);
+      out.append(reinterpret_cast<const char*>(&f), 4);
+    }
+  };
+  for (const mesh::Triangle& t : w.triangles) {
+    const Pnt &a = w.vertices[t[0]], &b = w.vertices[t[1]], &c = w.vertices[t[2]];
+    put(mesh_io::facet_normal(a, b, c));
+    put(a);
+    put(b);
+    put(c);
+    out.append(2, '\0');
+  }
+  return out;
+}
+
+std::string binary_stl_with(const TriMesh& m, const mesh_io::BinaryStlPlan& plan) {
+  std::string out;
+  mesh_io::write_binary_stl_into(m, [&out](std::size_t size) {
+    out.assign(size, '\x55');  // every byte must be overwritten
+    return out.data();
+  }, plan);
+  return out;
+}
+
+double with_bits(std::uint64_t bits) {
+  double d;
+  std::memcpy(&d, &bits, 8);
+  return d;
+}
+
+// hostile_soup with NaNs of both signs and with payloads, values around the
+// float range's end and float subnormals sprinkled in, so that records
+// carry every kind of value and NaN normals of both signs.
+TriMesh writer_soup(unsigned seed, std::size_t vertices, std::size_t triangles) {
+  TriMesh m = test::hostile_soup(seed, vertices, triangles);
+  const double odd[] = {with_bits(0xFFF8000000000000ull), with_bits(0x7FF80000DEADBEEFull),
+                        with_bits(0xFFFFFFFFFFFFFFFFull), with_bits(0x7FF4000000000001ull),
+                        0x1.fffffe8p127, -0x1.ffffffp127, 3.4028235677973366e38, 1e-40, -1e-310};
+  std::mt19937_64 rng(seed + 1000);
+  for (Pnt& p : m.vertices) {
+    if (rng() % 8 == 0) (&p.x)[rng() % 3] = odd[rng() % (sizeof odd / sizeof odd[0])];
+  }
+  return m;
+}
+
+// A closed sphere as a soup whose repeated corners are copied exactly or
+// moved by less than a weld cell, some across a cell boundary.
+TriMesh jittered_soup(unsigned seed) {
+  const TriMesh s = brep_prim_api::make_sphere(48, 24, 1.0);
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> jitter(-6e-8, 6e-8);
+  TriMesh m;
+  auto corner = [&](std::uint64_t i) {
+    Pnt p = s.vertices[i];
+    if (rng() % 3 == 0) p.x += jitter(rng);
+    return p;
+  };
+  for (const mesh::Triangle& t : s.triangles) mesh::push_triangle(m, corner(t[0]), corner(t[1]), corner(t[2]));
+  return m;
+}
+
+int refuse_to_start(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) { return EAGAIN; }
+
+struct PlanCase {
+  const char* name;
+  mesh_io::BinaryStlPlan plan;
+};
+
+mesh_io::BinaryStlPlan plan(std::size_t two_from, bool wide, bool packed,
+                            gp::ThreadStarter start = &pthread_create) {
+  mesh_io::BinaryStlPlan p;
+  p.two_threads_from = two_from;
+  p.wide_indices = wide;
+  p.packed = packed;
+  p.start = start;
+  return p;
+}
+
+const PlanCase kPlans[] = {
+    {"default", mesh_io::BinaryStlPlan{}},
+    {"one_thread", plan(SIZE_MAX, false, true)},
+    {"two_threads", plan(1, false, true)},
+    {"two_threads_wide", plan(1, true, true)},
+    {"value_by_value", plan(1, false, false)},
+    {"wide_value_by_value", plan(SIZE_MAX, true, false)},
+    {"thread_refused", plan(1, false, true, &refuse_to_start)},
+};
+
+class BinaryStlPlans : public ::testing::TestWithParam<PlanCase> {};
+
+}  // namespace
+
+TEST_P(BinaryStlPlans, SameBytesAsThePlainWriter) {
+  const mesh_io::BinaryStlPlan& p = GetParam().plan;
+  for (unsigned seed : {21u, 22u, 23u}) {
+    const TriMesh m = writer_soup(seed, 3000, 5001);
+    const std::string expected = plain_binary_stl(m);
+    ASSERT_LT(u32_at(expected, 80), 5001u);  // some facets collapse
+    EXPECT_EQ(binary_stl_with(m, p), expected) << seed;
+  }
+  const TriMesh soup = jittered_soup(5);
+  EXPECT_EQ(binary_stl_with(soup, p), plain_binary_stl(soup));
+  // Too few triangles to split: the first or only half may be empty.
+  for (std::size_t n : {0u, 1u, 2u, 3u}) {
+    const TriMesh small = writer_soup(30 + n, 8, n);
+    EXPECT_EQ(binary_stl_with(small, p), plain_binary_stl(small)) << n;
+  }
+}
+
+// The first out-of-range index in triangle order, corner order within a
+// triangle, is the one reported, whichever half it is in.
+TEST_P(BinaryStlPlans, FirstBadIndexInTriangleOrder) {
+  const mesh_io::BinaryStlPlan& p = GetParam().plan;
+  const TriMesh good = writer_soup(40, 50, 100);
+  struct Bad {
+    std::size_t triangle;
+    int corner;
+    std::uint64_t index;
+  };
+  const std::vector<std::vector<Bad>> cases = {
+      {{99, 2, 50}},
+      {{70, 1, 51}, {90, 0, 52}},
+      {{10, 2, 53}, {10, 1, 54}, {80, 0, 55}},
+  };
+  for (const auto& bads : cases) {
+    TriMesh m = good;
+    for (const Bad& b : bads) m.triangles[b.triangle][b.corner] = b.index;
+    std::string expected;
+    try {
+      mesh::welded(m, gp::BUILDER_WELD_TOLERANCE);
+    } catch (const gp::InternalFault& e) {
+      expected = e.what();
+    }
+    ASSERT_FALSE(expected.empty());
+    int calls = 0;
+    try {
+      mesh_io::write_binary_stl_into(m, [&](std::size_t) -> char* {
+        ++calls;
+        return nullptr;
+      }, p);
+      ADD_FAILURE() << "no fault for " << expected;
+    } catch (const gp::InternalFault& e) {
+      EXPECT_EQ(std::string(e.what()), expected);
+    }
+    EXPECT_EQ(calls, 0);  // nothing is asked for before the checks pass
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Plans, BinaryStlPlans, ::testing::ValuesIn(kPlans),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The packed conversion rounds like to_f32 only in the default mode; in any
+// other the writer must fall back to converting value by value.
+TEST(BinaryStl, OtherRoundingModesConvertValueByValue) {
+  const TriMesh m = writer_soup(50, 2000, 3000);
+  for (int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+    ASSERT_EQ(std::fesetround(mode), 0);
+    const std::string expected = plain_binary_stl(m);
+    const std::string one = binary_stl_with(m, plan(SIZE_MAX, false, true));
+    const std::string two = binary_stl_with(m, plan(1, false, true));
+    std::fesetround(FE_TONEAREST);
+    EXPECT_EQ(one, expected) << mode;
+    EXPECT_EQ(two, expected) << mode;
   }
 }

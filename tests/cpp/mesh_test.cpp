@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -123,9 +125,11 @@ struct FirstsCase {
   double tolerance;
 };
 
+static int refuse_to_start(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) { return EAGAIN; }
+
 class WeldFirsts : public ::testing::TestWithParam<FirstsCase> {};
 
-// Both index widths give the same map, one first vertex per distinct key,
+// Both index widths and the split weld give the same map, one first vertex per distinct key,
 // and renumbering it in order reproduces welded() bit for bit.
 TEST_P(WeldFirsts, BothWidthsMatchTheCellsAndWelded) {
   const FirstsCase& c = GetParam();
@@ -140,8 +144,14 @@ TEST_P(WeldFirsts, BothWidthsMatchTheCellsAndWelded) {
   const TriMesh w = mesh::welded(m, c.tolerance);
   std::set<std::tuple<std::int64_t, std::int64_t, std::int64_t>> first_keys;
   std::size_t next = 0;
+  const auto h32 = mesh::weld_firsts_in_halves<std::uint32_t>(m, c.tolerance);
+  const auto h64 = mesh::weld_firsts_in_halves<std::uint64_t>(m, c.tolerance);
+  const auto alone = mesh::weld_firsts_in_halves<std::uint32_t>(m, c.tolerance, &refuse_to_start);
   for (std::size_t v = 0; v < m.vertices.size(); ++v) {
     ASSERT_EQ(f32[v], f64[v]) << v;
+    ASSERT_EQ(h32[v], f32[v]) << v;
+    ASSERT_EQ(h64[v], f64[v]) << v;
+    ASSERT_EQ(alone[v], f32[v]) << v;
     ASSERT_LE(f64[v], v);
     ASSERT_EQ(key(f64[v]), key(v)) << v;
     if (f64[v] != v) continue;

@@ -157,6 +157,52 @@ def test_bad_index_is_an_internal_fault(write):
     assert not isinstance(e.value, Exception)
 
 
+def numpy_binary_stl(np, vertices, triangles):
+    """Binary STL of a mesh as the format defines it, computed with numpy:
+    weld at 1e-7 (first vertex of each cell), drop collapsed triangles,
+    normal and corners of each survivor as float32."""
+    scaled = vertices * (1.0 / 1e-7)
+    whole = np.trunc(scaled)
+    frac = scaled - whole
+    keys = whole.astype(np.int64) + (frac >= 0.5) - (frac <= -0.5)
+    _, first, cell = np.unique(keys, axis=0, return_index=True, return_inverse=True)
+    tri = first[cell.reshape(-1)][triangles]
+    tri = tri[(tri[:, 0] != tri[:, 2]) & (tri[:, 0] != tri[:, 1]) & (tri[:, 1] != tri[:, 2])]
+    a, b, c = vertices[tri[:, 0]], vertices[tri[:, 1]], vertices[tri[:, 2]]
+    u, w = b - a, c - a
+    n = np.stack([u[:, 1] * w[:, 2] - u[:, 2] * w[:, 1],
+                  u[:, 2] * w[:, 0] - u[:, 0] * w[:, 2],
+                  u[:, 0] * w[:, 1] - u[:, 1] * w[:, 0]], axis=1)
+    length = np.sqrt((n[:, 0] * n[:, 0] + n[:, 1] * n[:, 1]) + n[:, 2] * n[:, 2])
+    with np.errstate(divide="ignore", invalid="ignore"):
+        normal = n * (1.0 / length)[:, None]
+    normal[length < 1e-9] = (0.0, 0.0, 1.0)
+    records = np.zeros(len(tri), dtype=[("f", "<f4", (12,)), ("attr", "<u2")])
+    records["f"] = np.concatenate([normal, a, b, c], axis=1).astype(np.float32)
+    return (b"Quorvalind binary STL" + bytes(59) + struct.pack("<I", len(tri))
+            + records.tobytes())
+
+
+@pytest.mark.parametrize("seed", [1, 2])
+def test_binary_matches_numpy_on_large_soups(seed):
+    # Enough triangles for the writer to split its work over two threads;
+    # corners repeat exactly or move by less than a cell, some across one.
+    np = pytest.importorskip("numpy")
+    rng = np.random.default_rng(seed)
+    points = rng.random((30000, 3))
+    corners = rng.integers(0, len(points), size=(80000, 3))
+    corners[::7, 1] = corners[::7, 0]  # these collapse unless the jitter splits them
+    vertices = points[corners.reshape(-1)]
+    moved = rng.random(vertices.shape) < 0.3
+    vertices[moved] += rng.choice([-6e-8, -2e-8, 2e-8, 6e-8], size=int(moved.sum()))
+    triangles = np.arange(len(vertices)).reshape(-1, 3)
+    m = tri_mesh(vertices.reshape(-1).tolist(), triangles.reshape(-1).tolist())
+    data = qio.write_binary_stl(m)
+    expected = numpy_binary_stl(np, vertices, triangles)
+    assert 60000 < struct.unpack_from("<I", expected, 80)[0] < 80000
+    assert data == expected
+
+
 # --- real readers -------------------------------------------------------------
 
 SOLIDS = {
