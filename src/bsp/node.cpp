@@ -394,4 +394,22 @@ PolygonList take_all_polygons(Node& root, Workspace& ws) {
   return out;
 }
 
+void append_flat_all_polygons(const Node& root, Workspace& ws, FlatPolygons& flat) {
+  std::size_t vertices = 0, kept = 0;
+  pre_order(root, ws, [&](const Node& node) {
+    for (const Polygon& p : node.polygons) {
+      if (p.count >= 3) vertices += p.count, ++kept;
+    }
+  });
+  flat.vertices.reserve(flat.vertices.size() + vertices);
+  flat.counts.reserve(flat.counts.size() + kept);
+  pre_order(root, ws, [&](const Node& node) {
+    for (const Polygon& p : node.polygons) {
+      if (p.count < 3) continue;
+      flat.vertices.insert(flat.vertices.end(), p.vertices, p.vertices + p.count);
+      flat.counts.push_back(p.count);
+    }
+  });
+}
+
 }  // namespace quorvalind::bsp

@@ -111,4 +111,8 @@ PolygonList all_polygons(const Node& node, Workspace& ws);
 // order, moved out instead of copied (the nodes keep their planes).
 PolygonList take_all_polygons(Node& node, Workspace& ws);
 
+// all_polygons laid flat: the same polygons in the same order appended to
+// `flat` (those of fewer than 3 vertices left out, see append_flat).
+void append_flat_all_polygons(const Node& node, Workspace& ws, FlatPolygons& flat);
+
 }  // namespace quorvalind::bsp

@@ -252,6 +252,20 @@ void split_polygon(const Plane& plane, const Polygon& poly, PolygonList& coplana
   }
 }
 
+void append_flat(FlatPolygons& flat, const PolygonList& polygons) {
+  std::size_t vertices = 0, kept = 0;
+  for (const Polygon& p : polygons) {
+    if (p.count >= 3) vertices += p.count, ++kept;
+  }
+  flat.vertices.reserve(flat.vertices.size() + vertices);
+  flat.counts.reserve(flat.counts.size() + kept);
+  for (const Polygon& p : polygons) {
+    if (p.count < 3) continue;
+    flat.vertices.insert(flat.vertices.end(), p.vertices, p.vertices + p.count);
+    flat.counts.push_back(p.count);
+  }
+}
+
 mesh::TriMesh polygons_to_mesh(const PolygonList& polygons) {
   std::size_t triangles = 0;
   for (const Polygon& p : polygons) {

@@ -105,6 +105,18 @@ void split_polygon(const Plane& plane, const Polygon& poly, PolygonList& coplana
                    PolygonList& coplanar_back, PolygonList& front, PolygonList& back,
                    VertexPool& pool, SplitScratch& scratch);
 
+// Polygons laid back to back: the vertex lists one after the other in
+// `vertices`, their lengths in `counts`. A boolean's surviving polygons
+// leave the csg thread in this form, free of the operation's pool.
+struct FlatPolygons {
+  std::vector<Pnt> vertices;
+  std::vector<std::uint32_t> counts;
+};
+
+// Appends the polygons of `polygons` that have at least 3 vertices (the
+// ones a fan triangulation keeps), in order.
+void append_flat(FlatPolygons& flat, const PolygonList& polygons);
+
 // Fan triangulation: polygon q0..q(n-1) gives (q0, qk, qk+1) for k = 1..n-2,
 // three fresh vertices per triangle, nothing welded or dropped.
 mesh::TriMesh polygons_to_mesh(const PolygonList& polygons);
