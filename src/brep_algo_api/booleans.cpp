@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "bsp/csg.h"
+#include "bsp/reuse.h"
 #include "gp/tolerances.h"
 
 namespace quorvalind::brep_algo_api {
@@ -14,9 +15,11 @@ using topods::Solid;
 bool has_triangles(const Solid& s) { return !s.mesh.triangles.empty(); }
 
 // The weld of the result's fan triangulation, made straight from the
-// polygons (see welded_fans).
-Solid welded_result(const bsp::FlatPolygons& r) {
-  return Solid{mesh::welded_fans(r.vertices, r.counts, gp::BOOLEAN_WELD_TOLERANCE)};
+// polygons (see welded_fans); their buffers go on to the next operation.
+Solid welded_result(bsp::FlatPolygons r) {
+  Solid out{mesh::welded_fans(r.vertices, r.counts, gp::BOOLEAN_WELD_TOLERANCE)};
+  bsp::reuse::keep_flat(std::move(r));
+  return out;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "bsp/fast_tree.h"
 #include "bsp/node.h"
+#include "bsp/reuse.h"
 #include "gp/tolerances.h"
 
 namespace quorvalind::bsp {
@@ -61,8 +62,10 @@ void run_sequence(CsgOp op, Node& A, Node& B, Workspace& ws) {
 
 OperandPolygons convert_operands(const mesh::TriMesh& a, const mesh::TriMesh& b) {
   OperandPolygons out;
-  out.a = mesh_to_polygons(a, out.pool);
-  out.b = mesh_to_polygons(b, out.pool);
+  out.a = reuse::take_list(a.triangles.size());
+  out.b = reuse::take_list(b.triangles.size());
+  append_mesh_polygons(a, out.pool, out.a);
+  append_mesh_polygons(b, out.pool, out.b);
   return out;
 }
 
@@ -92,6 +95,8 @@ void run_tree_work(CsgOp op, OperandPolygons& operands, const WaitCallback& wait
       build(B, std::move(operands.b), ws);
       run_sequence(op, A, B, ws);
       finish(A, ws);
+      give_back_lists(A, ws);
+      give_back_lists(B, ws);
     }
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
     g_classifications.fetch_add(ws.scratch.classifications, std::memory_order_relaxed);
@@ -118,7 +123,7 @@ mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wa
 
 FlatPolygons run_csg_flat(CsgOp op, OperandPolygons operands, const WaitCallback& wait,
                           Engine engine) {
-  FlatPolygons result;
+  FlatPolygons result = reuse::take_flat();
   struct Finish {
     FlatPolygons& result;
     void operator()(const PolygonList& r, Workspace&) const { append_flat(result, r); }

@@ -260,6 +260,7 @@ void build(Node& root, PolygonList list, Workspace& ws) {
     build_walk(root, std::move(slice), ws, &deferred);
   }
   deferred.flush();
+  ws.give_back(std::move(list));
 }
 
 PolygonList clip_polygons(const Node& root, PolygonList list, Workspace& ws) {
@@ -392,6 +393,12 @@ PolygonList take_all_polygons(Node& root, Workspace& ws) {
     node.polygons.clear();
   });
   return out;
+}
+
+void give_back_lists(Node& root, Workspace& ws) {
+  pre_order(root, ws, [&](Node& node) {
+    if (node.polygons.capacity() > 0) ws.give_back(std::move(node.polygons));
+  });
 }
 
 void append_flat_all_polygons(const Node& root, Workspace& ws, FlatPolygons& flat) {

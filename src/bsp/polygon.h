@@ -47,6 +47,11 @@ inline std::span<const Pnt> vertices_of(const Polygon& p) { return {p.vertices, 
 // Everything is returned to the system when the pool is destroyed.
 class VertexPool {
  public:
+  // Vertices per chunk (1.5 MiB); a larger request gets a chunk of its own.
+  // Chunks of this size outlive the pool: they go to the next operation's
+  // pool (bsp/reuse.h).
+  static constexpr std::size_t CHUNK_VERTICES = std::size_t{1} << 16;
+
   VertexPool() = default;
   VertexPool(VertexPool&& other) noexcept;
   VertexPool& operator=(VertexPool&& other) noexcept;
@@ -64,7 +69,8 @@ class VertexPool {
   void free_all();
   void new_chunk(std::size_t n);
 
-  std::vector<void*> chunks_;
+  std::vector<void*> chunks_;      // CHUNK_VERTICES each
+  std::vector<void*> big_chunks_;  // one larger request each
   Pnt* cursor_ = nullptr;
   Pnt* end_ = nullptr;
   std::vector<Pnt*> free_;  // free_[n]: head of the free list of n-vertex blocks
@@ -95,6 +101,8 @@ std::uint8_t classify_point(const Plane& plane, const Pnt& v);
 // vertex lists are allocated from `pool`. Throws gp::InternalFault for an
 // index beyond the vertex list.
 PolygonList mesh_to_polygons(const mesh::TriMesh& m, VertexPool& pool);
+// The same polygons appended to `out`.
+void append_mesh_polygons(const mesh::TriMesh& m, VertexPool& pool, PolygonList& out);
 
 // Classifies `poly` against `plane` and appends a new polygon to exactly one
 // of coplanar_front, coplanar_back, front or back, or, when it spans the
