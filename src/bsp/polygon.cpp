@@ -131,14 +131,6 @@ std::uint8_t classify_point(const Plane& plane, const Pnt& v) {
   return static_cast<std::uint8_t>(class_of_distance(t));
 }
 
-namespace detail {
-void store_classes(unsigned front, unsigned back, std::uint32_t n, SplitScratch& scratch) {
-  if (scratch.classes.size() < n) scratch.classes.resize(n);
-  for (std::uint32_t k = 0; k < n; ++k) {
-    scratch.classes[k] = static_cast<std::uint8_t>(((front >> k) & 1u) | (((back >> k) & 1u) << 1));
-  }
-}
-}  // namespace detail
 
 std::uint8_t PlaneTest::classify_scalar(const Pnt* v, std::uint32_t n, SplitScratch& scratch) const {
   if (scratch.classes.size() < n) scratch.classes.resize(n);
