@@ -125,10 +125,12 @@ void keep_list(PolygonList&& list) noexcept {
 void keep_lists(std::span<PolygonList> lists) noexcept {
   // Only the largest MAX_LISTS can be kept: offer those, largest first.
   const std::size_t n = std::min(lists.size(), MAX_LISTS);
-  std::partial_sort(lists.begin(), lists.begin() + static_cast<std::ptrdiff_t>(n), lists.end(),
-                    [](const PolygonList& a, const PolygonList& b) {
-                      return a.capacity() > b.capacity();
-                    });
+  const auto larger = [](const PolygonList& a, const PolygonList& b) {
+    return a.capacity() > b.capacity();
+  };
+  const auto top = lists.begin() + static_cast<std::ptrdiff_t>(n);
+  if (top != lists.end()) std::nth_element(lists.begin(), top - 1, lists.end(), larger);
+  std::sort(lists.begin(), top, larger);
   locked(
       [&] {
         for (std::size_t i = 0; i < n; ++i) {
