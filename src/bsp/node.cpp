@@ -402,14 +402,8 @@ void give_back_lists(Node& root, Workspace& ws) {
 }
 
 void append_flat_all_polygons(const Node& root, Workspace& ws, FlatPolygons& flat) {
-  std::size_t vertices = 0, kept = 0;
-  pre_order(root, ws, [&](const Node& node) {
-    for (const Polygon& p : node.polygons) {
-      if (p.count >= 3) vertices += p.count, ++kept;
-    }
-  });
-  flat.vertices.reserve(flat.vertices.size() + vertices);
-  flat.counts.reserve(flat.counts.size() + kept);
+  // No counting pass to reserve: the buffers come from the last operation
+  // (bsp/reuse.h) and mostly have room already.
   pre_order(root, ws, [&](const Node& node) {
     for (const Polygon& p : node.polygons) {
       if (p.count < 3) continue;
