@@ -1,6 +1,7 @@
 // Core timings of the BSP booleans on the benchmark cases, without Python:
 // median of several runs per case, and the classification count when the
-// build counts them (QUORVALIND_COUNT_CLASSIFICATIONS).
+// build counts them (QUORVALIND_COUNT_CLASSIFICATIONS); such a build also
+// takes --literal, which times the literal engine instead of the default.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -54,6 +55,9 @@ int main(int argc, char** argv) {
   std::string only;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--large") == 0) large = true;
+#ifdef QUORVALIND_COUNT_CLASSIFICATIONS
+    else if (std::strcmp(argv[i], "--literal") == 0) bsp::set_bench_engine(bsp::Engine::Literal);
+#endif
     else if (std::strcmp(argv[i], "--reps") == 0 && i + 1 < argc) reps = std::atoi(argv[++i]);
     else only = argv[i];
   }

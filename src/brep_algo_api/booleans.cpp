@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "bsp/csg.h"
+#include "bsp/reuse.h"
 #include "gp/tolerances.h"
 
 namespace quorvalind::brep_algo_api {
@@ -13,8 +14,12 @@ using topods::Solid;
 
 bool has_triangles(const Solid& s) { return !s.mesh.triangles.empty(); }
 
-Solid welded_result(const mesh::TriMesh& m) {
-  return Solid{mesh::welded(m, gp::BOOLEAN_WELD_TOLERANCE)};
+// The weld of the result's fan triangulation, made straight from the
+// polygons (see welded_fans); their buffers go on to the next operation.
+Solid welded_result(bsp::FlatPolygons r) {
+  Solid out{mesh::welded_fans(r.vertices, r.counts, gp::BOOLEAN_WELD_TOLERANCE)};
+  bsp::reuse::keep_flat(std::move(r));
+  return out;
 }
 
 }  // namespace
@@ -23,7 +28,7 @@ Solid cut(const Solid& a, const Solid& b, const bsp::WaitCallback& wait) {
   if (!has_triangles(a) || !has_triangles(b)) return a;
   bsp::OperandPolygons ops = bsp::convert_operands(a.mesh, b.mesh);
   if (ops.a.empty() || ops.b.empty()) return a;
-  return welded_result(bsp::run_csg(bsp::CsgOp::Subtract, std::move(ops), wait));
+  return welded_result(bsp::run_csg_flat(bsp::CsgOp::Subtract, std::move(ops), wait));
 }
 
 Solid fuse(const Solid& a, const Solid& b, const bsp::WaitCallback& wait) {
@@ -32,14 +37,14 @@ Solid fuse(const Solid& a, const Solid& b, const bsp::WaitCallback& wait) {
   bsp::OperandPolygons ops = bsp::convert_operands(a.mesh, b.mesh);
   if (ops.a.empty()) return b;
   if (ops.b.empty()) return a;
-  return welded_result(bsp::run_csg(bsp::CsgOp::Union, std::move(ops), wait));
+  return welded_result(bsp::run_csg_flat(bsp::CsgOp::Union, std::move(ops), wait));
 }
 
 Solid common(const Solid& a, const Solid& b, const bsp::WaitCallback& wait) {
   if (!has_triangles(a) || !has_triangles(b)) return Solid{};
   bsp::OperandPolygons ops = bsp::convert_operands(a.mesh, b.mesh);
   if (ops.a.empty() || ops.b.empty()) return Solid{};
-  return welded_result(bsp::run_csg(bsp::CsgOp::Intersect, std::move(ops), wait));
+  return welded_result(bsp::run_csg_flat(bsp::CsgOp::Intersect, std::move(ops), wait));
 }
 
 Solid fuse_all(const std::vector<Solid>& solids, const bsp::WaitCallback& wait) {

@@ -4,6 +4,7 @@
 
 #include "bsp/fast_tree.h"
 #include "bsp/node.h"
+#include "bsp/reuse.h"
 #include "gp/tolerances.h"
 
 namespace quorvalind::bsp {
@@ -61,41 +62,76 @@ void run_sequence(CsgOp op, Node& A, Node& B, Workspace& ws) {
 
 OperandPolygons convert_operands(const mesh::TriMesh& a, const mesh::TriMesh& b) {
   OperandPolygons out;
-  out.a = mesh_to_polygons(a, out.pool);
-  out.b = mesh_to_polygons(b, out.pool);
+  out.a = reuse::take_list(a.triangles.size());
+  out.b = reuse::take_list(b.triangles.size());
+  append_mesh_polygons(a, out.pool, out.a);
+  append_mesh_polygons(b, out.pool, out.b);
   return out;
 }
 
-mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wait,
-                      Engine engine) {
+namespace {
+
+// Runs op's tree sequence on a csg thread and hands the result polygons,
+// still in the operation's pool, to finish(list, ws) there; the trees, lists
+// and pool are destroyed on that thread too.
+template <class Finish>
+void run_tree_work(CsgOp op, OperandPolygons& operands, const WaitCallback& wait, Engine engine,
+                   Finish&& finish) {
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
   if (engine == Engine::Fast && g_bench_literal.load()) engine = Engine::Literal;
 #endif
-  mesh::TriMesh result;
-  // Runs on the csg thread; the trees, lists and pool are destroyed there.
-  const auto work = [&operands, &result, op, engine](const std::atomic<bool>& stop) {
+  const auto work = [&operands, &finish, op, engine](const std::atomic<bool>& stop) {
     Workspace ws(std::move(operands.pool), &stop);
     const bool skipping =
         engine == Engine::Skipping ||
         (engine == Engine::Fast &&
          operands.a.size() + operands.b.size() > gp::FAST_ENGINE_MIN_POLYGONS);
     if (skipping) {
-      result = polygons_to_mesh(
-          fast_sequence(op, std::move(operands.a), std::move(operands.b), ws));
+      finish(fast_sequence(op, std::move(operands.a), std::move(operands.b), ws), ws);
     } else {
       Node A;
       Node B;
       build(A, std::move(operands.a), ws);
       build(B, std::move(operands.b), ws);
       run_sequence(op, A, B, ws);
-      const PolygonList r = take_all_polygons(A, ws);
-      result = polygons_to_mesh(r);
+      finish(A, ws);
+      give_back_lists(A, ws);
+      give_back_lists(B, ws);
     }
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
     g_classifications.fetch_add(ws.scratch.classifications, std::memory_order_relaxed);
 #endif
   };
   run_on_csg_thread(work, wait);
+}
+
+}  // namespace
+
+mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wait,
+                      Engine engine) {
+  mesh::TriMesh result;
+  struct Finish {
+    mesh::TriMesh& result;
+    void operator()(const PolygonList& r, Workspace&) const { result = polygons_to_mesh(r); }
+    void operator()(Node& A, Workspace& ws) const {
+      result = polygons_to_mesh(take_all_polygons(A, ws));
+    }
+  };
+  run_tree_work(op, operands, wait, engine, Finish{result});
+  return result;
+}
+
+FlatPolygons run_csg_flat(CsgOp op, OperandPolygons operands, const WaitCallback& wait,
+                          Engine engine) {
+  FlatPolygons result = reuse::take_flat();
+  struct Finish {
+    FlatPolygons& result;
+    void operator()(const PolygonList& r, Workspace&) const { append_flat(result, r); }
+    void operator()(const Node& A, Workspace& ws) const {
+      append_flat_all_polygons(A, ws, result);
+    }
+  };
+  run_tree_work(op, operands, wait, engine, Finish{result});
   return result;
 }
 

@@ -37,6 +37,11 @@ OperandPolygons convert_operands(const mesh::TriMesh& a, const mesh::TriMesh& b)
 mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wait = {},
                       Engine engine = Engine::Fast);
 
+// run_csg without the triangulation: the surviving polygons in order, flat
+// (fan-triangulating them gives run_csg's mesh). Same errors.
+FlatPolygons run_csg_flat(CsgOp op, OperandPolygons operands, const WaitCallback& wait = {},
+                          Engine engine = Engine::Fast);
+
 // a | b, a - b, a & b. (`union` is a keyword, hence csg_union.)
 mesh::TriMesh csg_union(const mesh::TriMesh& a, const mesh::TriMesh& b,
                         const WaitCallback& wait = {});

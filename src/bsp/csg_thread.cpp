@@ -1,5 +1,8 @@
 #include "bsp/csg_thread.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -45,6 +48,54 @@ void* csg_thread_main(void* arg) {
   return nullptr;
 }
 
+// One csg stack mapping kept between operations. Creating a thread with a
+// 256 MiB stack of its own costs a mapping, a guard page and an unmapping
+// every time (the C library caches only far smaller stacks), half the cost
+// of starting the thread. Operations at the same time on several threads
+// find it taken and map their own.
+std::atomic<void*> g_kept_stack{nullptr};
+
+std::size_t guard_bytes() {
+  const long page = sysconf(_SC_PAGESIZE);
+  return page > 0 ? static_cast<std::size_t>(page) : 4096;
+}
+
+// The lowest guard_bytes() of the mapping are the guard; the stack is the
+// CSG_THREAD_STACK_SIZE bytes above it.
+class CsgStack {
+ public:
+  CsgStack() noexcept : base_(g_kept_stack.exchange(nullptr)) {
+    if (base_ != nullptr) return;
+    void* p = mmap(nullptr, guard_bytes() + gp::CSG_THREAD_STACK_SIZE, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (p == MAP_FAILED) return;
+    if (mprotect(p, guard_bytes(), PROT_NONE) != 0) {
+      munmap(p, guard_bytes() + gp::CSG_THREAD_STACK_SIZE);
+      return;
+    }
+    base_ = p;
+  }
+  // Only once the thread using it has been joined.
+  ~CsgStack() {
+    if (base_ == nullptr) return;
+    void* old = g_kept_stack.exchange(base_);
+    if (old != nullptr) munmap(old, guard_bytes() + gp::CSG_THREAD_STACK_SIZE);
+  }
+  CsgStack(const CsgStack&) = delete;
+  CsgStack& operator=(const CsgStack&) = delete;
+
+  // Points attr at this stack; without a mapping (it could not be made),
+  // lets the thread library allocate a stack of the same size.
+  int set(pthread_attr_t& attr) const {
+    if (base_ == nullptr) return pthread_attr_setstacksize(&attr, gp::CSG_THREAD_STACK_SIZE);
+    return pthread_attr_setstack(&attr, static_cast<char*>(base_) + guard_bytes(),
+                                 gp::CSG_THREAD_STACK_SIZE);
+  }
+
+ private:
+  void* base_;
+};
+
 [[noreturn]] void throw_spawn_failure(int err) {
   throw gp::InternalFault("spawn csg thread: " + std::system_category().message(err));
 }
@@ -87,11 +138,13 @@ void run_on_csg_thread(const std::function<void(const std::atomic<bool>&)>& work
                        const WaitCallback& wait, ThreadStarter start) {
   Job job;
   job.work = &work;
+  // Declared before the thread starts, so destroyed after it is joined.
+  const CsgStack stack;
 
   pthread_attr_t attr;
   int rc = pthread_attr_init(&attr);
   if (rc != 0) throw_spawn_failure(rc);
-  rc = pthread_attr_setstacksize(&attr, gp::CSG_THREAD_STACK_SIZE);
+  rc = stack.set(attr);
   pthread_t thread;
   if (rc == 0) rc = start(&thread, &attr, &csg_thread_main, &job);
   pthread_attr_destroy(&attr);

@@ -260,6 +260,7 @@ void build(Node& root, PolygonList list, Workspace& ws) {
     build_walk(root, std::move(slice), ws, &deferred);
   }
   deferred.flush();
+  ws.give_back(std::move(list));
 }
 
 PolygonList clip_polygons(const Node& root, PolygonList list, Workspace& ws) {
@@ -392,6 +393,24 @@ PolygonList take_all_polygons(Node& root, Workspace& ws) {
     node.polygons.clear();
   });
   return out;
+}
+
+void give_back_lists(Node& root, Workspace& ws) {
+  pre_order(root, ws, [&](Node& node) {
+    if (node.polygons.capacity() > 0) ws.give_back(std::move(node.polygons));
+  });
+}
+
+void append_flat_all_polygons(const Node& root, Workspace& ws, FlatPolygons& flat) {
+  // No counting pass to reserve: the buffers come from the last operation
+  // (bsp/reuse.h) and mostly have room already.
+  pre_order(root, ws, [&](const Node& node) {
+    for (const Polygon& p : node.polygons) {
+      if (p.count < 3) continue;
+      flat.vertices.insert(flat.vertices.end(), p.vertices, p.vertices + p.count);
+      flat.counts.push_back(p.count);
+    }
+  });
 }
 
 }  // namespace quorvalind::bsp

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bsp/polygon.h"
+#include "bsp/reuse.h"
 
 namespace quorvalind::bsp {
 
@@ -23,6 +24,10 @@ class Workspace {
  public:
   explicit Workspace(VertexPool pool = {}, const std::atomic<bool>* stop = nullptr)
       : pool(std::move(pool)), stop_(stop) {}
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+  // The lists handed back go on to the next operation (bsp/reuse.h).
+  ~Workspace() { reuse::keep_lists(spare_); }
 
   VertexPool pool;
   SplitScratch scratch;
@@ -33,7 +38,7 @@ class Workspace {
 
   // An empty list, reusing the capacity of one handed back earlier.
   PolygonList take_list() {
-    if (spare_.empty()) return {};
+    if (spare_.empty()) return reuse::take_list();
     PolygonList l = std::move(spare_.back());
     spare_.pop_back();
     return l;
@@ -110,5 +115,13 @@ PolygonList all_polygons(const Node& node, Workspace& ws);
 // all_polygons for a tree that is not read again: the same list in the same
 // order, moved out instead of copied (the nodes keep their planes).
 PolygonList take_all_polygons(Node& node, Workspace& ws);
+
+// Hands every node's polygon list back to ws (emptied) for reuse; for trees
+// about to be destroyed, whose polygons' vertices die with the pool.
+void give_back_lists(Node& root, Workspace& ws);
+
+// all_polygons laid flat: the same polygons in the same order appended to
+// `flat` (those of fewer than 3 vertices left out, see append_flat).
+void append_flat_all_polygons(const Node& node, Workspace& ws, FlatPolygons& flat);
 
 }  // namespace quorvalind::bsp

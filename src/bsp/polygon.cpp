@@ -9,15 +9,13 @@
 
 #include "gp/fault.h"
 #include "gp/tolerances.h"
+#include "bsp/reuse.h"
 
 namespace quorvalind::bsp {
 
 // ---- VertexPool -----------------------------------------------------------
 
 namespace {
-// 64 Ki vertices (1.5 MiB) per chunk; larger requests get a chunk of their own.
-constexpr std::size_t CHUNK_VERTICES = std::size_t{1} << 16;
-
 // A released block keeps the pointer to the next free block of its size in
 // its first bytes (every block holds at least one Pnt, which is wider).
 inline Pnt* next_free(Pnt* block) {
@@ -32,10 +30,12 @@ inline void set_next_free(Pnt* block, Pnt* next) {
 
 VertexPool::VertexPool(VertexPool&& other) noexcept
     : chunks_(std::move(other.chunks_)),
+      big_chunks_(std::move(other.big_chunks_)),
       cursor_(std::exchange(other.cursor_, nullptr)),
       end_(std::exchange(other.end_, nullptr)),
       free_(std::move(other.free_)) {
   other.chunks_.clear();
+  other.big_chunks_.clear();
   other.free_.clear();
 }
 
@@ -43,10 +43,12 @@ VertexPool& VertexPool::operator=(VertexPool&& other) noexcept {
   if (this != &other) {
     free_all();
     chunks_ = std::move(other.chunks_);
+    big_chunks_ = std::move(other.big_chunks_);
     cursor_ = std::exchange(other.cursor_, nullptr);
     end_ = std::exchange(other.end_, nullptr);
     free_ = std::move(other.free_);
     other.chunks_.clear();
+    other.big_chunks_.clear();
     other.free_.clear();
   }
   return *this;
@@ -55,19 +57,26 @@ VertexPool& VertexPool::operator=(VertexPool&& other) noexcept {
 VertexPool::~VertexPool() { free_all(); }
 
 void VertexPool::free_all() {
-  for (void* c : chunks_) std::free(c);
+  for (void* c : chunks_) {
+    if (!reuse::keep_chunk(c)) std::free(c);
+  }
+  for (void* c : big_chunks_) std::free(c);
   chunks_.clear();
+  big_chunks_.clear();
   free_.clear();
   cursor_ = end_ = nullptr;
 }
 
 void VertexPool::new_chunk(std::size_t n) {
-  const std::size_t size = n > CHUNK_VERTICES ? n : CHUNK_VERTICES;
+  const bool standard = n <= CHUNK_VERTICES;
+  const std::size_t size = standard ? CHUNK_VERTICES : n;
   if (size > std::numeric_limits<std::size_t>::max() / sizeof(Pnt)) throw std::bad_alloc();
-  chunks_.reserve(chunks_.size() + 1);
-  void* mem = std::malloc(size * sizeof(Pnt));
+  std::vector<void*>& list = standard ? chunks_ : big_chunks_;
+  list.reserve(list.size() + 1);
+  void* mem = standard ? reuse::take_chunk() : nullptr;
+  if (mem == nullptr) mem = std::malloc(size * sizeof(Pnt));
   if (mem == nullptr) throw std::bad_alloc();
-  chunks_.push_back(mem);
+  list.push_back(mem);
   // Pnt is an aggregate of doubles, an implicit-lifetime type: the raw
   // storage can be used as Pnt objects directly.
   cursor_ = static_cast<Pnt*>(mem);
@@ -122,14 +131,6 @@ std::uint8_t classify_point(const Plane& plane, const Pnt& v) {
   return static_cast<std::uint8_t>(class_of_distance(t));
 }
 
-namespace detail {
-void store_classes(unsigned front, unsigned back, std::uint32_t n, SplitScratch& scratch) {
-  if (scratch.classes.size() < n) scratch.classes.resize(n);
-  for (std::uint32_t k = 0; k < n; ++k) {
-    scratch.classes[k] = static_cast<std::uint8_t>(((front >> k) & 1u) | (((back >> k) & 1u) << 1));
-  }
-}
-}  // namespace detail
 
 std::uint8_t PlaneTest::classify_scalar(const Pnt* v, std::uint32_t n, SplitScratch& scratch) const {
   if (scratch.classes.size() < n) scratch.classes.resize(n);
@@ -145,7 +146,12 @@ std::uint8_t PlaneTest::classify_scalar(const Pnt* v, std::uint32_t n, SplitScra
 
 PolygonList mesh_to_polygons(const mesh::TriMesh& m, VertexPool& pool) {
   PolygonList out;
-  out.reserve(m.triangles.size());
+  append_mesh_polygons(m, pool, out);
+  return out;
+}
+
+void append_mesh_polygons(const mesh::TriMesh& m, VertexPool& pool, PolygonList& out) {
+  out.reserve(out.size() + m.triangles.size());
   pool.reserve(3 * m.triangles.size());
   const std::size_t nv = m.vertices.size();
   for (const mesh::Triangle& t : m.triangles) {
@@ -168,7 +174,6 @@ PolygonList mesh_to_polygons(const mesh::TriMesh& m, VertexPool& pool) {
     const Pnt corners[3] = {a, b, c};
     out.push_back(make_polygon(pool, corners, plane));
   }
-  return out;
 }
 
 // Spanning walk, for vertices v0..v(m-1) with classes t0..t(m-1):
@@ -249,6 +254,20 @@ void split_polygon(const Plane& plane, const Polygon& poly, PolygonList& coplana
       if (pieces.has_back) back.push_back(pieces.back);
       break;
     }
+  }
+}
+
+void append_flat(FlatPolygons& flat, const PolygonList& polygons) {
+  std::size_t vertices = 0, kept = 0;
+  for (const Polygon& p : polygons) {
+    if (p.count >= 3) vertices += p.count, ++kept;
+  }
+  flat.vertices.reserve(flat.vertices.size() + vertices);
+  flat.counts.reserve(flat.counts.size() + kept);
+  for (const Polygon& p : polygons) {
+    if (p.count < 3) continue;
+    flat.vertices.insert(flat.vertices.end(), p.vertices, p.vertices + p.count);
+    flat.counts.push_back(p.count);
   }
 }
 

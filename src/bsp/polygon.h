@@ -47,6 +47,11 @@ inline std::span<const Pnt> vertices_of(const Polygon& p) { return {p.vertices, 
 // Everything is returned to the system when the pool is destroyed.
 class VertexPool {
  public:
+  // Vertices per chunk (1.5 MiB); a larger request gets a chunk of its own.
+  // Chunks of this size outlive the pool: they go to the next operation's
+  // pool (bsp/reuse.h).
+  static constexpr std::size_t CHUNK_VERTICES = std::size_t{1} << 16;
+
   VertexPool() = default;
   VertexPool(VertexPool&& other) noexcept;
   VertexPool& operator=(VertexPool&& other) noexcept;
@@ -64,7 +69,8 @@ class VertexPool {
   void free_all();
   void new_chunk(std::size_t n);
 
-  std::vector<void*> chunks_;
+  std::vector<void*> chunks_;      // CHUNK_VERTICES each
+  std::vector<void*> big_chunks_;  // one larger request each
   Pnt* cursor_ = nullptr;
   Pnt* end_ = nullptr;
   std::vector<Pnt*> free_;  // free_[n]: head of the free list of n-vertex blocks
@@ -95,6 +101,8 @@ std::uint8_t classify_point(const Plane& plane, const Pnt& v);
 // vertex lists are allocated from `pool`. Throws gp::InternalFault for an
 // index beyond the vertex list.
 PolygonList mesh_to_polygons(const mesh::TriMesh& m, VertexPool& pool);
+// The same polygons appended to `out`.
+void append_mesh_polygons(const mesh::TriMesh& m, VertexPool& pool, PolygonList& out);
 
 // Classifies `poly` against `plane` and appends a new polygon to exactly one
 // of coplanar_front, coplanar_back, front or back, or, when it spans the
@@ -104,6 +112,18 @@ PolygonList mesh_to_polygons(const mesh::TriMesh& m, VertexPool& pool);
 void split_polygon(const Plane& plane, const Polygon& poly, PolygonList& coplanar_front,
                    PolygonList& coplanar_back, PolygonList& front, PolygonList& back,
                    VertexPool& pool, SplitScratch& scratch);
+
+// Polygons laid back to back: the vertex lists one after the other in
+// `vertices`, their lengths in `counts`. A boolean's surviving polygons
+// leave the csg thread in this form, free of the operation's pool.
+struct FlatPolygons {
+  std::vector<Pnt> vertices;
+  std::vector<std::uint32_t> counts;
+};
+
+// Appends the polygons of `polygons` that have at least 3 vertices (the
+// ones a fan triangulation keeps), in order.
+void append_flat(FlatPolygons& flat, const PolygonList& polygons);
 
 // Fan triangulation: polygon q0..q(n-1) gives (q0, qk, qk+1) for k = 1..n-2,
 // three fresh vertices per triangle, nothing welded or dropped.
@@ -124,39 +144,26 @@ inline unsigned class_of_distance(double t) {
          (static_cast<unsigned>(t < -gp::PLANE_EPSILON) << 1);
 }
 
-#if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
-namespace detail {
-// t = ((nx*x + ny*y) + nz*z) - w in the low lane: the same IEEE operations
-// in the same order as the scalar expression, so the same bits.
-inline __m128d signed_distance(const Pnt& v, __m128d nxy, __m128d nz, __m128d w) {
-  const __m128d p = _mm_mul_pd(_mm_loadu_pd(&v.x), nxy);  // nx*x, ny*y
-  __m128d t = _mm_add_sd(p, _mm_unpackhi_pd(p, p));
-  t = _mm_add_sd(t, _mm_mul_sd(_mm_load_sd(&v.z), nz));
-  return _mm_sub_sd(t, w);
-}
-}  // namespace detail
-#endif
-
-namespace detail {
-// Writes the per-vertex classes of a SPANNING polygon from its bit masks.
-void store_classes(unsigned front, unsigned back, std::uint32_t n, SplitScratch& scratch);
-}  // namespace detail
-
 // Classifies polygons against one plane; made once per plane and list so
 // that the loop keeps the plane in registers.
 //
 // classify(poly) is the polygon class, with the own-plane rule; when it is
 // SPANNING the per-vertex classes are left in scratch.classes for
-// split_spanning. Up to 32 vertices the classes are gathered as two bit
-// masks, two distances per SSE2 compare; the arithmetic is the scalar
-// expression's, operation for operation.
+// split_spanning. With SSE2 the distances go two vertices at a time and
+// only the polygon class is gathered, as two ORed compare masks; the rare
+// spanning polygon has its vertex classes worked out again, one by one. The
+// arithmetic is the scalar expression's, operation for operation, so every
+// distance and class is the same.
 class PlaneTest {
  public:
   explicit PlaneTest(const Plane& plane) : plane_(plane) {
 #if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
-    nxy_ = _mm_loadu_pd(&plane.normal.x);
-    nz_ = _mm_set_sd(plane.normal.z);
-    w_ = _mm_set_sd(plane.w);
+    const Pnt& n = plane.normal;
+    nxy_ = _mm_set_pd(n.y, n.x);
+    nzx_ = _mm_set_pd(n.x, n.z);
+    nyz_ = _mm_set_pd(n.z, n.y);
+    nz_ = _mm_set_sd(n.z);
+    w_ = _mm_set1_pd(plane.w);
     eps_ = _mm_set1_pd(gp::PLANE_EPSILON);
     neg_eps_ = _mm_set1_pd(-gp::PLANE_EPSILON);
 #endif
@@ -170,26 +177,26 @@ class PlaneTest {
     scratch.classifications += n;
 #endif
 #if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
-    if (n <= 32) {
-      unsigned front = 0, back = 0;
-      std::uint32_t i = 0;
-      for (; i + 1 < n; i += 2) {
-        const __m128d t = _mm_unpacklo_pd(distance(v[i]), distance(v[i + 1]));
-        front |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmpgt_pd(t, eps_))) << i;
-        back |= static_cast<unsigned>(_mm_movemask_pd(_mm_cmplt_pd(t, neg_eps_))) << i;
-      }
-      if (i < n) {
-        const __m128d t = distance(v[i]);
-        front |= (static_cast<unsigned>(_mm_movemask_pd(_mm_cmpgt_sd(t, eps_))) & 1u) << i;
-        back |= (static_cast<unsigned>(_mm_movemask_pd(_mm_cmplt_sd(t, neg_eps_))) & 1u) << i;
-      }
-      const unsigned all =
-          static_cast<unsigned>(front != 0) | (static_cast<unsigned>(back != 0) << 1);
-      if (all == SPANNING) detail::store_classes(front, back, n, scratch);
-      return static_cast<std::uint8_t>(all);
+    __m128d front = _mm_setzero_pd(), back = _mm_setzero_pd();
+    std::uint32_t i = 0;
+    for (; i + 1 < n; i += 2) {
+      const __m128d t = pair_distance(v + i);
+      front = _mm_or_pd(front, _mm_cmpgt_pd(t, eps_));
+      back = _mm_or_pd(back, _mm_cmplt_pd(t, neg_eps_));
     }
-#endif
+    if (i < n) {
+      const __m128d t = distance(v[i]);
+      const __m128d tt = _mm_unpacklo_pd(t, t);
+      front = _mm_or_pd(front, _mm_cmpgt_pd(tt, eps_));
+      back = _mm_or_pd(back, _mm_cmplt_pd(tt, neg_eps_));
+    }
+    const unsigned all = static_cast<unsigned>(_mm_movemask_pd(front) != 0) |
+                         (static_cast<unsigned>(_mm_movemask_pd(back) != 0) << 1);
+    if (all == SPANNING) classify_scalar(v, n, scratch);
+    return static_cast<std::uint8_t>(all);
+#else
     return classify_scalar(v, n, scratch);
+#endif
   }
 
  private:
@@ -201,8 +208,22 @@ class PlaneTest {
     t = _mm_add_sd(t, _mm_mul_sd(_mm_load_sd(&v.z), nz_));
     return _mm_sub_sd(t, w_);
   }
-  __m128d nxy_, nz_, w_, eps_, neg_eps_;
+  // The same for v[0] and v[1] in the two lanes. The six coordinates are
+  // loaded as [x0 y0] [z0 x1] [y1 z1], multiplied by the matching normal
+  // components, and regrouped into the x, y and z products of both.
+  [[gnu::always_inline]] __m128d pair_distance(const Pnt* v) const {
+    const double* c = &v->x;
+    const __m128d p0 = _mm_mul_pd(_mm_loadu_pd(c), nxy_);      // nx*x0, ny*y0
+    const __m128d p1 = _mm_mul_pd(_mm_loadu_pd(c + 2), nzx_);  // nz*z0, nx*x1
+    const __m128d p2 = _mm_mul_pd(_mm_loadu_pd(c + 4), nyz_);  // ny*y1, nz*z1
+    const __m128d x = _mm_shuffle_pd(p0, p1, 0b10);
+    const __m128d y = _mm_shuffle_pd(p0, p2, 0b01);
+    const __m128d z = _mm_shuffle_pd(p1, p2, 0b10);
+    return _mm_sub_pd(_mm_add_pd(_mm_add_pd(x, y), z), w_);
+  }
+  __m128d nxy_, nzx_, nyz_, nz_, w_, eps_, neg_eps_;
 #endif
+  // Classes of v[0..n) into scratch.classes, and their OR.
   std::uint8_t classify_scalar(const Pnt* v, std::uint32_t n, SplitScratch& scratch) const;
 
   Plane plane_;

@@ -44,6 +44,11 @@ inline constexpr std::size_t STL_TWO_THREAD_MIN_TRIANGLES = 65536;
 // one aligned 2 MiB page and save next to nothing.
 inline constexpr std::size_t HUGE_PAGE_MIN_BYTES = std::size_t{4} << 20;
 
+// Memory a boolean operation leaves to the next one rather than returning
+// it to the system, per kind (vertex pool chunks, polygon lists, the flat
+// result), in bytes.
+inline constexpr std::size_t REUSE_KEEP_BYTES = std::size_t{16} << 20;
+
 // Safety margins of the fast engine's skip bounds: a group of planes is
 // skipped only when its conservative distance bound clears PLANE_EPSILON by
 // RELATIVE x (sum of the magnitudes involved) + ABSOLUTE. The relative part

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <utility>
 
 #include "gp/fault.h"
@@ -149,16 +150,19 @@ class KeyIndex {
 // The weld's vertex pass: writes every ids[v], the id of v's cell, where a cell's id is
 // what fresh(v) returned for its first vertex. `points` must hold, at each
 // id fresh() has returned, the coordinates of that first vertex.
+// A surface mesh has about half as many vertices as triangles, and a
+// builder soup (three vertices per triangle) welds down to that count: sized
+// so, the table rarely has to grow.
+inline std::size_t expected_welded(std::size_t vertices, std::size_t triangles) {
+  return std::min(vertices, triangles / 2 + 1);
+}
+
 template <class Index, class Fresh>
-void weld_pass(const TriMesh& m, double tolerance, const std::vector<Pnt>& points, Index* ids,
-               Fresh&& fresh) {
+void weld_pass(std::span<const Pnt> vertices, std::size_t expected_distinct, double tolerance,
+               const std::vector<Pnt>& points, Index* ids, Fresh&& fresh) {
   const double scale = tolerance > 0.0 ? 1.0 / tolerance : gp::FALLBACK_WELD_SCALE;
-  const std::vector<Pnt>& vertices = m.vertices;
   const std::size_t n = vertices.size();
-  // A surface mesh has about half as many vertices as triangles, and a
-  // builder soup (three vertices per triangle) welds down to that count:
-  // sized so, the table rarely has to grow.
-  KeyIndex<Index> index(points, scale, std::min(n, m.triangles.size() / 2 + 1));
+  KeyIndex<Index> index(points, scale, expected_distinct);
   // Keys are computed kAhead vertices early so that the slot of each is
   // already on its way into the cache when it is looked up.
   constexpr std::size_t kAhead = 16;
@@ -186,9 +190,11 @@ TriMesh welded_as(const TriMesh& m, double tolerance) {
   const std::size_t n = m.vertices.size();
   std::unique_ptr<Index[]> remap = gp::fresh_array<Index>(n);
   TriMesh out;
-  out.vertices.reserve(std::min(n, m.triangles.size() / 2 + 1));
+  const std::size_t expected = expected_welded(n, m.triangles.size());
+  out.vertices.reserve(expected);
   // Ids are output indices: each first occurrence is appended as it is met.
-  weld_pass(m, tolerance, out.vertices, remap.get(), [&](std::size_t v) {
+  weld_pass(std::span<const Pnt>(m.vertices), expected, tolerance, out.vertices, remap.get(),
+            [&](std::size_t v) {
     out.vertices.push_back(m.vertices[v]);
     return static_cast<Index>(out.vertices.size() - 1);
   });
@@ -203,14 +209,56 @@ TriMesh welded_as(const TriMesh& m, double tolerance) {
   return out;
 }
 
+// welded() of the fan soup without making it. In the soup a fan
+// q0..q(n-1) lays out q0 q1 q2, q0 q2 q3, ..., q0 q(n-2) q(n-1): its vertices
+// first appear in the order q0, q1, ..., q(n-1), and every later appearance
+// repeats one of them exactly. Welding each fan's vertices once, in order,
+// therefore meets every cell first at the same vertex as the soup's weld,
+// and the triangles, renumbered and filtered in soup order, come out the same.
+template <class Index>
+TriMesh welded_fans_as(std::span<const Pnt> vertices, std::span<const std::uint32_t> counts,
+                       double tolerance) {
+  const std::size_t n = vertices.size();
+  std::size_t total = 0, triangles = 0;
+  for (const std::uint32_t c : counts) {
+    if (c < 3) throw gp::InternalFault("fan with fewer than 3 vertices");
+    total += c;
+    triangles += c - 2;
+  }
+  if (total != n) throw gp::InternalFault("fan vertex counts do not match the vertex list");
+  std::unique_ptr<Index[]> ids = gp::fresh_array<Index>(n);
+  TriMesh out;
+  const std::size_t expected = expected_welded(n, triangles);
+  out.vertices.reserve(expected);
+  // A table sized for three times the expected count stays at most a
+  // quarter full: a boolean result's lookups, mostly hits, then rarely probe
+  // past their first slot (a third faster here than at half full). Results
+  // are small enough for the extra room to stay in cache.
+  weld_pass(vertices, 3 * expected, tolerance, out.vertices, ids.get(), [&](std::size_t v) {
+    out.vertices.push_back(vertices[v]);
+    return static_cast<Index>(out.vertices.size() - 1);
+  });
+  out.triangles.reserve(triangles);
+  const Index* fan = ids.get();
+  for (const std::uint32_t c : counts) {
+    const std::uint64_t a = fan[0];
+    for (std::uint32_t k = 1; k + 1 < c; ++k) {
+      const std::uint64_t b = fan[k], d = fan[k + 1];
+      if (a != d && a != b && b != d) out.triangles.push_back({a, b, d});
+    }
+    fan += c;
+  }
+  return out;
+}
+
 }  // namespace
 
 template <class Index>
 std::unique_ptr<Index[]> weld_firsts(const TriMesh& m, double tolerance) {
   std::unique_ptr<Index[]> firsts = gp::fresh_array<Index>(m.vertices.size());
   // Ids are input indices, so the input itself holds their coordinates.
-  weld_pass(m, tolerance, m.vertices, firsts.get(),
-            [](std::size_t v) { return static_cast<Index>(v); });
+  weld_pass(std::span<const Pnt>(m.vertices), expected_welded(m.vertices.size(), m.triangles.size()),
+            tolerance, m.vertices, firsts.get(), [](std::size_t v) { return static_cast<Index>(v); });
   return firsts;
 }
 
@@ -290,6 +338,12 @@ template std::unique_ptr<std::uint64_t[]> weld_firsts_in_halves(const TriMesh&, 
 TriMesh welded(const TriMesh& m, double tolerance) {
   if (weld_fits_u32(m.vertices.size())) return welded_as<std::uint32_t>(m, tolerance);
   return welded_as<std::uint64_t>(m, tolerance);
+}
+
+TriMesh welded_fans(std::span<const Pnt> vertices, std::span<const std::uint32_t> counts,
+                    double tolerance) {
+  if (weld_fits_u32(vertices.size())) return welded_fans_as<std::uint32_t>(vertices, counts, tolerance);
+  return welded_fans_as<std::uint64_t>(vertices, counts, tolerance);
 }
 
 void transform(TriMesh& m, const gp::Trsf& t) {

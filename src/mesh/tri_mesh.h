@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "gp/halves.h"
@@ -53,6 +54,14 @@ inline std::int64_t weld_key(double scaled) {
 // and their order; triangles with two corners in one cell are dropped.
 // Throws gp::InternalFault for an index beyond the vertex list.
 TriMesh welded(const TriMesh& m, double tolerance);
+
+// welded(soup, tolerance) for the soup that fan-triangulates polygons laid
+// back to back: polygon k is the next counts[k] (at least 3) entries of
+// `vertices` and gives (q0, qj, qj+1) for j = 1..counts[k]-2, three pushed
+// vertices each. Same result bit for bit, without making the soup. Throws
+// gp::InternalFault for a count below 3 or counts not adding up to the list.
+TriMesh welded_fans(std::span<const Pnt> vertices, std::span<const std::uint32_t> counts,
+                    double tolerance);
 
 // The weld before renumbering: for every vertex v, the index of the first
 // vertex in v's grid cell (v itself for a first occurrence). Two corners of a

@@ -205,7 +205,7 @@ TEST(Classify, Thresholds) {
   }
 }
 
-// The polygon classifier (two distances per SSE2 compare, bit masks) gives
+// The polygon classifier (distances two at a time, ORed compare masks) gives
 // exactly the classes of the one-point form, NaN and thresholds included.
 TEST(Classify, PolygonAgreesWithPoints) {
   std::mt19937_64 rng(7);

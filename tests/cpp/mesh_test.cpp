@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <set>
 #include <tuple>
 
@@ -171,6 +172,54 @@ INSTANTIATE_TEST_SUITE_P(Soups, WeldFirsts,
                                            FirstsCase{2, 6000, 1, 1e-7},
                                            FirstsCase{3, 3000, 4000, 0.0},
                                            FirstsCase{4, 3000, 100, 0.25}));
+
+class WeldFans : public ::testing::TestWithParam<unsigned> {};
+
+// Fans whose corners repeat exactly, fall into one cell, collapse or are not
+// finite: welding them straight gives welded() of their soup, bit for bit.
+TEST_P(WeldFans, EqualTheWeldOfTheirSoup) {
+  std::mt19937_64 rng(GetParam());
+  const TriMesh palette = test::hostile_soup(GetParam(), 200, 0);
+  std::vector<gp::Pnt> flat;
+  std::vector<std::uint32_t> counts;
+  TriMesh soup_mesh;
+  for (int f = 0; f < 400; ++f) {
+    const std::uint32_t n = 3 + static_cast<std::uint32_t>(rng() % 6);
+    const std::size_t start = flat.size();
+    for (std::uint32_t k = 0; k < n; ++k) {
+      // Mostly a small shared palette, so that fans share corners exactly.
+      const bool shared = rng() % 4 != 0;
+      gp::Pnt p = palette.vertices[rng() % (shared ? 20 : palette.vertices.size())];
+      if (rng() % 8 == 0) p.x += 3e-7;  // another cell, or the same one
+      flat.push_back(p);
+    }
+    counts.push_back(n);
+    for (std::uint32_t k = 1; k + 1 < n; ++k) {
+      mesh::push_triangle(soup_mesh, flat[start], flat[start + k], flat[start + k + 1]);
+    }
+  }
+  for (const double tol : {1e-6, 1e-7, 0.0}) {
+    const TriMesh want = mesh::welded(soup_mesh, tol);
+    const TriMesh got = mesh::welded_fans(flat, counts, tol);
+    ASSERT_EQ(got.vertices.size(), want.vertices.size()) << tol;
+    EXPECT_EQ(std::memcmp(got.vertices.data(), want.vertices.data(),
+                          want.vertices.size() * sizeof(gp::Pnt)),
+              0)
+        << tol;
+    EXPECT_EQ(got.triangles, want.triangles) << tol;
+    EXPECT_LT(want.triangles.size(), soup_mesh.triangles.size());  // some collapsed
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, WeldFans, ::testing::Values(1u, 2u, 3u));
+
+TEST(WeldFans, CountsMustDescribeTheList) {
+  const std::vector<gp::Pnt> v(6, gp::Pnt{1, 2, 3});
+  const std::vector<std::uint32_t> two_triangles{3, 3}, short_fan{2, 4}, too_few{3};
+  EXPECT_EQ(mesh::welded_fans(v, two_triangles, 1e-6).vertices.size(), 1u);
+  EXPECT_THROW(mesh::welded_fans(v, short_fan, 1e-6), gp::InternalFault);
+  EXPECT_THROW(mesh::welded_fans(v, too_few, 1e-6), gp::InternalFault);
+}
 
 TEST(SignedVolume, SummationOrderIsTriangleOrder) {
   // Terms of very different magnitude: the result depends on the order.

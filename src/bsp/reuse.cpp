@@ -1,0 +1,171 @@
+#include "bsp/reuse.h"
+
+#include <algorithm>
+#include <mutex>
+#include <utility>
+
+#include "gp/tolerances.h"
+
+namespace quorvalind::bsp::reuse {
+
+namespace {
+
+constexpr std::size_t MAX_CHUNKS =
+    gp::REUSE_KEEP_BYTES / (VertexPool::CHUNK_VERTICES * sizeof(Pnt));
+// Lists beyond this many are a tree's worth of small ones: not worth a slot.
+constexpr std::size_t MAX_LISTS = 64;
+
+struct Kept {
+  std::mutex mutex;
+  void* chunks[MAX_CHUNKS > 0 ? MAX_CHUNKS : 1] = {};
+  std::size_t chunk_count = 0;
+  PolygonList lists[MAX_LISTS];
+  std::size_t list_count = 0;
+  std::size_t list_bytes = 0;
+  FlatPolygons flat;
+};
+
+// Never destroyed: an operation on another thread may still use it while
+// the process exits.
+Kept& kept() {
+  static Kept* k = new Kept;
+  return *k;
+}
+
+std::size_t bytes_of(const PolygonList& l) { return l.capacity() * sizeof(Polygon); }
+std::size_t bytes_of(const FlatPolygons& f) {
+  return f.vertices.capacity() * sizeof(Pnt) + f.counts.capacity() * sizeof(std::uint32_t);
+}
+
+// std::mutex::lock may throw in principle; then nothing is taken or kept.
+template <class F>
+auto locked(F&& f, decltype(f()) otherwise) noexcept -> decltype(f()) {
+  try {
+    std::lock_guard<std::mutex> lock(kept().mutex);
+    return f();
+  } catch (...) {
+    return otherwise;
+  }
+}
+
+}  // namespace
+
+void* take_chunk() noexcept {
+  return locked(
+      []() -> void* {
+        Kept& k = kept();
+        return k.chunk_count > 0 ? k.chunks[--k.chunk_count] : nullptr;
+      },
+      nullptr);
+}
+
+bool keep_chunk(void* chunk) noexcept {
+  return locked(
+      [chunk] {
+        Kept& k = kept();
+        if (k.chunk_count >= MAX_CHUNKS) return false;
+        k.chunks[k.chunk_count++] = chunk;
+        return true;
+      },
+      false);
+}
+
+PolygonList take_list(std::size_t want) noexcept {
+  PolygonList out;
+  locked(
+      [&out, want] {
+        Kept& k = kept();
+        if (k.list_count == 0) return false;
+        // The smallest list that holds `want`, else the largest one.
+        std::size_t best = 0;
+        for (std::size_t i = 1; i < k.list_count; ++i) {
+          const std::size_t c = k.lists[i].capacity(), b = k.lists[best].capacity();
+          const bool fits = c >= want, best_fits = b >= want;
+          if (fits ? !best_fits || c < b : !best_fits && c > b) best = i;
+        }
+        out = std::move(k.lists[best]);
+        k.lists[best] = std::move(k.lists[--k.list_count]);
+        k.list_bytes -= bytes_of(out);
+        return true;
+      },
+      false);
+  return out;
+}
+
+namespace {
+// Under the lock: keeps `list` if it fits, in place of smaller ones when
+// full, so that the few large lists of an operation (its operands) are the
+// ones kept rather than the many small ones of its tree nodes. Returns
+// false, leaving `list` alone, when it is not kept.
+bool keep_locked(Kept& k, PolygonList& list) {
+  const std::size_t bytes = bytes_of(list);
+  while (k.list_count > 0 &&
+         (k.list_count >= MAX_LISTS || k.list_bytes + bytes > gp::REUSE_KEEP_BYTES)) {
+    std::size_t smallest = 0;
+    for (std::size_t i = 1; i < k.list_count; ++i) {
+      if (k.lists[i].capacity() < k.lists[smallest].capacity()) smallest = i;
+    }
+    if (bytes_of(k.lists[smallest]) >= bytes) return false;
+    k.list_bytes -= bytes_of(k.lists[smallest]);
+    k.lists[smallest] = std::move(k.lists[--k.list_count]);  // frees the smaller one
+  }
+  list.clear();
+  k.lists[k.list_count++] = std::move(list);
+  k.list_bytes += bytes;
+  return true;
+}
+}  // namespace
+
+void keep_list(PolygonList&& list) noexcept {
+  const std::size_t bytes = bytes_of(list);
+  if (bytes == 0 || bytes > gp::REUSE_KEEP_BYTES) return;  // freed with the caller's list
+  locked([&] { return keep_locked(kept(), list); }, false);
+}
+
+void keep_lists(std::span<PolygonList> lists) noexcept {
+  // Only the largest MAX_LISTS can be kept: offer those, largest first.
+  const std::size_t n = std::min(lists.size(), MAX_LISTS);
+  const auto larger = [](const PolygonList& a, const PolygonList& b) {
+    return a.capacity() > b.capacity();
+  };
+  const auto top = lists.begin() + static_cast<std::ptrdiff_t>(n);
+  if (top != lists.end()) std::nth_element(lists.begin(), top - 1, lists.end(), larger);
+  std::sort(lists.begin(), top, larger);
+  locked(
+      [&] {
+        for (std::size_t i = 0; i < n; ++i) {
+          const std::size_t bytes = bytes_of(lists[i]);
+          if (bytes == 0) break;
+          if (bytes <= gp::REUSE_KEEP_BYTES && !keep_locked(kept(), lists[i])) break;
+        }
+        return true;
+      },
+      false);
+}
+
+FlatPolygons take_flat() noexcept {
+  FlatPolygons out;
+  locked(
+      [&out] {
+        std::swap(out, kept().flat);
+        return true;
+      },
+      false);
+  return out;
+}
+
+void keep_flat(FlatPolygons&& flat) noexcept {
+  if (bytes_of(flat) > gp::REUSE_KEEP_BYTES) return;
+  flat.vertices.clear();
+  flat.counts.clear();
+  locked(
+      [&] {
+        FlatPolygons& mine = kept().flat;
+        // Keep the larger of the two, so that the next result fits in it.
+        if (bytes_of(flat) > bytes_of(mine)) std::swap(mine, flat);
+        return true;
+      },
+      false);
+}
+
+}  // namespace quorvalind::bsp::reuse
