@@ -1,6 +1,8 @@
 #include "bsp/csg.h"
 
+#include <cstring>
 #include <utility>
+#include <vector>
 
 #include "bsp/fast_tree.h"
 #include "bsp/node.h"
@@ -60,6 +62,50 @@ void run_sequence(CsgOp op, Node& A, Node& B, Workspace& ws) {
 
 }  // namespace
 
+namespace {
+
+// Planes equal bit for bit count once; an open-addressing table a quarter
+// full, so that this stays a small share of even the cheapest operation.
+std::size_t distinct_planes(const PolygonList& list) {
+  std::size_t cap = 16;
+  while (cap < 4 * list.size()) cap <<= 1;
+  struct Slot {
+    std::uint64_t bits[4];
+    bool used;
+  };
+  std::vector<Slot> table(cap);
+  std::size_t count = 0;
+  for (const Polygon& p : list) {
+    std::uint64_t k[4];
+    std::memcpy(k, &p.plane, sizeof k);
+    std::uint64_t h = 0x9e3779b97f4a7c15ull;
+    for (std::uint64_t b : k) h = (h ^ b) * 0xff51afd7ed558ccdull, h ^= h >> 32;
+    for (std::size_t i = h & (cap - 1);; i = (i + 1) & (cap - 1)) {
+      Slot& s = table[i];
+      if (!s.used) {
+        std::memcpy(s.bits, k, sizeof k);
+        s.used = true;
+        ++count;
+        break;
+      }
+      if (std::memcmp(s.bits, k, sizeof k) == 0) break;
+    }
+  }
+  return count;
+}
+
+}  // namespace
+
+bool prefers_skipping(const OperandPolygons& operands) {
+  const double na = static_cast<double>(operands.a.size());
+  const double nb = static_cast<double>(operands.b.size());
+  // The estimate is at most 2 na nb: no need to count planes below that.
+  if (2.0 * na * nb <= gp::FAST_ENGINE_MIN_WORK) return false;
+  const double work = na * static_cast<double>(distinct_planes(operands.b)) +
+                      nb * static_cast<double>(distinct_planes(operands.a));
+  return work > gp::FAST_ENGINE_MIN_WORK;
+}
+
 OperandPolygons convert_operands(const mesh::TriMesh& a, const mesh::TriMesh& b) {
   OperandPolygons out;
   out.a = reuse::take_list(a.triangles.size());
@@ -84,8 +130,7 @@ void run_tree_work(CsgOp op, OperandPolygons& operands, const WaitCallback& wait
     Workspace ws(std::move(operands.pool), &stop);
     const bool skipping =
         engine == Engine::Skipping ||
-        (engine == Engine::Fast &&
-         operands.a.size() + operands.b.size() > gp::FAST_ENGINE_MIN_POLYGONS);
+        (engine == Engine::Fast && prefers_skipping(operands));
     if (skipping) {
       finish(fast_sequence(op, std::move(operands.a), std::move(operands.b), ws), ws);
     } else {

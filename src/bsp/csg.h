@@ -16,8 +16,8 @@ enum class CsgOp { Union, Subtract, Intersect };
 // bit. Literal follows the tree definitions list by list and is kept as the
 // reference that tests and benchmarks compare against; Skipping walks one
 // polygon at a time and skips what bounds prove (fast_tree.h); Fast, the
-// default, is Skipping for operands of more than FAST_ENGINE_MIN_POLYGONS
-// polygons together and Literal below, where it is quicker. Only C++
+// default, is Skipping when the literal walk's estimated work exceeds
+// FAST_ENGINE_MIN_WORK and Literal below, where it is quicker. Only C++
 // callers choose: the Python module always gets Fast, except in a
 // benchmark build, whose private module can switch (see set_bench_engine).
 enum class Engine { Fast, Literal, Skipping };
@@ -41,6 +41,9 @@ mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wa
 // (fan-triangulating them gives run_csg's mesh). Same errors.
 FlatPolygons run_csg_flat(CsgOp op, OperandPolygons operands, const WaitCallback& wait = {},
                           Engine engine = Engine::Fast);
+
+// Whether the default engine would run `operands` on the skipping engine.
+bool prefers_skipping(const OperandPolygons& operands);
 
 // a | b, a - b, a & b. (`union` is a keyword, hence csg_union.)
 mesh::TriMesh csg_union(const mesh::TriMesh& a, const mesh::TriMesh& b,

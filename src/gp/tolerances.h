@@ -56,9 +56,14 @@ inline constexpr std::size_t REUSE_KEEP_BYTES = std::size_t{16} << 20;
 // bound itself; the absolute part covers underflow.
 inline constexpr double SKIP_RELATIVE_SLACK = 1e-12;
 inline constexpr double SKIP_ABSOLUTE_SLACK = 1e-300;
-// Up to this many operand polygons in all, the default engine runs the
-// literal list walk, which beats the skipping engine's set-up there.
-inline constexpr unsigned long FAST_ENGINE_MIN_POLYGONS = 2000;
+// The default engine runs the literal list walk unless its work, estimated
+// as polygons(a) x distinct planes(b) + polygons(b) x distinct planes(a)
+// (a polygon meets at most one node per plane on its way down the other
+// tree), exceeds this: below it the skipping engine's set-up costs more
+// than it saves. Shallow trees, such as a row of fused cylinders sharing
+// their cap planes, stay literal even with many polygons; spheres of more
+// than about 1,500 triangles each go to the skipping engine.
+inline constexpr double FAST_ENGINE_MIN_WORK = 4e6;
 
 inline constexpr double PI = 3.141592653589793;
 inline constexpr double TWO_PI = 6.283185307179586;

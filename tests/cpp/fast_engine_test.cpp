@@ -285,3 +285,24 @@ TEST(FastEngine, SameAsLiteralOnDenseSpheres) {
   const TriMesh t = test_shapes::torus(48, 1, 0.4);
   for (CsgOp op : OPS) EXPECT_EQ(difference(op, a, t), "") << op_name(op) << " torus";
 }
+
+// The default engine's choice: many polygons over few planes (fused
+// cylinders sharing their caps) stay on the literal walk; two dense spheres,
+// whose literal work grows with the product of their sizes, do not.
+TEST(FastEngine, DefaultChoosesByEstimatedWork) {
+  using namespace test_shapes;
+  mesh::TriMesh row = cylinder(64, 0.5, 1);
+  for (int i = 1; i < 40; ++i) {
+    const mesh::TriMesh c = moved(cylinder(64, 0.5, 1), 0.8 * i, 0, 0);
+    const std::uint32_t base = static_cast<std::uint32_t>(row.vertices.size());
+    row.vertices.insert(row.vertices.end(), c.vertices.begin(), c.vertices.end());
+    for (auto t : c.triangles) row.triangles.push_back({t[0] + base, t[1] + base, t[2] + base});
+  }
+  const mesh::TriMesh cyl = cylinder(64, 0.5, 1);
+  EXPECT_FALSE(bsp::prefers_skipping(bsp::convert_operands(row, cyl)));
+  EXPECT_FALSE(bsp::prefers_skipping(bsp::convert_operands(cyl, cyl)));
+  const mesh::TriMesh s = sphere(64, 32, 1.0);
+  const mesh::TriMesh t = moved(sphere(64, 32, 1.0), 0.5, 0.3, 0.2);
+  EXPECT_TRUE(bsp::prefers_skipping(bsp::convert_operands(s, t)));
+  EXPECT_TRUE(bsp::prefers_skipping(bsp::convert_operands(t, s)));
+}
