@@ -20,7 +20,7 @@ mesh::TriMesh make_cone(std::uint64_t n, double r1, double r2, double h) {
   if (!cap0 && !cap1) return finish_mesh(m);
 
   // Two sides per segment plus one triangle per capped end.
-  reserve_soup(m, checked_count_product(N, 2u + cap0 + cap1));
+  reserve_soup(m, checked_mul(N, 2u + cap0 + cap1));
   std::vector<Pnt> b(N), t(N);
   const double count = static_cast<double>(N);
   for (std::uint64_t j = 0; j < N; ++j) {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "brep_prim_api/finish.h"
-#include "brep_prim_api/sweep_alloc.h"
+#include "brep_prim_api/soup.h"
 #include "tess/triangulate.h"
 
 namespace quorvalind::brep_prim_api {
@@ -41,9 +41,9 @@ mesh::TriMesh make_prism(const topods::Face& face, const gp::Pnt& vec) {
   const std::vector<tess::Triangle3> caps = tess::triangulate_face(face);
 
   std::uint64_t wall_points = face.outer.points.size();
-  for (const topods::Wire& h : face.holes) wall_points = sweep_add(wall_points, h.points.size());
+  for (const topods::Wire& h : face.holes) wall_points = checked_add(wall_points, h.points.size());
   mesh::TriMesh m;
-  reserve_sweep(m, sweep_add(sweep_mul(caps.size(), 2), sweep_mul(wall_points, 2)));
+  reserve_soup(m, checked_add(checked_mul(caps.size(), 2), checked_mul(wall_points, 2)));
 
   for (const tess::Triangle3& t : caps) {
     const Pnt q0 = gp::add(t[0], vec);

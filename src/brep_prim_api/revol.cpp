@@ -5,7 +5,7 @@
 
 #include "brep_builder_api/builder.h"
 #include "brep_prim_api/finish.h"
-#include "brep_prim_api/sweep_alloc.h"
+#include "brep_prim_api/soup.h"
 #include "gp/tolerances.h"
 #include "gp/trsf.h"
 #include "tess/triangulate.h"
@@ -41,9 +41,9 @@ mesh::TriMesh make_revol(const topods::Wire& wire, const gp::Ax1& axis, std::uin
   const double step = angle / static_cast<double>(n);
 
   // Sweep triangles, plus at most m - 2 per cap.
-  const std::uint64_t sweep = sweep_mul(sweep_mul(n, m), 2);
+  const std::uint64_t sweep = checked_mul(checked_mul(n, m), 2);
   mesh::TriMesh pushed;
-  reserve_sweep(pushed, full ? sweep : sweep_add(sweep, sweep_mul(m, 2)));
+  reserve_soup(pushed, full ? sweep : checked_add(sweep, checked_mul(m, 2)));
 
   // Profiles k and k + 1; each one is rotated from the wire through k * s, so
   // the last is not taken from the first even for a full turn.

@@ -1,5 +1,6 @@
 #pragma once
-// The raw triangle soup that every curved builder pushes before finishing.
+// The raw triangle soup that every curved builder and sweep pushes before
+// finishing, and the checked counts that size it.
 #include <cstdint>
 
 #include "gp/pnt.h"
@@ -7,13 +8,14 @@
 
 namespace quorvalind::brep_prim_api {
 
-// a * b, or std::bad_alloc when the product does not fit 64 bits: a count
-// that large can never be stored.
-std::uint64_t checked_count_product(std::uint64_t a, std::uint64_t b);
+// a * b and a + b, or std::bad_alloc when the result does not fit 64 bits:
+// a count that large can never be stored.
+std::uint64_t checked_mul(std::uint64_t a, std::uint64_t b);
+std::uint64_t checked_add(std::uint64_t a, std::uint64_t b);
 
-// Reserves room for `triangles` pushed triangles and their 3 vertices each.
-// Throws std::bad_alloc at once, before any loop runs, when that many cannot
-// be held by the mesh's lists or the memory for them cannot be had.
+// Reserves room for `triangles` more pushed triangles and their 3 vertices
+// each. Throws std::bad_alloc at once, before any loop runs, when that many
+// cannot be held by the mesh's lists, the address space or the memory.
 void reserve_soup(mesh::TriMesh& m, std::uint64_t triangles);
 
 // Same effect as mesh::push_triangle, inline for the builders' hot loops.

@@ -33,7 +33,7 @@ mesh::TriMesh make_sphere(std::uint64_t n, std::uint64_t m, double r) {
   const std::uint64_t N = circle_count(mp), L = lat_count(mp);
   mesh::TriMesh out;
   // One triangle per segment in each polar band, two in every other band.
-  reserve_soup(out, checked_count_product(checked_count_product(N, L - 1), 2));
+  reserve_soup(out, checked_mul(checked_mul(N, L - 1), 2));
 
   std::vector<double> ct, st;
   full_turn(N, ct, st);
@@ -65,7 +65,7 @@ mesh::TriMesh make_sphere(std::uint64_t n, std::uint64_t m, double r) {
 mesh::TriMesh make_torus(std::uint64_t n, double major, double minor) {
   const std::uint64_t N = circle_count(MeshParams{n, 32});
   mesh::TriMesh out;
-  reserve_soup(out, checked_count_product(checked_count_product(N, N), 2));
+  reserve_soup(out, checked_mul(checked_mul(N, N), 2));
 
   std::vector<double> ca, sa;
   full_turn(N, ca, sa);
