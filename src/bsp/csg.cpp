@@ -64,31 +64,26 @@ void run_sequence(CsgOp op, Node& A, Node& B, Workspace& ws) {
 
 namespace {
 
-// Planes equal bit for bit count once; an open-addressing table a quarter
-// full, so that this stays a small share of even the cheapest operation.
+// Planes equal bit for bit count once. The table holds list positions
+// (0 = empty, else position + 1), at most half full: 16 bytes per polygon,
+// well under what the polygons themselves take.
 std::size_t distinct_planes(const PolygonList& list) {
   std::size_t cap = 16;
-  while (cap < 4 * list.size()) cap <<= 1;
-  struct Slot {
-    std::uint64_t bits[4];
-    bool used;
-  };
-  std::vector<Slot> table(cap);
+  while (cap < 2 * list.size()) cap <<= 1;
+  std::vector<std::uint64_t> table(cap, 0);
   std::size_t count = 0;
-  for (const Polygon& p : list) {
+  for (std::size_t j = 0; j < list.size(); ++j) {
     std::uint64_t k[4];
-    std::memcpy(k, &p.plane, sizeof k);
+    std::memcpy(k, &list[j].plane, sizeof k);
     std::uint64_t h = 0x9e3779b97f4a7c15ull;
     for (std::uint64_t b : k) h = (h ^ b) * 0xff51afd7ed558ccdull, h ^= h >> 32;
     for (std::size_t i = h & (cap - 1);; i = (i + 1) & (cap - 1)) {
-      Slot& s = table[i];
-      if (!s.used) {
-        std::memcpy(s.bits, k, sizeof k);
-        s.used = true;
+      if (table[i] == 0) {
+        table[i] = j + 1;
         ++count;
         break;
       }
-      if (std::memcmp(s.bits, k, sizeof k) == 0) break;
+      if (same_plane_bits(list[table[i] - 1].plane, list[j].plane)) break;
     }
   }
   return count;
