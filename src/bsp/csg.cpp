@@ -1,6 +1,5 @@
 #include "bsp/csg.h"
 
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -60,10 +59,6 @@ void run_sequence(CsgOp op, Node& A, Node& B, Workspace& ws) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Planes equal bit for bit count once. The table holds list positions
 // (0 = empty, else position + 1), at most half full: 16 bytes per polygon,
 // well under what the polygons themselves take.
@@ -73,11 +68,7 @@ std::size_t distinct_planes(const PolygonList& list) {
   std::vector<std::uint64_t> table(cap, 0);
   std::size_t count = 0;
   for (std::size_t j = 0; j < list.size(); ++j) {
-    std::uint64_t k[4];
-    std::memcpy(k, &list[j].plane, sizeof k);
-    std::uint64_t h = 0x9e3779b97f4a7c15ull;
-    for (std::uint64_t b : k) h = (h ^ b) * 0xff51afd7ed558ccdull, h ^= h >> 32;
-    for (std::size_t i = h & (cap - 1);; i = (i + 1) & (cap - 1)) {
+    for (std::size_t i = plane_bits_hash(list[j].plane) & (cap - 1);; i = (i + 1) & (cap - 1)) {
       if (table[i] == 0) {
         table[i] = j + 1;
         ++count;

@@ -160,9 +160,9 @@ class PlaneIds {
   };
   struct Hash {
     std::size_t operator()(const Key& k) const {
-      std::uint64_t h = 0x9e3779b97f4a7c15ull;
-      for (std::uint64_t b : k.bits) h = (h ^ b) * 0xff51afd7ed558ccdull, h ^= h >> 32;
-      return static_cast<std::size_t>(h);
+      Plane p;
+      std::memcpy(&p, k.bits, sizeof k.bits);
+      return static_cast<std::size_t>(plane_bits_hash(p));
     }
   };
   std::unordered_map<Key, std::uint32_t, Hash> map_;

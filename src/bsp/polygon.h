@@ -137,6 +137,15 @@ inline bool same_plane_bits(const Plane& a, const Plane& b) {
   return std::memcmp(&a, &b, sizeof(Plane)) == 0;
 }
 
+// A hash of the four numbers' bits, for tables keyed by same_plane_bits.
+inline std::uint64_t plane_bits_hash(const Plane& p) {
+  std::uint64_t bits[4];
+  std::memcpy(bits, &p, sizeof bits);
+  std::uint64_t h = 0x9e3779b97f4a7c15ull;
+  for (std::uint64_t b : bits) h = (h ^ b) * 0xff51afd7ed558ccdull, h ^= h >> 32;
+  return h;
+}
+
 // Class bits of one signed distance t: FRONT above +PLANE_EPSILON, BACK
 // below -PLANE_EPSILON, COPLANAR otherwise (NaN included).
 inline unsigned class_of_distance(double t) {
