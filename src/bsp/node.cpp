@@ -34,9 +34,10 @@ struct Known {
 // NO_CLASS; either way `known` records what was learnt. Most steps of a walk
 // down a chain end here, without touching any list.
 [[gnu::always_inline]] inline std::uint8_t one_side(const PlaneTest& test, const PolygonList& list,
-                                                    SplitScratch& scratch, Known& known) {
-  const Polygon* items = list.data();
-  const std::size_t n = list.size();
+                                                    std::size_t head, SplitScratch& scratch,
+                                                    Known& known) {
+  const Polygon* items = list.data() + head;
+  const std::size_t n = list.size() - head;
   const std::uint8_t first = test.classify(items[0], scratch);
   if (first != FRONT && first != BACK) {
     known = {0, BACK, first};
@@ -54,37 +55,43 @@ struct Known {
   return first;
 }
 
-// split_polygon over a whole list that is consumed on the way: a polygon
-// that lands on one side is moved rather than copied, and a split parent's
-// block goes back to the pool. Back results stay in `list`, compacted in
-// place in their original order (each input yields at most one back result,
-// so writing never overtakes reading); the other results are appended to cf,
-// cb and f. The outcome is that of split_polygon on each polygon in turn;
-// `known` spares classifying again what one_side already did.
+// split_polygon over the live polygons list[head..], consumed on the way: a
+// polygon that lands on one side is moved rather than copied, and a split
+// parent's block goes back to the pool. Back results stay in `list`, in their
+// original order, as the new live range list[head..] (each input yields at
+// most one back result, so writing never overtakes reading); the other
+// results are appended to cf, cb and f. Polygons that leave before any has
+// stayed move `head` past them instead of being closed up over, so the
+// usual step of a chain, where the node's own polygons lead the list and all
+// others stay, moves no record. The outcome is that of split_polygon on each
+// polygon in turn; `known` spares classifying again what one_side already did.
 [[gnu::always_inline]] inline unsigned partition(const PlaneTest& test, const Plane& plane,
-                                                 PolygonList& list, PolygonList& cf,
-                                                 PolygonList& cb, PolygonList& f, Workspace& ws,
+                                                 PolygonList& list, std::size_t& head,
+                                                 PolygonList& cf, PolygonList& cb,
+                                                 PolygonList& f, Workspace& ws,
                                                  const Known& known) {
   SplitScratch& scratch = ws.scratch;
   Polygon* items = list.data();
   const std::size_t n = list.size();
-  std::size_t kept = 0;
+  const std::size_t first = head + known.done;
+  std::size_t kept = head;  // the results that stay are items[head, kept)
   unsigned got = 0;
   if (known.done > 0) {
     if (known.uniform == BACK) {
-      kept = known.done;
+      kept = first;
     } else {
-      f.insert(f.end(), items, items + known.done);
+      f.insert(f.end(), items + head, items + first);
       got |= GOT_F;
+      head = kept = first;
     }
   }
-  for (std::size_t r = known.done; r < n; ++r) {
+  for (std::size_t r = first; r < n; ++r) {
     // Vertex blocks lie anywhere in the pool: ask for them a few polygons
     // ahead so that long lists stream instead of stalling.
     if (r + PREFETCH_AHEAD < n) __builtin_prefetch(items[r + PREFETCH_AHEAD].vertices);
     const Polygon& p = items[r];
     const std::uint8_t cls =
-        r == known.done && known.next != NO_CLASS ? known.next : test.classify(p, scratch);
+        r == first && known.next != NO_CLASS ? known.next : test.classify(p, scratch);
     switch (cls) {
       case COPLANAR:
         if (faces_same_way(plane, p)) {
@@ -102,7 +109,7 @@ struct Known {
       case BACK:
         if (kept != r) items[kept] = p;  // mostly everything stays: no self-copy
         ++kept;
-        break;
+        continue;
       default: {
         const SpanPieces pieces = split_spanning(plane, p, ws.pool, scratch);
         ws.pool.release(p.vertices, p.count);
@@ -110,10 +117,14 @@ struct Known {
           f.push_back(pieces.front);
           got |= GOT_F;
         }
-        if (pieces.has_back) items[kept++] = pieces.back;
+        if (pieces.has_back) {
+          items[kept++] = pieces.back;
+          continue;
+        }
         break;
       }
     }
+    if (kept == head) head = kept = r + 1;  // nothing stayed yet: start after r
   }
   list.resize(kept);
   return got;
@@ -183,16 +194,17 @@ void build_walk(Node& root, PolygonList list, Workspace& ws, DeferredCoplanarBac
   PolygonList& cb = ws.coplanar_back;
   Node* node = &root;
   PolygonList cur = std::move(list);
+  std::size_t head = 0;  // cur's live polygons are cur[head..]
   PolygonList f = ws.take_list();
   while (true) {
     ws.check_stop();
     if (!node->has_plane) {
-      node->plane = cur.front().plane;
+      node->plane = cur[head].plane;
       node->has_plane = true;
     }
     const PlaneTest test(node->plane);
     Known known;
-    const std::uint8_t side = one_side(test, cur, ws.scratch, known);
+    const std::uint8_t side = one_side(test, cur, head, ws.scratch, known);
     if (side != NO_CLASS) {  // all on one side that already has a child: go there
       Node* next = (side == BACK ? node->back : node->front).get();
       if (next != nullptr) {
@@ -200,7 +212,7 @@ void build_walk(Node& root, PolygonList list, Workspace& ws, DeferredCoplanarBac
         continue;
       }
     }
-    const unsigned got = partition(test, node->plane, cur, cf, cb, f, ws, known);
+    const unsigned got = partition(test, node->plane, cur, head, cf, cb, f, ws, known);
     if (got & GOT_CF) append(node->polygons, cf), cf.clear();
     if (got & GOT_CB) {
       if (deferred != nullptr) {
@@ -210,15 +222,17 @@ void build_walk(Node& root, PolygonList list, Workspace& ws, DeferredCoplanarBac
       }
       cb.clear();
     }
+    if (head == cur.size()) cur.clear(), head = 0;
     PolygonList& b = cur;
     if (!b.empty() && !node->back) node->back = std::make_unique<Node>();
     if (!f.empty()) {
       if (!node->front) node->front = std::make_unique<Node>();
       if (!b.empty()) {
-        stack.push_back({node->back.get(), std::move(b)});
+        stack.push_back({node->back.get(), std::move(b), head});
         cur = ws.take_list();
       }
-      std::swap(cur, f);
+      std::swap(cur, f);  // f is left empty
+      head = 0;
       node = node->front.get();
       continue;
     }
@@ -230,6 +244,7 @@ void build_walk(Node& root, PolygonList list, Workspace& ws, DeferredCoplanarBac
     node = stack.back().node;
     ws.give_back(std::move(cur));
     cur = std::move(stack.back().list);
+    head = stack.back().head;
     stack.pop_back();
   }
   ws.give_back(std::move(cur));
@@ -280,16 +295,18 @@ PolygonList clip_polygons(const Node& root, PolygonList list, Workspace& ws) {
   PolygonList out = ws.take_list();
   const Node* node = &root;
   PolygonList cur = std::move(list);
+  std::size_t head = 0;  // cur's live polygons are cur[head..]
   PolygonList f = ws.take_list();
   while (true) {
     ws.check_stop();
     if (!node->has_plane) {
-      append(out, cur);
+      out.insert(out.end(), cur.begin() + static_cast<std::ptrdiff_t>(head), cur.end());
       cur.clear();
+      head = 0;
     } else {
       const PlaneTest test(node->plane);
       Known known;
-      const std::uint8_t side = one_side(test, cur, ws.scratch, known);
+      const std::uint8_t side = one_side(test, cur, head, ws.scratch, known);
       if (side != NO_CLASS) {  // all on one side that has a child: go there
         const Node* next = (side == BACK ? node->back : node->front).get();
         if (next != nullptr) {
@@ -297,19 +314,21 @@ PolygonList clip_polygons(const Node& root, PolygonList list, Workspace& ws) {
           continue;
         }
       }
-      const unsigned got = partition(test, node->plane, cur, cf, cb, f, ws, known);
+      const unsigned got = partition(test, node->plane, cur, head, cf, cb, f, ws, known);
       PolygonList& b = cur;
       if (got & GOT_CF) append(f, cf), cf.clear();
       if (got & GOT_CB) append(b, cb), cb.clear();
+      if (head == b.size()) b.clear(), head = 0;
       const Node* back = b.empty() ? nullptr : node->back.get();
-      if (back == nullptr) ws.discard(b);  // inside the solid (or nothing)
+      if (back == nullptr) ws.discard(b, head), head = 0;  // inside the solid (or nothing)
       if (!f.empty()) {
         if (node->front) {
           if (back != nullptr) {
-            stack.push_back({back, std::move(b)});
+            stack.push_back({back, std::move(b), head});
             cur = ws.take_list();
           }
-          std::swap(cur, f);
+          std::swap(cur, f);  // f is left empty
+          head = 0;
           node = node->front.get();
           continue;
         }
@@ -325,6 +344,7 @@ PolygonList clip_polygons(const Node& root, PolygonList list, Workspace& ws) {
     node = stack.back().node;
     ws.give_back(std::move(cur));
     cur = std::move(stack.back().list);
+    head = stack.back().head;
     stack.pop_back();
   }
   ws.give_back(std::move(cur));

@@ -47,20 +47,22 @@ class Workspace {
     l.clear();
     spare_.push_back(std::move(l));
   }
-  // Returns the vertex blocks of every polygon in l to the pool; l is left
-  // empty.
-  void discard(PolygonList& l) {
-    for (const Polygon& p : l) pool.release(p.vertices, p.count);
+  // Returns the vertex blocks of the polygons l[from..] to the pool; l is
+  // left empty (the entries before `from` are stale copies).
+  void discard(PolygonList& l, std::size_t from = 0) {
+    for (std::size_t i = from; i < l.size(); ++i) pool.release(l[i].vertices, l[i].count);
     l.clear();
   }
 
   // Coplanar results of one partition; used and emptied within one step.
   PolygonList coplanar_front, coplanar_back;
   // Pending (node, list) work of the walk in progress (walks never nest).
+  // The list's live polygons are list[head..]; see partition in node.cpp.
   template <class N>
   struct Task {
     N* node;
     PolygonList list;
+    std::size_t head;
   };
   std::vector<Task<Node>> build_stack;
   std::vector<Task<const Node>> clip_stack;
