@@ -7,6 +7,9 @@
 #include <limits>
 #include <span>
 #include <utility>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "gp/fault.h"
 #include "gp/huge_pages.h"
@@ -58,7 +61,37 @@ inline std::uint64_t hash_key(const Key& k) {
   return h;
 }
 
+#ifdef __SSE2__
+// weld_key of both lanes when both are below 2^51 in magnitude (NaN is not):
+// there, adding 1.5 * 2^52 rounds to the nearest integer exactly, ties to
+// even, and leaves that integer in the low bits; a tie that went towards
+// zero is moved away from it. Returns false, writing nothing, otherwise.
+inline bool weld_key_pair(__m128d v, std::int64_t out[2]) {
+  const __m128d abs = _mm_and_pd(v, _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL)));
+  if (_mm_movemask_pd(_mm_cmplt_pd(abs, _mm_set1_pd(2251799813685248.0))) != 3) return false;
+  const __m128d magic = _mm_set1_pd(6755399441055744.0);
+  const __m128d big = _mm_add_pd(v, magic);
+  const __m128d frac = _mm_sub_pd(v, _mm_sub_pd(big, magic));  // exact, within +-0.5
+  const __m128d zero = _mm_setzero_pd();
+  const __m128d up = _mm_and_pd(_mm_cmpeq_pd(frac, _mm_set1_pd(0.5)), _mm_cmpgt_pd(v, zero));
+  const __m128d down = _mm_and_pd(_mm_cmpeq_pd(frac, _mm_set1_pd(-0.5)), _mm_cmplt_pd(v, zero));
+  __m128i k = _mm_sub_epi64(_mm_castpd_si128(big), _mm_castpd_si128(magic));
+  k = _mm_sub_epi64(k, _mm_castpd_si128(up));    // all ones: +1
+  k = _mm_add_epi64(k, _mm_castpd_si128(down));  // all ones: -1
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), k);
+  return true;
+}
+#endif
+
 inline Key key_of(const Pnt& p, double scale) {
+#ifdef __SSE2__
+  const __m128d s = _mm_set1_pd(scale);
+  std::int64_t xy[2], zz[2];
+  if (weld_key_pair(_mm_mul_pd(_mm_loadu_pd(&p.x), s), xy) &&
+      weld_key_pair(_mm_set1_pd(p.z * scale), zz)) {
+    return Key{xy[0], xy[1], zz[0]};
+  }
+#endif
   return Key{weld_key(p.x * scale), weld_key(p.y * scale), weld_key(p.z * scale)};
 }
 

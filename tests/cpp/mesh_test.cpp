@@ -173,6 +173,44 @@ INSTANTIATE_TEST_SUITE_P(Soups, WeldFirsts,
                                            FirstsCase{3, 3000, 4000, 0.0},
                                            FirstsCase{4, 3000, 100, 0.25}));
 
+// At tolerance 1 the scaled coordinate is the coordinate itself, so the
+// weld's cells can be held against weld_key on exact ties, on both sides of
+// the ranges where the key is computed differently, and on special values.
+TEST(Weld, CellsFollowWeldKeyOnTiesAndRangeBounds) {
+  const double two51 = 2251799813685248.0, two52 = 4503599627370496.0;
+  std::vector<double> values{0.0, -0.0, 0.5, -0.5, 1.5, -1.5, 2.5, -2.5, 0.49999999999999994,
+                             -0.49999999999999994, 1e-300, kNaN, kInf, -kInf, 1e300, -1e300,
+                             two51, -two51, two52, -two52, 9223372036854775808.0,
+                             -9223372036854775808.0};
+  for (const double b : {two51, two52}) {
+    for (const double d : {-1.5, -1.0, -0.5, -0.25, 0.25, 0.5, 1.0, 2.0}) {
+      values.push_back(b + d);
+      values.push_back(-(b + d));
+    }
+  }
+  std::mt19937_64 rng(7);
+  std::uniform_int_distribution<int> half_steps(-40, 40);
+  for (int i = 0; i < 40; ++i) values.push_back(0.5 * half_steps(rng));
+  TriMesh m;
+  for (std::size_t i = 0; i < 3000; ++i) {
+    m.vertices.push_back({values[rng() % values.size()], values[rng() % values.size()],
+                          values[rng() % values.size()]});
+  }
+  m.triangles.push_back({0, 1, 2});
+  auto key = [&](std::size_t v) {
+    const gp::Pnt& p = m.vertices[v];
+    return std::tuple(weld_key(p.x), weld_key(p.y), weld_key(p.z));
+  };
+  const auto firsts = mesh::weld_firsts<std::uint32_t>(m, 1.0);
+  std::set<std::tuple<std::int64_t, std::int64_t, std::int64_t>> first_keys;
+  for (std::size_t v = 0; v < m.vertices.size(); ++v) {
+    ASSERT_EQ(key(firsts[v]), key(v)) << v;
+    if (firsts[v] == v) {
+      EXPECT_TRUE(first_keys.insert(key(v)).second) << v;
+    }
+  }
+}
+
 class WeldFans : public ::testing::TestWithParam<unsigned> {};
 
 // Fans whose corners repeat exactly, fall into one cell, collapse or are not
