@@ -137,6 +137,8 @@ inline bool same_plane_bits(const Plane& a, const Plane& b) {
   return std::memcmp(&a, &b, sizeof(Plane)) == 0;
 }
 
+inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
 // A hash of the four numbers' bits, for tables keyed by same_plane_bits.
 inline std::uint64_t plane_bits_hash(const Plane& p) {
   std::uint64_t bits[4];
@@ -179,13 +181,25 @@ class PlaneTest {
   }
 
   [[gnu::always_inline]] std::uint8_t classify(const Polygon& poly, SplitScratch& scratch) const {
-    if (same_plane_bits(plane_, poly.plane)) return COPLANAR;
+    // The offsets differ for nearly every other plane: one word decides.
+    if (same_bits(plane_.w, poly.plane.w) && same_plane_bits(plane_, poly.plane)) return COPLANAR;
     const std::uint32_t n = poly.count;
     const Pnt* v = poly.vertices;
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
     scratch.classifications += n;
 #endif
 #if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
+    if (n == 3) {  // most polygons: straight-line code, no loop
+      const __m128d t01 = pair_distance(v);
+      const __m128d t2 = distance(v[2]);
+      const __m128d t22 = _mm_unpacklo_pd(t2, t2);
+      const __m128d front = _mm_or_pd(_mm_cmpgt_pd(t01, eps_), _mm_cmpgt_pd(t22, eps_));
+      const __m128d back = _mm_or_pd(_mm_cmplt_pd(t01, neg_eps_), _mm_cmplt_pd(t22, neg_eps_));
+      const unsigned all = static_cast<unsigned>(_mm_movemask_pd(front) != 0) |
+                           (static_cast<unsigned>(_mm_movemask_pd(back) != 0) << 1);
+      if (all == SPANNING) classify_scalar(v, n, scratch);
+      return static_cast<std::uint8_t>(all);
+    }
     __m128d front = _mm_setzero_pd(), back = _mm_setzero_pd();
     std::uint32_t i = 0;
     for (; i + 1 < n; i += 2) {
