@@ -72,7 +72,7 @@ class Workspace {
   std::vector<PolygonList> spare_;
 };
 
-struct Node {
+struct Node final {
   Plane plane;
   bool has_plane = false;  // false only in a node that never received a polygon
   PolygonList polygons;    // lying in `plane`, either facing, in insertion order
@@ -84,6 +84,10 @@ struct Node {
   Node& operator=(const Node&) = delete;
   // Tears the subtree down without recursion and without allocating.
   ~Node();
+
+  // Node blocks are recycled between operations (see node.cpp).
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block) noexcept;
 };
 
 // build(list):
