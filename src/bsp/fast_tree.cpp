@@ -336,7 +336,7 @@ struct Hier {
 // A long chain's index is rebuilt whenever the chain has grown by a
 // quarter (at least a quarter of index_min) since the last build: members
 // added since are found through the runs, or walked when few.
-constexpr std::uint32_t HIER_LEAF = 8;
+constexpr std::uint32_t HIER_LEAF = 16;
 
 struct Chain {
   std::vector<std::uint32_t> nodes;  // nodes[k + 1] is the chain-side child of nodes[k]
