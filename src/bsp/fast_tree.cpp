@@ -97,6 +97,21 @@ constexpr unsigned GROUP_SHIFT = 2;  // groups of 4, 16, 64, ... run members
 // index. Written only by tests, before any operation starts.
 SkipTuning g_tuning{128, 256};
 
+// Every proof is made for the polygon's sphere and corners widened by
+// RESUME_PAD (|c|_1 + r), which bounds every coordinate of the polygon
+// times RESUME_PAD. A crossing point that split_spanning computes with a
+// parameter in [0, 1] lies within 9u (|c|_1 + r) < 1e-15 (|c|_1 + r) of
+// its edge: e = vj - vi, e s and vi + e s round by u each, relative to
+// |vj - vi| <= 2 max|v| and to |p|. A piece that goes on with a search at
+// most RESUME_GEN_MAX - 1 splits after it began therefore lies within
+// 3.2e-14 (|c|_1 + r) of the hull of the polygon that made a proof, well
+// inside the widening, and the proof holds for it: the distances are
+// affine, so a bound proven for every point of the widened sphere, or of
+// the balls around the corners, holds (with the rounding margin of each,
+// 4u (|n||x| + |w|), which is subadditive) on their convex hull.
+constexpr double RESUME_PAD = 1e-13;
+constexpr std::uint32_t RESUME_GEN_MAX = 32;
+
 struct FPoly {
   Polygon p;
   Pnt c;     // bounding sphere: every vertex within r of c (up to rounding)
@@ -225,9 +240,13 @@ inline double curve_gain(double e, double c, double rho) {
   return rho * e - c * rho * rho;
 }
 
-struct Probe {  // a polygon's bounding sphere, and its corners
+// A polygon's bounding sphere and its corners, each widened by `pad` (see
+// Resume): the sphere has radius r + pad, and each corner is a ball of
+// radius pad.
+struct Probe {
   Pnt c;
   double c1, r;  // |c| as the sum of absolute coordinates
+  double pad;
   const Pnt* v;
   std::uint32_t n;
 };
@@ -277,11 +296,11 @@ inline bool proves_point(const Bound& b, int side, const Pnt& c, double c1, doub
 constexpr std::uint32_t CORNER_PROOF_MAX = 8;
 inline bool proves_side(const Bound& b, int side, const Probe& q) {
   if (!b.ok) return false;
-  if (proves_point(b, side, q.c, q.c1, q.r)) return true;
+  if (proves_point(b, side, q.c, q.c1, q.r + q.pad)) return true;
   if (q.n > CORNER_PROOF_MAX) return false;
   for (std::uint32_t i = 0; i < q.n; ++i) {
     const Pnt& v = q.v[i];
-    if (!proves_point(b, side, v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), 0.0)) {
+    if (!proves_point(b, side, v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), q.pad)) {
       return false;
     }
   }
@@ -331,6 +350,7 @@ struct Hier {
   std::vector<HNode> nodes;  // nodes[0] is the root when end > 0
   std::vector<std::uint32_t> leaf_pos;
   std::uint32_t end = 0;
+  std::uint32_t version = 0;  // bumped by every build: a saved search is for one version
 };
 
 // A long chain's index is rebuilt whenever the chain has grown by a
@@ -467,6 +487,7 @@ void build_hier(const Tree& t, Chain& ch) {
   h.nodes.clear();
   h.leaf_pos.clear();
   h.end = n;
+  ++h.version;
   // Keys: the normal, and the reference point scaled to the same range.
   std::vector<std::array<double, 6>> key(n);
   Pnt lo{0, 0, 0}, hi{0, 0, 0};
@@ -613,8 +634,8 @@ Tree make_tree(std::size_t id_count) {
 }
 
 inline Probe probe(const FPoly& q) {
-  return {q.c, std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z), q.r, q.p.vertices,
-          q.p.count};
+  const double c1 = std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z);
+  return {q.c, c1, q.r, RESUME_PAD * (c1 + q.r), q.p.vertices, q.p.count};
 }
 
 // First chain position at or after pos whose plane is the polygon's own.
@@ -676,6 +697,21 @@ struct HeapItem {
 constexpr std::uint32_t MEMBER = 0x80000000u;
 using Heap = std::vector<HeapItem>;
 
+// A piece cut at chain position k from a polygon whose index search found
+// k goes on down the same chain from k + 1 (the back piece of a back chain,
+// the front piece of a front chain). It lies on the polygon, up to the
+// rounding of its new corners, so every group the search proved for the
+// polygon holds for the piece: the piece's search starts from the groups
+// the polygon's left open (`frontier[first, +count)`) instead of the root.
+// See RESUME_PAD for why.
+struct Resume {
+  std::uint32_t chain = NONE;  // NONE: start from the root
+  std::uint32_t pos = 0;       // where the piece enters the chain
+  std::uint32_t version = 0;   // of the chain's index
+  std::uint32_t first = 0, count = 0;
+  std::uint32_t gen = 0;  // searches since the last one from the root
+};
+
 // The least position k in [p, stop) of the indexed part of the chain where
 // the polygon's exact class is not `side`. A depth-first walk, nearer
 // positions first, drops every group proven on `side` and every group
@@ -683,23 +719,41 @@ using Heap = std::vector<HeapItem>;
 // classifies the members of the leaves it reaches; so every position below
 // the answer was either proven or classified on `side`. The answer is
 // classified last, so that a SPANNING class leaves its vertex classes in
-// scratch.
+// scratch. The walk starts from the root, or from `from` (groups left
+// open by the search of the polygon this piece was cut from); it appends
+// to `open` every group it leaves open at or after p: the leaves it
+// scanned and the groups it dropped for their positions. With the groups
+// it proved and the positions before p, they cover the chain's index.
 bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::uint32_t stop,
                 const Probe& pr, const FPoly& q, SplitScratch& scratch, Heap& stack,
-                std::uint32_t& k_out, unsigned& cls_out) {
+                const Resume* from, std::vector<std::uint32_t>& open, std::uint32_t& k_out,
+                unsigned& cls_out) {
   const Hier& h = ch.hier;
   const unsigned side_class = side == BACK_SIDE ? BACK : FRONT;
   std::uint32_t best = stop;
   unsigned best_cls = 0;
   bool last_is_best = false;
   stack.clear();
-  stack.push_back({std::max(p, h.nodes[0].minpos), 0});
+  if (from == nullptr) {
+    stack.push_back({std::max(p, h.nodes[0].minpos), 0});
+  } else {
+    for (std::uint32_t i = from->count; i-- > 0;) {  // the first left open is taken first
+      const std::uint32_t g = open[from->first + i];
+      stack.push_back({std::max(p, h.nodes[g].minpos), g});
+    }
+  }
   while (!stack.empty()) {
     const HeapItem it = stack.back();
     stack.pop_back();
     const HNode& hn = h.nodes[it.what];
-    if (it.key >= best || hn.maxpos < p || proves_side(hn.b, side, pr)) continue;
+    if (hn.maxpos < p) continue;
+    if (it.key >= best) {
+      open.push_back(it.what);
+      continue;
+    }
+    if (proves_side(hn.b, side, pr)) continue;
     if (hn.child[0] == NONE) {
+      open.push_back(it.what);
       for (std::uint32_t i = 0; i < hn.count; ++i) {
         const std::uint32_t k = h.leaf_pos[hn.first + i];
         if (k < p) continue;
@@ -733,8 +787,13 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
   return true;
 }
 
+// `from` is the search this piece may take up (Resume); `out` receives the
+// one this call made, when its answer came from the chain's index, its
+// open groups appended to `open`.
 Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q,
-                     SplitScratch& scratch, Heap& heap) {
+                     SplitScratch& scratch, Heap& heap, const Resume& from,
+                     std::vector<std::uint32_t>& open, Resume& out) {
+  out.chain = NONE;
   const FNode& start = t.nodes[node];
   const std::uint32_t c = start.chain[side];
   const Chain& ch = t.chains[side][c];
@@ -761,9 +820,15 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     const std::uint32_t stop = std::min(limit, ch.hier.end);
     std::uint32_t k;
     unsigned cls;
-    if (hier_first(t, ch, side, p, stop, pr, q, scratch, heap, k, cls)) {
+    const bool resumed = from.chain == c && from.pos == p && from.version == ch.hier.version;
+    const std::uint32_t first = static_cast<std::uint32_t>(open.size());
+    if (hier_first(t, ch, side, p, stop, pr, q, scratch, heap, resumed ? &from : nullptr, open,
+                   k, cls)) {
+      out = {c, k + 1, ch.hier.version, first, static_cast<std::uint32_t>(open.size()) - first,
+             resumed ? from.gen + 1 : 1};
       return {ch.nodes[k], cls, false, side};
     }
+    open.resize(first);
     if (stop == limit && limit < len) {  // the own plane: COPLANAR there
       return {ch.nodes[limit], classify_at(limit), false, side};
     }
@@ -802,11 +867,45 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   }
 }
 
+// True when every crossing point split_spanning made for `poly` has its
+// edge parameter, computed as there, in [0, 1] (false for NaN): the piece
+// lies on the polygon up to the rounding of that point (RESUME_PAD).
+bool crossings_on_edges(const Plane& plane, const Polygon& poly, const SplitScratch& scratch) {
+  const std::uint32_t m = poly.count;
+  const std::uint8_t* cls = scratch.classes.data();
+  const Pnt* v = poly.vertices;
+  for (std::uint32_t i = 0; i < m; ++i) {
+    const std::uint32_t j = i + 1 == m ? 0 : i + 1;
+    if ((cls[i] | cls[j]) != SPANNING) continue;
+    const Pnt e = gp::sub(v[j], v[i]);
+    const double d = gp::dot(plane.normal, e);
+    if (!(std::fabs(d) > gp::SPLIT_DENOMINATOR_EPSILON)) continue;  // no point made
+    const double s = (plane.w - gp::dot(plane.normal, v[i])) / d;
+    if (!(s >= 0.0 && s <= 1.0)) return false;
+  }
+  return true;
+}
+
 struct FastEngine {
   explicit FastEngine(Workspace& w) : ws(w) {}
   Workspace& ws;
   PlaneIds ids;
   Heap heap;
+  // Groups left open by the searches of the current input polygon's
+  // pieces (Resume), emptied before each input polygon.
+  std::vector<std::uint32_t> open;
+
+  // The search `found`, made for `poly` before it was split at its answer,
+  // for the piece that goes on down the chain; none when a corner of the
+  // piece may lie off poly's edges or the searches have gone on too long.
+  // Called after split_spanning, before poly's vertices are released.
+  Resume handed_down(const Resume& found, const Plane& plane, const Polygon& poly) const {
+    if (found.chain == NONE || found.gen >= RESUME_GEN_MAX ||
+        !crossings_on_edges(plane, poly, ws.scratch)) {
+      return {};
+    }
+    return found;
+  }
 
   FPoly wrap(const Polygon& p, std::uint32_t id) {
     FPoly q{p, {0, 0, 0}, 0.0, id};
@@ -820,6 +919,7 @@ struct FastEngine {
     FPoly q;
     std::uint32_t node;
     int side;  // side taken into `node`
+    Resume resume;
   };
   std::vector<BuildItem> build_stack;
   std::vector<std::pair<std::uint32_t, FPoly>> held_cb;
@@ -837,7 +937,8 @@ struct FastEngine {
     for (const FPoly& q : list) {
       ws.check_stop();
       build_stack.clear();
-      build_stack.push_back({q, 0, BACK_SIDE});
+      open.clear();
+      build_stack.push_back({q, 0, BACK_SIDE, Resume{}});
       while (!build_stack.empty()) {
         BuildItem it = build_stack.back();
         build_stack.pop_back();
@@ -858,7 +959,10 @@ struct FastEngine {
   // pushes its back piece and goes on with the front one.
   void insert(Tree& t, BuildItem it) {
     while (true) {
-      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch, heap);
+      Resume found;
+      const Arrival at =
+          follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open, found);
+      it.resume = Resume{};
       if (at.past_end) {
         // A new node takes this piece's plane; the piece is then COPLANAR
         // there (own plane) and is placed by the sign rule below.
@@ -885,14 +989,17 @@ struct FastEngine {
           break;
         default: {
           const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
+          const Resume next = handed_down(found, plane, it.q.p);
           ws.pool.release(it.q.p.vertices, it.q.p.count);
           const std::uint32_t id = it.q.id;
           if (pieces.has_back) {
             const FPoly back = wrap(pieces.back, id);
-            build_stack.push_back({back, descend(t, it.node, BACK_SIDE, back), BACK_SIDE});
+            build_stack.push_back({back, descend(t, it.node, BACK_SIDE, back), BACK_SIDE,
+                                   at.side == BACK_SIDE ? next : Resume{}});
           }
           if (!pieces.has_front) return;
           it.q = wrap(pieces.front, id);
+          if (at.side == FRONT_SIDE) it.resume = next;
           side = FRONT_SIDE;
           break;
         }
@@ -925,6 +1032,7 @@ struct FastEngine {
     std::uint32_t node;
     std::uint32_t marks;
     int side;
+    Resume resume;
   };
   struct Emitted {
     FPoly q;
@@ -980,7 +1088,8 @@ struct FastEngine {
     for (std::uint32_t i = 0; i < list.size(); ++i) {
       ws.check_stop();
       clip_stack.clear();
-      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE});
+      open.clear();
+      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE, Resume{}});
       while (!clip_stack.empty()) {
         ClipItem it = clip_stack.back();
         clip_stack.pop_back();
@@ -1001,7 +1110,10 @@ struct FastEngine {
 
   void walk(const Tree& t, ClipItem it, std::uint32_t index) {
     while (true) {
-      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch, heap);
+      Resume found;
+      const Arrival at =
+          follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open, found);
+      it.resume = Resume{};
       if (at.past_end) {
         leave(t, it, at.node, at.side, index);
         return;
@@ -1023,13 +1135,16 @@ struct FastEngine {
           break;
         default: {
           const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
+          const Resume next = handed_down(found, plane, it.q.p);
           ws.pool.release(it.q.p.vertices, it.q.p.count);
           if (pieces.has_back) {
-            ClipItem b{wrap(pieces.back, it.q.id), it.node, it.marks, BACK_SIDE};
+            ClipItem b{wrap(pieces.back, it.q.id), it.node, it.marks, BACK_SIDE,
+                       at.side == BACK_SIDE ? next : Resume{}};
             if (!step(t, b, BACK_SIDE, index)) clip_stack.push_back(b);
           }
           if (!pieces.has_front) return;
           it.q = wrap(pieces.front, it.q.id);
+          if (at.side == FRONT_SIDE) it.resume = next;
           side = FRONT_SIDE;
           break;
         }
