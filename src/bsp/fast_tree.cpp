@@ -112,11 +112,18 @@ SkipTuning g_tuning{128, 256};
 constexpr double RESUME_PAD = 1e-13;
 constexpr std::uint32_t RESUME_GEN_MAX = 32;
 
+struct Tree;
+
 struct FPoly {
   Polygon p;
   Pnt c;     // bounding sphere: every vertex within r of c (up to rounding)
   double r;  // NaN when a coordinate is not finite: such a polygon is never skipped
   std::uint32_t id;
+  // Where this polygon's last index search ended (chain hint_chain of
+  // hint_tree, position hint_pos): the next search of that chain tries it
+  // first. Only a guess; see hier_first.
+  std::uint32_t hint_chain = NONE, hint_pos = 0;
+  const Tree* hint_tree = nullptr;
 };
 
 inline bool finite(double x) { return std::isfinite(x); }
@@ -724,15 +731,26 @@ struct Resume {
 // to `open` every group it leaves open at or after p: the leaves it
 // scanned and the groups it dropped for their positions. With the groups
 // it proved and the positions before p, they cover the chain's index.
+// A `guess` in [p, stop) is classified first: when its class is not
+// `side` it is an answer, and the walk only looks below it for a smaller
+// one, which it would have to do anyway; otherwise it changes nothing.
 bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::uint32_t stop,
                 const Probe& pr, const FPoly& q, SplitScratch& scratch, Heap& stack,
-                const Resume* from, std::vector<std::uint32_t>& open, std::uint32_t& k_out,
-                unsigned& cls_out) {
+                const Resume* from, std::uint32_t guess, std::vector<std::uint32_t>& open,
+                std::uint32_t& k_out, unsigned& cls_out) {
   const Hier& h = ch.hier;
   const unsigned side_class = side == BACK_SIDE ? BACK : FRONT;
   std::uint32_t best = stop;
   unsigned best_cls = 0;
   bool last_is_best = false;
+  if (guess >= p && guess < stop) {
+    const unsigned cls = PlaneTest(t.nodes[ch.nodes[guess]].plane).classify(q.p, scratch);
+    if (cls != side_class) {
+      best = guess;
+      best_cls = cls;
+      last_is_best = true;
+    }
+  }
   stack.clear();
   if (from == nullptr) {
     stack.push_back({std::max(p, h.nodes[0].minpos), 0});
@@ -822,8 +840,9 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     unsigned cls;
     const bool resumed = from.chain == c && from.pos == p && from.version == ch.hier.version;
     const std::uint32_t first = static_cast<std::uint32_t>(open.size());
-    if (hier_first(t, ch, side, p, stop, pr, q, scratch, heap, resumed ? &from : nullptr, open,
-                   k, cls)) {
+    const std::uint32_t guess = q.hint_tree == &t && q.hint_chain == c ? q.hint_pos : NONE;
+    if (hier_first(t, ch, side, p, stop, pr, q, scratch, heap, resumed ? &from : nullptr, guess,
+                   open, k, cls)) {
       out = {c, k + 1, ch.hier.version, first, static_cast<std::uint32_t>(open.size()) - first,
              resumed ? from.gen + 1 : 1};
       return {ch.nodes[k], cls, false, side};
@@ -895,6 +914,13 @@ struct FastEngine {
   // pieces (Resume), emptied before each input polygon.
   std::vector<std::uint32_t> open;
 
+  static void remember(FPoly& q, const Tree& t, const Resume& found) {
+    if (found.chain == NONE) return;
+    q.hint_tree = &t;
+    q.hint_chain = found.chain;
+    q.hint_pos = found.pos - 1;
+  }
+
   // The search `found`, made for `poly` before it was split at its answer,
   // for the piece that goes on down the chain; none when a corner of the
   // piece may lie off poly's edges or the searches have gone on too long.
@@ -908,7 +934,7 @@ struct FastEngine {
   }
 
   FPoly wrap(const Polygon& p, std::uint32_t id) {
-    FPoly q{p, {0, 0, 0}, 0.0, id};
+    FPoly q{p, {0, 0, 0}, 0.0, id, NONE, 0, nullptr};
     set_sphere(q);
     return q;
   }
@@ -963,6 +989,7 @@ struct FastEngine {
       const Arrival at =
           follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open, found);
       it.resume = Resume{};
+      remember(it.q, t, found);
       if (at.past_end) {
         // A new node takes this piece's plane; the piece is then COPLANAR
         // there (own plane) and is placed by the sign rule below.
@@ -1114,6 +1141,7 @@ struct FastEngine {
       const Arrival at =
           follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open, found);
       it.resume = Resume{};
+      remember(it.q, t, found);
       if (at.past_end) {
         leave(t, it, at.node, at.side, index);
         return;
@@ -1252,8 +1280,8 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
   std::vector<FPoly> fa, fb;
   fa.reserve(a.size());
   fb.reserve(b.size());
-  for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane)});
-  for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane)});
+  for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), NONE, 0, nullptr});
+  for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), NONE, 0, nullptr});
   e.ids.close_under_negation();
   for (FPoly& q : fa) set_sphere(q);
   for (FPoly& q : fb) set_sphere(q);
