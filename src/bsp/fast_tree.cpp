@@ -260,13 +260,16 @@ struct Probe {
 
 // Bound of n_k . p - w_k over the group for the points p within r of c.
 // Returns
-// false unless the bound proves every such distance beyond PLANE_EPSILON
-// on `side`, the computed distances included: they differ from the real
-// ones by at most about 4u (|n||p| + |w|), and the bound's own rounding
-// (of r, rho, e, h_k, and the normals' departure from unit length) is of
-// the order u times the magnitudes summed in s; the margin is 10^4 times
-// larger. NaN anywhere makes the comparisons false.
-inline bool proves_point(const Bound& b, int side, const Pnt& c, double c1, double r) {
+// NOT_PROVEN unless the bound proves every such distance beyond
+// PLANE_EPSILON on `side`, the computed distances included: they differ
+// from the real ones by at most about 4u (|n||p| + |w|), and the bound's
+// own rounding (of r, rho, e, h_k, and the normals' departure from unit
+// length) is of the order u times the magnitudes summed in s; the margin
+// is 10^4 times larger. NaN anywhere makes the comparisons false. NEAR
+// (a hint only) says that the bound falls short by less than `reach`.
+enum Proof { NOT_PROVEN, NEAR, PROVEN };
+inline Proof proves_point(const Bound& b, int side, const Pnt& c, double c1, double r,
+                          double reach) {
   const Pnt d = gp::sub(c, b.o);
   const double ad = gp::dot(b.a, d);
   // Both sides as "value + gain < -PLANE_EPSILON - slack": the front side
@@ -279,7 +282,9 @@ inline bool proves_point(const Bound& b, int side, const Pnt& c, double c1, doub
     base = -(ad + b.hf) + r * b.nmax;
     c2 = b.kf - 0.5 * ad;
   }
-  if (!(base < -gp::PLANE_EPSILON)) return false;  // the gain and the slack are >= 0
+  if (!(base < -gp::PLANE_EPSILON)) {  // the gain and the slack are >= 0
+    return base < -gp::PLANE_EPSILON + reach ? NEAR : NOT_PROVEN;
+  }
   const Pnt e{d.x - ad * b.a.x, d.y - ad * b.a.y, d.z - ad * b.a.z};
   const double ee = gp::dot(e, e);
   const double rr = b.rho * b.rho;
@@ -291,23 +296,36 @@ inline bool proves_point(const Bound& b, int side, const Pnt& c, double c1, doub
   // room must exceed the gain, max over 0 <= x <= rho of (x |e| - c2 x^2),
   // compared without a square root or a division.
   const double room = -base - gp::PLANE_EPSILON - (gp::SKIP_RELATIVE_SLACK * s + gp::SKIP_ABSOLUTE_SLACK);
-  if (!(room > 0)) return false;
-  if (c2 > 0 && ee <= 4.0 * c2 * c2 * rr) return ee < 4.0 * c2 * room;  // gain = |e|^2 / (4 c2)
-  const double rest = room + c2 * rr;                                  // gain = rho |e| - c2 rho^2
-  return rest > 0 && rr * ee < rest * rest;
+  // gain = |e|^2 / (4 c2) on the first branch, rho |e| - c2 rho^2 on the other
+  const bool quadratic = c2 > 0 && ee <= 4.0 * c2 * c2 * rr;
+  const auto covers = [&](double room) {
+    if (quadratic) return ee < 4.0 * c2 * room;
+    const double rest = room + c2 * rr;
+    return rest > 0 && rr * ee < rest * rest;
+  };
+  if (room > 0 && covers(room)) return PROVEN;
+  return reach > 0 && covers(room + reach) ? NEAR : NOT_PROVEN;
 }
 
 // The sphere proves a far group at once; near the group, where a sphere as
 // wide as the polygon cannot, its corners (the only points classified) are
 // proven one by one, which is as sound: each is a point within 0 of itself.
+// The corners are tried only when the sphere fell short by less than
+// CORNER_REACH r |n|: they are within r of its centre, so a sphere far
+// short of a proof leaves them little chance (which corners are tried
+// changes no result).
 constexpr std::uint32_t CORNER_PROOF_MAX = 8;
+constexpr double CORNER_REACH = 1.0;
 inline bool proves_side(const Bound& b, int side, const Probe& q) {
   if (!b.ok) return false;
-  if (proves_point(b, side, q.c, q.c1, q.r + q.pad)) return true;
-  if (q.n > CORNER_PROOF_MAX) return false;
+  const Proof sphere =
+      proves_point(b, side, q.c, q.c1, q.r + q.pad, CORNER_REACH * q.r * b.nmax);
+  if (sphere == PROVEN) return true;
+  if (sphere == NOT_PROVEN || q.n > CORNER_PROOF_MAX) return false;
   for (std::uint32_t i = 0; i < q.n; ++i) {
     const Pnt& v = q.v[i];
-    if (!proves_point(b, side, v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), q.pad)) {
+    if (proves_point(b, side, v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), q.pad, 0.0) !=
+        PROVEN) {
       return false;
     }
   }
