@@ -20,7 +20,7 @@
 // one node's plane (classify, with the own-plane rule), followed by a split
 // or by a move into a list. This engine makes the same decisions, with
 // the same arithmetic (PlaneTest, split_spanning), on the same pieces; it
-// differs in three ways only:
+// differs in four ways only:
 //
 // 1. One polygon at a time. build and clip_polygons treat the polygons of a
 //    list independently: a polygon's fate at a node depends only on the
@@ -75,7 +75,24 @@
 //    the polygon's bounding sphere or for each of its corners: the corners
 //    are the only points classified.
 //
-// 3. Storage. Nodes live in one vector (links are indices), so destruction
+//    A piece cut at the node an index search found goes on from the groups
+//    that search left open (Resume): it lies on the searched polygon up to
+//    the rounding of its new corners, which the proofs' widening covers
+//    (RESUME_PAD), so every group proven for the polygon is proven for it.
+//
+// 3. Repeated searches. A polygon keeps where its last index search ended
+//    (LastSearch). Its vertices never change while it lives (invert only
+//    reverses their order, and a class is the OR of its vertices'), and
+//    neither does a chain position's plane within a tree epoch. So when it
+//    searches the same chain from the same position again, every position
+//    before the old answer has the same class as before, the chain's
+//    side, unless the own-plane rule changed there: a node with the
+//    polygon's old or new plane id. With no such node the old answer is
+//    the answer again if its class, computed now, is not the chain's side.
+//    Otherwise the old answer is only classified first, which may bound
+//    the search sooner and changes nothing else.
+//
+// 4. Storage. Nodes live in one vector (links are indices), so destruction
 //    never recurses; polygons carry their id and bounding sphere next to the
 //    literal record. None of this takes part in a decision.
 //
@@ -114,16 +131,20 @@ constexpr std::uint32_t RESUME_GEN_MAX = 32;
 
 struct Tree;
 
+// A polygon's last index search: of chain `chain` on `side` of `tree`, at
+// the tree's `epoch`, from position `from`, with the polygon's plane id
+// `id`; its answer was `pos`. See follow_chain.
+struct LastSearch {
+  const Tree* tree = nullptr;
+  std::uint32_t chain = NONE, side = 0, epoch = 0, from = 0, pos = 0, id = 0;
+};
+
 struct FPoly {
   Polygon p;
   Pnt c;     // bounding sphere: every vertex within r of c (up to rounding)
   double r;  // NaN when a coordinate is not finite: such a polygon is never skipped
   std::uint32_t id;
-  // Where this polygon's last index search ended (chain hint_chain of
-  // hint_tree, position hint_pos): the next search of that chain tries it
-  // first. Only a guess; see hier_first.
-  std::uint32_t hint_chain = NONE, hint_pos = 0;
-  const Tree* hint_tree = nullptr;
+  LastSearch last;  // none for a new piece
 };
 
 inline bool finite(double x) { return std::isfinite(x); }
@@ -410,6 +431,9 @@ struct Tree {
   // Pre-order (front before back) positions and depths, for clip order.
   std::vector<std::uint32_t> pre, depth;
   bool order_valid = false;
+  // Bumped by invert. Within one epoch a chain position keeps its node
+  // and plane: chains only grow at their ends.
+  std::uint32_t epoch = 0;
 };
 
 // Adds a plane to a group; a fresh group takes `ref` as its O.
@@ -676,6 +700,16 @@ std::uint32_t own_plane_limit(const Tree& t, int side, std::uint32_t c, std::uin
   return limit;
 }
 
+// True when no node at positions [p, end) of chain c has plane id `id`.
+bool no_own_plane_before(const Tree& t, int side, std::uint32_t c, std::uint32_t p,
+                         std::uint32_t end, std::uint32_t id) {
+  for (std::uint32_t n = t.id_head[id]; n != NONE; n = t.nodes[n].next_same_id) {
+    const FNode& node = t.nodes[n];
+    if (node.chain[side] == c && node.pos[side] >= p && node.pos[side] < end) return false;
+  }
+  return true;
+}
+
 // The first member index j >= i of the run such that the polygon is
 // proven on `side` of the planes of members i .. j-1. Tries the whole run
 // first, then gallops up the group levels after each proven group and down
@@ -734,7 +768,8 @@ struct Resume {
   std::uint32_t pos = 0;       // where the piece enters the chain
   std::uint32_t version = 0;   // of the chain's index
   std::uint32_t first = 0, count = 0;
-  std::uint32_t gen = 0;  // searches since the last one from the root
+  std::uint32_t gen = 0;    // searches since the last one from the root
+  std::uint32_t start = 0;  // where the search that made it began
 };
 
 // The least position k in [p, stop) of the indexed part of the chain where
@@ -858,11 +893,20 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     unsigned cls;
     const bool resumed = from.chain == c && from.pos == p && from.version == ch.hier.version;
     const std::uint32_t first = static_cast<std::uint32_t>(open.size());
-    const std::uint32_t guess = q.hint_tree == &t && q.hint_chain == c ? q.hint_pos : NONE;
+    const LastSearch& last = q.last;
+    const bool same_chain = last.tree == &t && last.chain == c && last.side == unsigned(side);
+    if (same_chain && last.epoch == t.epoch && last.from == p && last.pos < len &&
+        no_own_plane_before(t, side, c, p, last.pos, last.id) &&
+        no_own_plane_before(t, side, c, p, last.pos, q.id)) {
+      // The same search again: see "Repeated searches" above.
+      const unsigned cls = classify_at(last.pos);
+      if (cls != side_class) return {ch.nodes[last.pos], cls, false, side};
+    }
+    const std::uint32_t guess = same_chain ? last.pos : NONE;
     if (hier_first(t, ch, side, p, stop, pr, q, scratch, heap, resumed ? &from : nullptr, guess,
                    open, k, cls)) {
       out = {c, k + 1, ch.hier.version, first, static_cast<std::uint32_t>(open.size()) - first,
-             resumed ? from.gen + 1 : 1};
+             resumed ? from.gen + 1 : 1, p};
       return {ch.nodes[k], cls, false, side};
     }
     open.resize(first);
@@ -932,11 +976,10 @@ struct FastEngine {
   // pieces (Resume), emptied before each input polygon.
   std::vector<std::uint32_t> open;
 
-  static void remember(FPoly& q, const Tree& t, const Resume& found) {
+  static void remember(FPoly& q, const Tree& t, int side, const Resume& found) {
     if (found.chain == NONE) return;
-    q.hint_tree = &t;
-    q.hint_chain = found.chain;
-    q.hint_pos = found.pos - 1;
+    q.last = {&t, found.chain, static_cast<std::uint32_t>(side), t.epoch, found.start,
+              found.pos - 1, q.id};
   }
 
   // The search `found`, made for `poly` before it was split at its answer,
@@ -952,7 +995,7 @@ struct FastEngine {
   }
 
   FPoly wrap(const Polygon& p, std::uint32_t id) {
-    FPoly q{p, {0, 0, 0}, 0.0, id, NONE, 0, nullptr};
+    FPoly q{p, {0, 0, 0}, 0.0, id, {}};
     set_sphere(q);
     return q;
   }
@@ -1007,7 +1050,7 @@ struct FastEngine {
       const Arrival at =
           follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open, found);
       it.resume = Resume{};
-      remember(it.q, t, found);
+      remember(it.q, t, it.side, found);
       if (at.past_end) {
         // A new node takes this piece's plane; the piece is then COPLANAR
         // there (own plane) and is placed by the sign rule below.
@@ -1159,7 +1202,7 @@ struct FastEngine {
       const Arrival at =
           follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open, found);
       it.resume = Resume{};
-      remember(it.q, t, found);
+      remember(it.q, t, it.side, found);
       if (at.past_end) {
         leave(t, it, at.node, at.side, index);
         return;
@@ -1263,6 +1306,7 @@ struct FastEngine {
         }
       }
     }
+    ++t.epoch;
     std::vector<std::uint32_t> head(t.id_head.size(), NONE);
     for (std::size_t id = 0; id < head.size(); ++id) head[ids.neg(static_cast<std::uint32_t>(id))] = t.id_head[id];
     t.id_head = std::move(head);
@@ -1298,8 +1342,8 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
   std::vector<FPoly> fa, fb;
   fa.reserve(a.size());
   fb.reserve(b.size());
-  for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), NONE, 0, nullptr});
-  for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), NONE, 0, nullptr});
+  for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}});
+  for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}});
   e.ids.close_under_negation();
   for (FPoly& q : fa) set_sphere(q);
   for (FPoly& q : fb) set_sphere(q);
