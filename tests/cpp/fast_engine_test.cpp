@@ -286,6 +286,28 @@ TEST(FastEngine, SameAsLiteralOnDenseSpheres) {
   for (CsgOp op : OPS) EXPECT_EQ(difference(op, a, t), "") << op_name(op) << " torus";
 }
 
+// Pieces cut again and again along long chains take up their parent's
+// index search; far from the origin the crossing points round by more
+// than PLANE_EPSILON, and a piece must still meet every node the literal
+// walk would. Spheres dense enough to be indexed, at growing offsets and
+// scales: overlapping, a sliver-thin overlap, and one turned against the
+// other.
+TEST(FastEngine, SameAsLiteralOnDenseSpheresFarAway) {
+  using test_shapes::moved;
+  for (double offset : {0.0, 1e9, 1e11, 1e13}) {
+    for (double scale : {1.0, 1e3}) {
+      const TriMesh a = moved(test_shapes::sphere(24, 12, scale), offset, -offset, offset);
+      TriMesh turned = test_shapes::sphere(24, 12, scale);
+      mesh::transform(turned, gp::rotation(gp::make_ax1({0, 0, 0}, {1, 2, 3}), 0.3));
+      const std::string what =
+          "offset " + std::to_string(offset) + " scale " + std::to_string(scale);
+      expect_same_all_ops(a, moved(a, 0.4 * scale, 0.3 * scale, 0.2 * scale), what);
+      expect_same_all_ops(a, moved(a, 1.999 * scale, 0, 0), what + " sliver");
+      expect_same_all_ops(a, moved(turned, offset, -offset, offset), what + " turned");
+    }
+  }
+}
+
 // The default engine's choice: many polygons over few planes (fused
 // cylinders sharing their caps) stay on the literal walk; two dense spheres,
 // whose literal work grows with the product of their sizes, do not.
