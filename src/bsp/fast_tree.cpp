@@ -406,7 +406,8 @@ constexpr std::uint32_t HIER_LEAF = 16;
 
 struct Chain {
   std::vector<std::uint32_t> nodes;  // nodes[k + 1] is the chain-side child of nodes[k]
-  std::vector<Run> runs;
+  std::vector<Run> runs;  // of the first in_runs members
+  std::uint32_t in_runs = 0;
   Hier hier;
   std::int8_t run_of_cell[RUN_CELLS];
   Chain() { std::fill(std::begin(run_of_cell), std::end(run_of_cell), std::int8_t{-1}); }
@@ -603,13 +604,9 @@ void build_hier(const Tree& t, Chain& ch) {
   }
 }
 
-void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
-  Chain& ch = t.chains[side][c];
-  const std::uint32_t pos = static_cast<std::uint32_t>(ch.nodes.size());
-  ch.nodes.push_back(node);
-  FNode& n = t.nodes[node];
-  n.chain[side] = c;
-  n.pos[side] = pos;
+// Adds chain member `pos` to the run of its normal's cell.
+void run_add(const Tree& t, Chain& ch, std::uint32_t pos) {
+  const FNode& n = t.nodes[ch.nodes[pos]];
   const int cell = cell_of(n.plane.normal);
   if (ch.run_of_cell[cell] < 0) {
     ch.run_of_cell[cell] = static_cast<std::int8_t>(ch.runs.size());
@@ -635,7 +632,22 @@ void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
       add_to_bound(b, i == 0, m.plane, m.ref);
     }
   }
+}
+
+void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
+  Chain& ch = t.chains[side][c];
+  const std::uint32_t pos = static_cast<std::uint32_t>(ch.nodes.size());
+  ch.nodes.push_back(node);
+  FNode& n = t.nodes[node];
+  n.chain[side] = c;
+  n.pos[side] = pos;
   const std::uint32_t total = pos + 1;
+  // A walk never skips along a chain of at most short_chain nodes, and
+  // most chains stay that short: their runs are made only when they grow
+  // longer, then for every member so far.
+  if (total > g_tuning.short_chain) {
+    while (ch.in_runs < total) run_add(t, ch, ch.in_runs++);
+  }
   if (total >= g_tuning.index_min &&
       total >= ch.hier.end + std::max(g_tuning.index_min / 4, ch.hier.end / 4)) {
     build_hier(t, ch);
