@@ -484,8 +484,15 @@ void add_to_bound(Bound& b, bool fresh, const Plane& p, const Pnt& ref) {
 // The bound of members `idx` of chain `ch`, taken about the member nearest
 // their mean key (so that O and a are central), with the curvatures fitted
 // so that hb = hmax and hf = hmin whenever that is possible.
-Bound group_bound(const Tree& t, const Chain& ch, const std::uint32_t* idx, std::size_t n,
-                  const std::array<double, 6>* key) {
+// The plane and reference point of each chain member, gathered once per
+// index build from the scattered nodes.
+struct Member {
+  Plane plane;
+  Pnt ref;
+};
+
+Bound group_bound(const Member* mem, const std::uint32_t* idx, std::size_t n,
+                  const std::array<double, 6>* key, std::vector<double>& dds) {
   double mean[6] = {0, 0, 0, 0, 0, 0};
   for (std::size_t i = 0; i < n; ++i)
     for (int j = 0; j < 6; ++j) mean[j] += key[idx[i]][j];
@@ -497,7 +504,7 @@ Bound group_bound(const Tree& t, const Chain& ch, const std::uint32_t* idx, std:
     for (int j = 0; j < 6; ++j) d2 += (key[idx[i]][j] - mean[j]) * (key[idx[i]][j] - mean[j]);
     if (d2 < best) best = d2, centre = i;
   }
-  const auto node_of = [&](std::size_t i) -> const FNode& { return t.nodes[ch.nodes[idx[i]]]; };
+  const auto node_of = [&](std::size_t i) -> const Member& { return mem[idx[i]]; };
   Bound b;
   add_to_bound(b, true, node_of(centre).plane, node_of(centre).ref);
   b.curved = true;  // kb = kf = 0 while the extremes are gathered
@@ -505,10 +512,12 @@ Bound group_bound(const Tree& t, const Chain& ch, const std::uint32_t* idx, std:
     if (i != centre) add_to_bound(b, false, node_of(i).plane, node_of(i).ref);
   if (!b.ok) return b;
   double kb = std::numeric_limits<double>::infinity(), kf = kb;
+  dds.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
     const Plane& pl = node_of(i).plane;
     const Pnt delta = gp::sub(pl.normal, b.a);
     const double dd = gp::dot(delta, delta);
+    dds[i] = dd;
     if (!(dd > 1e-12)) continue;
     const double h = gp::dot(pl.normal, b.o) - pl.w;
     kb = std::min(kb, (b.hmax - h) / dd);
@@ -520,8 +529,7 @@ Bound group_bound(const Tree& t, const Chain& ch, const std::uint32_t* idx, std:
   b.hf = b.hmin;
   for (std::size_t i = 0; i < n; ++i) {
     const Plane& pl = node_of(i).plane;
-    const Pnt delta = gp::sub(pl.normal, b.a);
-    const double dd = gp::dot(delta, delta);
+    const double dd = dds[i];
     const double h = gp::dot(pl.normal, b.o) - pl.w;
     b.hb = std::max(b.hb, h + b.kb * dd);
     b.hf = std::min(b.hf, h - b.kf * dd);
@@ -559,6 +567,13 @@ void build_hier(const Tree& t, Chain& ch) {
   }
   std::vector<std::uint32_t> idx(n);
   for (std::uint32_t k = 0; k < n; ++k) idx[k] = k;
+  std::vector<Member> mem(n);
+  for (std::uint32_t k = 0; k < n; ++k) {
+    const FNode& m = t.nodes[ch.nodes[k]];
+    mem[k] = {m.plane, m.ref};
+  }
+  std::vector<double> dds;
+  std::vector<std::pair<double, std::uint32_t>> split;
   struct Task {
     std::uint32_t lo, hi, node;
   };
@@ -569,7 +584,7 @@ void build_hier(const Tree& t, Chain& ch) {
     const Task tk = todo.back();
     todo.pop_back();
     HNode& hn = h.nodes[tk.node];
-    hn.b = group_bound(t, ch, idx.data() + tk.lo, tk.hi - tk.lo, key.data());
+    hn.b = group_bound(mem.data(), idx.data() + tk.lo, tk.hi - tk.lo, key.data(), dds);
     hn.minpos = *std::min_element(idx.begin() + tk.lo, idx.begin() + tk.hi);
     hn.maxpos = *std::max_element(idx.begin() + tk.lo, idx.begin() + tk.hi);
     if (tk.hi - tk.lo <= HIER_LEAF) {
@@ -590,10 +605,11 @@ void build_hier(const Tree& t, Chain& ch) {
     for (int j = 1; j < 6; ++j)
       if (khi[j] - klo[j] > khi[dim] - klo[dim]) dim = j;
     const std::uint32_t mid = tk.lo + (tk.hi - tk.lo) / 2;
-    std::nth_element(idx.begin() + tk.lo, idx.begin() + mid, idx.begin() + tk.hi,
-                     [&](std::uint32_t x, std::uint32_t y) {
-                       return key[x][dim] < key[y][dim] || (key[x][dim] == key[y][dim] && x < y);
-                     });
+    // Split at the median of (key, position), with the keys side by side.
+    split.clear();
+    for (std::uint32_t i = tk.lo; i < tk.hi; ++i) split.push_back({key[idx[i]][dim], idx[i]});
+    std::nth_element(split.begin(), split.begin() + (mid - tk.lo), split.end());
+    for (std::uint32_t i = tk.lo; i < tk.hi; ++i) idx[i] = split[i - tk.lo].second;
     const std::uint32_t l = static_cast<std::uint32_t>(h.nodes.size());
     h.nodes.emplace_back();
     h.nodes.emplace_back();
