@@ -75,6 +75,10 @@
 //    the polygon's bounding sphere or for each of its corners: the corners
 //    are the only points classified.
 //
+//    A fresh tree's back chain from the root is indexed ahead of time over
+//    the inputs that may become its members (FastEngine::plan); a search
+//    passes over those that have not.
+//
 //    A piece cut at the node an index search found goes on from the groups
 //    that search left open (Resume): it lies on the searched polygon up to
 //    the rounding of its new corners, which the proofs' widening covers
@@ -408,6 +412,12 @@ struct Chain {
   std::vector<std::uint32_t> nodes;  // nodes[k + 1] is the chain-side child of nodes[k]
   std::vector<Run> runs;  // of the first in_runs members
   std::uint32_t in_runs = 0;
+  // An index built ahead of time (FastEngine::plan) covers candidates:
+  // planned[u] is the plane id of candidate u, and the members are some
+  // of them, in order: member k is candidate u_of_pos[k], candidate u is
+  // member pos_of_u[u] (NONE for the others). Empty when the index covers
+  // the present members, whose positions are then its own.
+  std::vector<std::uint32_t> planned, u_of_pos, pos_of_u;
   Hier hier;
   std::int8_t run_of_cell[RUN_CELLS];
   Chain() { std::fill(std::begin(run_of_cell), std::end(run_of_cell), std::int8_t{-1}); }
@@ -435,6 +445,7 @@ struct Tree {
   // Bumped by invert. Within one epoch a chain position keeps its node
   // and plane: chains only grow at their ends.
   std::uint32_t epoch = 0;
+  std::uint32_t candidate = NONE;  // the input being built, for a planned index
 };
 
 // Adds a plane to a group; a fresh group takes `ref` as its O.
@@ -539,9 +550,11 @@ Bound group_bound(const Member* mem, const std::uint32_t* idx, std::size_t n,
   return b;
 }
 
-void build_hier(const Tree& t, Chain& ch) {
+// The index over members mem[0, n) of a chain: its present members, or
+// (planned) the planes its members are expected to have.
+void build_hier(Chain& ch, const std::vector<Member>& mem) {
   Hier& h = ch.hier;
-  const std::uint32_t n = static_cast<std::uint32_t>(ch.nodes.size());
+  const std::uint32_t n = static_cast<std::uint32_t>(mem.size());
   h.nodes.clear();
   h.leaf_pos.clear();
   h.end = n;
@@ -551,7 +564,7 @@ void build_hier(const Tree& t, Chain& ch) {
   Pnt lo{0, 0, 0}, hi{0, 0, 0};
   bool any = false;
   for (std::uint32_t k = 0; k < n; ++k) {
-    const Pnt& r = t.nodes[ch.nodes[k]].ref;
+    const Pnt& r = mem[k].ref;
     if (!(finite(r.x) && finite(r.y) && finite(r.z))) continue;
     if (!any) lo = hi = r, any = true;
     lo = {std::min(lo.x, r.x), std::min(lo.y, r.y), std::min(lo.z, r.z)};
@@ -560,18 +573,13 @@ void build_hier(const Tree& t, Chain& ch) {
   double extent = std::max({hi.x - lo.x, hi.y - lo.y, hi.z - lo.z});
   const double inv = extent > 0 && finite(extent) ? 2.0 / extent : 0.0;
   for (std::uint32_t k = 0; k < n; ++k) {
-    const FNode& m = t.nodes[ch.nodes[k]];
+    const Member& m = mem[k];
     const double v[6] = {m.plane.normal.x, m.plane.normal.y, m.plane.normal.z,
                          (m.ref.x - lo.x) * inv, (m.ref.y - lo.y) * inv, (m.ref.z - lo.z) * inv};
     for (int j = 0; j < 6; ++j) key[k][j] = finite(v[j]) ? v[j] : 0.0;
   }
   std::vector<std::uint32_t> idx(n);
   for (std::uint32_t k = 0; k < n; ++k) idx[k] = k;
-  std::vector<Member> mem(n);
-  for (std::uint32_t k = 0; k < n; ++k) {
-    const FNode& m = t.nodes[ch.nodes[k]];
-    mem[k] = {m.plane, m.ref};
-  }
   std::vector<double> dds;
   std::vector<std::pair<double, std::uint32_t>> split;
   struct Task {
@@ -620,6 +628,19 @@ void build_hier(const Tree& t, Chain& ch) {
   }
 }
 
+// The index over the chain's present members; drops any plan.
+void build_hier(const Tree& t, Chain& ch) {
+  std::vector<Member> mem(ch.nodes.size());
+  for (std::size_t k = 0; k < mem.size(); ++k) {
+    const FNode& m = t.nodes[ch.nodes[k]];
+    mem[k] = {m.plane, m.ref};
+  }
+  ch.planned.clear();
+  ch.u_of_pos.clear();
+  ch.pos_of_u.clear();
+  build_hier(ch, mem);
+}
+
 // Adds chain member `pos` to the run of its normal's cell.
 void run_add(const Tree& t, Chain& ch, std::uint32_t pos) {
   const FNode& n = t.nodes[ch.nodes[pos]];
@@ -658,9 +679,23 @@ void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
   n.chain[side] = c;
   n.pos[side] = pos;
   const std::uint32_t total = pos + 1;
+  // A planned index holds while every member is the candidate being built
+  // (a later one than the member before), with its plane, as each member
+  // is (FastEngine::plan); should one not be, the chain gets the index of
+  // its present members instead.
+  if (!ch.planned.empty()) {
+    const std::uint32_t u = t.candidate;
+    if (u < ch.planned.size() && ch.planned[u] == n.id && u > ch.u_of_pos.back()) {
+      ch.u_of_pos.push_back(u);
+      ch.pos_of_u[u] = pos;
+      return;
+    }
+    build_hier(t, ch);
+  }
   // A walk never skips along a chain of at most short_chain nodes, and
   // most chains stay that short: their runs are made only when they grow
-  // longer, then for every member so far.
+  // longer, then for every member so far. (Nor are they needed while a
+  // plan holds: the index covers every member.)
   if (total > g_tuning.short_chain) {
     while (ch.in_runs < total) run_add(t, ch, ch.in_runs++);
   }
@@ -815,17 +850,25 @@ struct Resume {
 // A `guess` in [p, stop) is classified first: when its class is not
 // `side` it is an answer, and the walk only looks below it for a smaller
 // one, which it would have to do anyway; otherwise it changes nothing.
+// p, stop, guess and the index's positions are candidates when the index
+// is planned (Chain::planned): candidates that are not members are
+// passed over, and those from stop on are never members yet. The answer
+// k_out is a chain position.
 bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::uint32_t stop,
                 const Probe& pr, const FPoly& q, SplitScratch& scratch, Heap& stack,
                 const Resume* from, std::uint32_t guess, std::vector<std::uint32_t>& open,
                 std::uint32_t& k_out, unsigned& cls_out) {
   const Hier& h = ch.hier;
   const unsigned side_class = side == BACK_SIDE ? BACK : FRONT;
+  const std::uint32_t* pos_of = ch.planned.empty() ? nullptr : ch.pos_of_u.data();
+  const auto plane_at = [&](std::uint32_t u) -> const Plane& {
+    return t.nodes[ch.nodes[pos_of ? pos_of[u] : u]].plane;
+  };
   std::uint32_t best = stop;
   unsigned best_cls = 0;
   bool last_is_best = false;
   if (guess >= p && guess < stop) {
-    const unsigned cls = PlaneTest(t.nodes[ch.nodes[guess]].plane).classify(q.p, scratch);
+    const unsigned cls = PlaneTest(plane_at(guess)).classify(q.p, scratch);
     if (cls != side_class) {
       best = guess;
       best_cls = cls;
@@ -857,7 +900,8 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
         const std::uint32_t k = h.leaf_pos[hn.first + i];
         if (k < p) continue;
         if (k >= best) break;  // sorted
-        const unsigned cls = PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, scratch);
+        if (pos_of && pos_of[k] == NONE) continue;
+        const unsigned cls = PlaneTest(plane_at(k)).classify(q.p, scratch);
         last_is_best = false;
         if (cls != side_class) {
           best = k;
@@ -880,8 +924,8 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
     }
   }
   if (best == stop) return false;
-  if (!last_is_best) PlaneTest(t.nodes[ch.nodes[best]].plane).classify(q.p, scratch);
-  k_out = best;
+  if (!last_is_best) PlaneTest(plane_at(best)).classify(q.p, scratch);
+  k_out = pos_of ? pos_of[best] : best;
   cls_out = best_cls;
   return true;
 }
@@ -915,8 +959,14 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   // beyond the first node with the polygon's own plane.
   const std::uint32_t limit = own_plane_limit(t, side, c, p, q.id);
   const Probe pr = probe(q);
-  if (p < ch.hier.end) {
-    const std::uint32_t stop = std::min(limit, ch.hier.end);
+  // A planned index covers every present member.
+  const bool planned = !ch.planned.empty();
+  const std::uint32_t indexed = planned ? len : std::min(ch.hier.end, len);
+  if (p < indexed) {
+    const std::uint32_t stop = std::min(limit, indexed);
+    // Positions as the index counts them (hier_first).
+    const auto at = [&](std::uint32_t k) { return planned ? ch.u_of_pos[k] : k; };
+    const std::uint32_t end_u = planned ? ch.u_of_pos[len - 1] + 1 : len;
     std::uint32_t k;
     unsigned cls;
     const bool resumed = from.chain == c && from.pos == p && from.version == ch.hier.version;
@@ -930,9 +980,9 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
       const unsigned cls = classify_at(last.pos);
       if (cls != side_class) return {ch.nodes[last.pos], cls, false, side};
     }
-    const std::uint32_t guess = same_chain ? last.pos : NONE;
-    if (hier_first(t, ch, side, p, stop, pr, q, scratch, heap, resumed ? &from : nullptr, guess,
-                   open, k, cls)) {
+    const std::uint32_t guess = same_chain && last.pos < len ? at(last.pos) : NONE;
+    if (hier_first(t, ch, side, at(p), stop < len ? at(stop) : end_u, pr, q, scratch, heap,
+                   resumed ? &from : nullptr, guess, open, k, cls)) {
       out = {c, k + 1, ch.hier.version, first, static_cast<std::uint32_t>(open.size()) - first,
              resumed ? from.gen + 1 : 1, p};
       return {ch.nodes[k], cls, false, side};
@@ -941,8 +991,8 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     if (stop == limit && limit < len) {  // the own plane: COPLANAR there
       return {ch.nodes[limit], classify_at(limit), false, side};
     }
-    if (ch.hier.end == len) return {ch.nodes[len - 1], side_class, true, side};
-    p = ch.hier.end;
+    if (indexed == len) return {ch.nodes[len - 1], side_class, true, side};
+    p = indexed;
     if (len - p <= g_tuning.short_chain) {
       while (true) {  // p < limit here
         const unsigned cls = classify_at(p);
@@ -1047,9 +1097,12 @@ struct FastEngine {
       t.nodes[0].has_plane = true;
       t.nodes[0].ref = list.front().c;
       register_node(t, 0, NONE, FRONT_SIDE);
+      plan(t, list);
     }
     held_cb.clear();
-    for (const FPoly& q : list) {
+    for (std::uint32_t i = 0; i < list.size(); ++i) {
+      const FPoly& q = list[i];
+      t.candidate = i;
       ws.check_stop();
       build_stack.clear();
       open.clear();
@@ -1065,9 +1118,35 @@ struct FastEngine {
     // The clips that follow walk these chains many times: index them whole.
     for (auto& chains : t.chains) {
       for (Chain& ch : chains) {
+        if (!ch.planned.empty()) build_hier(t, ch);
         if (ch.hier.end > 0 && ch.hier.end < ch.nodes.size()) build_hier(t, ch);
       }
     }
+  }
+
+  // A fresh tree's back chain from the root gets its index ahead of time,
+  // with input i as candidate i: the chain's members can only be inputs
+  // (or the one piece of an input that stays on the chain, with its
+  // plane), one per input and in input order, and a convex operand's
+  // inputs all are, but for those coplanar with an earlier one. So the
+  // chain needs no index rebuilt as it grows. A group's bound holds for
+  // the candidates that became members since it holds for all of its
+  // planes; candidates that did not, or not yet, are never classified
+  // (hier_first), so the search sees exactly the present members.
+  void plan(Tree& t, const std::vector<FPoly>& list) {
+    if (list.size() < g_tuning.index_min) return;
+    Chain& ch = t.chains[BACK_SIDE][t.nodes[0].chain[BACK_SIDE]];
+    std::vector<Member> mem;
+    mem.reserve(list.size());
+    ch.planned.clear();
+    for (const FPoly& q : list) {
+      mem.push_back({q.p.plane, q.c});
+      ch.planned.push_back(q.id);
+    }
+    build_hier(ch, mem);
+    ch.u_of_pos.assign(1, 0);  // the root, made from the first input
+    ch.pos_of_u.assign(list.size(), NONE);
+    ch.pos_of_u[0] = 0;
   }
 
   // Walks one piece down from it.node until it comes to rest; a split
