@@ -66,14 +66,16 @@
 //    id, equal ids exactly for bit-equal planes, and a skip stops before the
 //    first node of the chain whose plane has the polygon's id.
 //    Long chains also keep a spatial index (Hier): a binary tree over the
-//    chain's members split by normal and position, each group with its
-//    bound. It is searched depth first, nearer positions first, for the
+//    chain's members split by normal, place and chain position, each group
+//    with its bound. It is searched depth first, nearer positions first, for the
 //    least position at or after the piece's that is neither proven nor
 //    classified on the chain's side, below the own-plane node; proofs come
 //    from the same Bound, and every position below the answer was proven
 //    or classified, exactly as with the runs. A bound may prove a side for
 //    the polygon's bounding sphere or for each of its corners: the corners
-//    are the only points classified.
+//    are the only points classified. Both are widened a little (RESUME_PAD)
+//    and the corners are tried only when the sphere nearly succeeded;
+//    neither changes what a proof means.
 //
 //    A fresh tree's back chain from the root is indexed ahead of time over
 //    the inputs that may become its members (FastEngine::plan); a search
