@@ -20,7 +20,7 @@
 // one node's plane (classify, with the own-plane rule), followed by a split
 // or by a move into a list. This engine makes the same decisions, with
 // the same arithmetic (PlaneTest, split_spanning), on the same pieces; it
-// differs in three ways only:
+// differs in four ways only:
 //
 // 1. One polygon at a time. build and clip_polygons treat the polygons of a
 //    list independently: a polygon's fate at a node depends only on the
@@ -66,16 +66,39 @@
 //    id, equal ids exactly for bit-equal planes, and a skip stops before the
 //    first node of the chain whose plane has the polygon's id.
 //    Long chains also keep a spatial index (Hier): a binary tree over the
-//    chain's members split by normal and position, each group with its
-//    bound. It is searched depth first, nearer positions first, for the
+//    chain's members split by normal, place and chain position, each group
+//    with its bound. It is searched depth first, nearer positions first, for the
 //    least position at or after the piece's that is neither proven nor
 //    classified on the chain's side, below the own-plane node; proofs come
 //    from the same Bound, and every position below the answer was proven
 //    or classified, exactly as with the runs. A bound may prove a side for
 //    the polygon's bounding sphere or for each of its corners: the corners
-//    are the only points classified.
+//    are the only points classified. Both are widened a little (RESUME_PAD)
+//    and the corners are tried only when the sphere nearly succeeded;
+//    neither changes what a proof means.
 //
-// 3. Storage. Nodes live in one vector (links are indices), so destruction
+//    A fresh tree's back chain from the root is indexed ahead of time over
+//    the inputs that may become its members (FastEngine::plan); a search
+//    passes over those that have not.
+//
+//    A piece cut at the node an index search found goes on from the groups
+//    that search left open (Resume): it lies on the searched polygon up to
+//    the rounding of its new corners, which the proofs' widening covers
+//    (RESUME_PAD), so every group proven for the polygon is proven for it.
+//
+// 3. Repeated searches. A polygon keeps where its last index search ended
+//    (LastSearch). Its vertices never change while it lives (invert only
+//    reverses their order, and a class is the OR of its vertices'), and
+//    neither does a chain position's plane within a tree epoch. So when it
+//    searches the same chain from the same position again, every position
+//    before the old answer has the same class as before, the chain's
+//    side, unless the own-plane rule changed there: a node with the
+//    polygon's old or new plane id. With no such node the old answer is
+//    the answer again if its class, computed now, is not the chain's side.
+//    Otherwise the old answer is only classified first, which may bound
+//    the search sooner and changes nothing else.
+//
+// 4. Storage. Nodes live in one vector (links are indices), so destruction
 //    never recurses; polygons carry their id and bounding sphere next to the
 //    literal record. None of this takes part in a decision.
 //
@@ -97,11 +120,37 @@ constexpr unsigned GROUP_SHIFT = 2;  // groups of 4, 16, 64, ... run members
 // index. Written only by tests, before any operation starts.
 SkipTuning g_tuning{128, 256};
 
+// Every proof is made for the polygon's sphere and corners widened by
+// RESUME_PAD (|c|_1 + r), which bounds every coordinate of the polygon
+// times RESUME_PAD. A crossing point that split_spanning computes with a
+// parameter in [0, 1] lies within 9u (|c|_1 + r) < 1e-15 (|c|_1 + r) of
+// its edge: e = vj - vi, e s and vi + e s round by u each, relative to
+// |vj - vi| <= 2 max|v| and to |p|. A piece that goes on with a search at
+// most RESUME_GEN_MAX - 1 splits after it began therefore lies within
+// 3.2e-14 (|c|_1 + r) of the hull of the polygon that made a proof, well
+// inside the widening, and the proof holds for it: the distances are
+// affine, so a bound proven for every point of the widened sphere, or of
+// the balls around the corners, holds (with the rounding margin of each,
+// 4u (|n||x| + |w|), which is subadditive) on their convex hull.
+constexpr double RESUME_PAD = 1e-13;
+constexpr std::uint32_t RESUME_GEN_MAX = 32;
+
+struct Tree;
+
+// A polygon's last index search: of chain `chain` on `side` of `tree`, at
+// the tree's `epoch`, from position `from`, with the polygon's plane id
+// `id`; its answer was `pos`. See follow_chain.
+struct LastSearch {
+  const Tree* tree = nullptr;
+  std::uint32_t chain = NONE, side = 0, epoch = 0, from = 0, pos = 0, id = 0;
+};
+
 struct FPoly {
   Polygon p;
   Pnt c;     // bounding sphere: every vertex within r of c (up to rounding)
   double r;  // NaN when a coordinate is not finite: such a polygon is never skipped
   std::uint32_t id;
+  LastSearch last;  // none for a new piece
 };
 
 inline bool finite(double x) { return std::isfinite(x); }
@@ -225,22 +274,29 @@ inline double curve_gain(double e, double c, double rho) {
   return rho * e - c * rho * rho;
 }
 
-struct Probe {  // a polygon's bounding sphere, and its corners
+// A polygon's bounding sphere and its corners, each widened by `pad` (see
+// Resume): the sphere has radius r + pad, and each corner is a ball of
+// radius pad.
+struct Probe {
   Pnt c;
   double c1, r;  // |c| as the sum of absolute coordinates
+  double pad;
   const Pnt* v;
   std::uint32_t n;
 };
 
 // Bound of n_k . p - w_k over the group for the points p within r of c.
 // Returns
-// false unless the bound proves every such distance beyond PLANE_EPSILON
-// on `side`, the computed distances included: they differ from the real
-// ones by at most about 4u (|n||p| + |w|), and the bound's own rounding
-// (of r, rho, e, h_k, and the normals' departure from unit length) is of
-// the order u times the magnitudes summed in s; the margin is 10^4 times
-// larger. NaN anywhere makes the comparisons false.
-inline bool proves_point(const Bound& b, int side, const Pnt& c, double c1, double r) {
+// NOT_PROVEN unless the bound proves every such distance beyond
+// PLANE_EPSILON on `side`, the computed distances included: they differ
+// from the real ones by at most about 4u (|n||p| + |w|), and the bound's
+// own rounding (of r, rho, e, h_k, and the normals' departure from unit
+// length) is of the order u times the magnitudes summed in s; the margin
+// is 10^4 times larger. NaN anywhere makes the comparisons false. NEAR
+// (a hint only) says that the bound falls short by less than `reach`.
+enum Proof { NOT_PROVEN, NEAR, PROVEN };
+inline Proof proves_point(const Bound& b, int side, const Pnt& c, double c1, double r,
+                          double reach) {
   const Pnt d = gp::sub(c, b.o);
   const double ad = gp::dot(b.a, d);
   // Both sides as "value + gain < -PLANE_EPSILON - slack": the front side
@@ -253,7 +309,9 @@ inline bool proves_point(const Bound& b, int side, const Pnt& c, double c1, doub
     base = -(ad + b.hf) + r * b.nmax;
     c2 = b.kf - 0.5 * ad;
   }
-  if (!(base < -gp::PLANE_EPSILON)) return false;  // the gain and the slack are >= 0
+  if (!(base < -gp::PLANE_EPSILON)) {  // the gain and the slack are >= 0
+    return base < -gp::PLANE_EPSILON + reach ? NEAR : NOT_PROVEN;
+  }
   const Pnt e{d.x - ad * b.a.x, d.y - ad * b.a.y, d.z - ad * b.a.z};
   const double ee = gp::dot(e, e);
   const double rr = b.rho * b.rho;
@@ -265,23 +323,36 @@ inline bool proves_point(const Bound& b, int side, const Pnt& c, double c1, doub
   // room must exceed the gain, max over 0 <= x <= rho of (x |e| - c2 x^2),
   // compared without a square root or a division.
   const double room = -base - gp::PLANE_EPSILON - (gp::SKIP_RELATIVE_SLACK * s + gp::SKIP_ABSOLUTE_SLACK);
-  if (!(room > 0)) return false;
-  if (c2 > 0 && ee <= 4.0 * c2 * c2 * rr) return ee < 4.0 * c2 * room;  // gain = |e|^2 / (4 c2)
-  const double rest = room + c2 * rr;                                  // gain = rho |e| - c2 rho^2
-  return rest > 0 && rr * ee < rest * rest;
+  // gain = |e|^2 / (4 c2) on the first branch, rho |e| - c2 rho^2 on the other
+  const bool quadratic = c2 > 0 && ee <= 4.0 * c2 * c2 * rr;
+  const auto covers = [&](double room) {
+    if (quadratic) return ee < 4.0 * c2 * room;
+    const double rest = room + c2 * rr;
+    return rest > 0 && rr * ee < rest * rest;
+  };
+  if (room > 0 && covers(room)) return PROVEN;
+  return reach > 0 && covers(room + reach) ? NEAR : NOT_PROVEN;
 }
 
 // The sphere proves a far group at once; near the group, where a sphere as
 // wide as the polygon cannot, its corners (the only points classified) are
 // proven one by one, which is as sound: each is a point within 0 of itself.
+// The corners are tried only when the sphere fell short by less than
+// CORNER_REACH r |n|: they are within r of its centre, so a sphere far
+// short of a proof leaves them little chance (which corners are tried
+// changes no result).
 constexpr std::uint32_t CORNER_PROOF_MAX = 8;
+constexpr double CORNER_REACH = 1.0;
 inline bool proves_side(const Bound& b, int side, const Probe& q) {
   if (!b.ok) return false;
-  if (proves_point(b, side, q.c, q.c1, q.r)) return true;
-  if (q.n > CORNER_PROOF_MAX) return false;
+  const Proof sphere =
+      proves_point(b, side, q.c, q.c1, q.r + q.pad, CORNER_REACH * q.r * b.nmax);
+  if (sphere == PROVEN) return true;
+  if (sphere == NOT_PROVEN || q.n > CORNER_PROOF_MAX) return false;
   for (std::uint32_t i = 0; i < q.n; ++i) {
     const Pnt& v = q.v[i];
-    if (!proves_point(b, side, v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), 0.0)) {
+    if (proves_point(b, side, v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), q.pad, 0.0) !=
+        PROVEN) {
       return false;
     }
   }
@@ -331,16 +402,32 @@ struct Hier {
   std::vector<HNode> nodes;  // nodes[0] is the root when end > 0
   std::vector<std::uint32_t> leaf_pos;
   std::uint32_t end = 0;
+  std::uint32_t version = 0;  // bumped by every build: a saved search is for one version
 };
+
+// Groups are split along the widest of the keys: the normal, the
+// reference point and the chain position. A search wants the least
+// position it cannot prove, so groups of nearby positions are dropped
+// whole once it has an answer; and a planned index keeps the candidates
+// not yet built apart from the members. The weight was tuned on dense
+// spheres; like the leaf size, it decides only which groups are tried.
+constexpr double POSITION_WEIGHT = 3.0;
 
 // A long chain's index is rebuilt whenever the chain has grown by a
 // quarter (at least a quarter of index_min) since the last build: members
 // added since are found through the runs, or walked when few.
-constexpr std::uint32_t HIER_LEAF = 8;
+constexpr std::uint32_t HIER_LEAF = 16;
 
 struct Chain {
   std::vector<std::uint32_t> nodes;  // nodes[k + 1] is the chain-side child of nodes[k]
-  std::vector<Run> runs;
+  std::vector<Run> runs;  // of the first in_runs members
+  std::uint32_t in_runs = 0;
+  // An index built ahead of time (FastEngine::plan) covers candidates:
+  // planned[u] is the plane id of candidate u, and the members are some
+  // of them, in order: member k is candidate u_of_pos[k], candidate u is
+  // member pos_of_u[u] (NONE for the others). Empty when the index covers
+  // the present members, whose positions are then its own.
+  std::vector<std::uint32_t> planned, u_of_pos, pos_of_u;
   Hier hier;
   std::int8_t run_of_cell[RUN_CELLS];
   Chain() { std::fill(std::begin(run_of_cell), std::end(run_of_cell), std::int8_t{-1}); }
@@ -365,6 +452,10 @@ struct Tree {
   // Pre-order (front before back) positions and depths, for clip order.
   std::vector<std::uint32_t> pre, depth;
   bool order_valid = false;
+  // Bumped by invert. Within one epoch a chain position keeps its node
+  // and plane: chains only grow at their ends.
+  std::uint32_t epoch = 0;
+  std::uint32_t candidate = NONE;  // the input being built, for a planned index
 };
 
 // Adds a plane to a group; a fresh group takes `ref` as its O.
@@ -414,8 +505,15 @@ void add_to_bound(Bound& b, bool fresh, const Plane& p, const Pnt& ref) {
 // The bound of members `idx` of chain `ch`, taken about the member nearest
 // their mean key (so that O and a are central), with the curvatures fitted
 // so that hb = hmax and hf = hmin whenever that is possible.
-Bound group_bound(const Tree& t, const Chain& ch, const std::uint32_t* idx, std::size_t n,
-                  const std::array<double, 6>* key) {
+// The plane and reference point of each chain member, gathered once per
+// index build from the scattered nodes.
+struct Member {
+  Plane plane;
+  Pnt ref;
+};
+
+Bound group_bound(const Member* mem, const std::uint32_t* idx, std::size_t n,
+                  const std::array<double, 6>* key, std::vector<double>& dds) {
   double mean[6] = {0, 0, 0, 0, 0, 0};
   for (std::size_t i = 0; i < n; ++i)
     for (int j = 0; j < 6; ++j) mean[j] += key[idx[i]][j];
@@ -427,7 +525,7 @@ Bound group_bound(const Tree& t, const Chain& ch, const std::uint32_t* idx, std:
     for (int j = 0; j < 6; ++j) d2 += (key[idx[i]][j] - mean[j]) * (key[idx[i]][j] - mean[j]);
     if (d2 < best) best = d2, centre = i;
   }
-  const auto node_of = [&](std::size_t i) -> const FNode& { return t.nodes[ch.nodes[idx[i]]]; };
+  const auto node_of = [&](std::size_t i) -> const Member& { return mem[idx[i]]; };
   Bound b;
   add_to_bound(b, true, node_of(centre).plane, node_of(centre).ref);
   b.curved = true;  // kb = kf = 0 while the extremes are gathered
@@ -435,10 +533,12 @@ Bound group_bound(const Tree& t, const Chain& ch, const std::uint32_t* idx, std:
     if (i != centre) add_to_bound(b, false, node_of(i).plane, node_of(i).ref);
   if (!b.ok) return b;
   double kb = std::numeric_limits<double>::infinity(), kf = kb;
+  dds.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
     const Plane& pl = node_of(i).plane;
     const Pnt delta = gp::sub(pl.normal, b.a);
     const double dd = gp::dot(delta, delta);
+    dds[i] = dd;
     if (!(dd > 1e-12)) continue;
     const double h = gp::dot(pl.normal, b.o) - pl.w;
     kb = std::min(kb, (b.hmax - h) / dd);
@@ -450,8 +550,7 @@ Bound group_bound(const Tree& t, const Chain& ch, const std::uint32_t* idx, std:
   b.hf = b.hmin;
   for (std::size_t i = 0; i < n; ++i) {
     const Plane& pl = node_of(i).plane;
-    const Pnt delta = gp::sub(pl.normal, b.a);
-    const double dd = gp::dot(delta, delta);
+    const double dd = dds[i];
     const double h = gp::dot(pl.normal, b.o) - pl.w;
     b.hb = std::max(b.hb, h + b.kb * dd);
     b.hf = std::min(b.hf, h - b.kf * dd);
@@ -461,18 +560,21 @@ Bound group_bound(const Tree& t, const Chain& ch, const std::uint32_t* idx, std:
   return b;
 }
 
-void build_hier(const Tree& t, Chain& ch) {
+// The index over members mem[0, n) of a chain: its present members, or
+// (planned) the planes its members are expected to have.
+void build_hier(Chain& ch, const std::vector<Member>& mem) {
   Hier& h = ch.hier;
-  const std::uint32_t n = static_cast<std::uint32_t>(ch.nodes.size());
+  const std::uint32_t n = static_cast<std::uint32_t>(mem.size());
   h.nodes.clear();
   h.leaf_pos.clear();
   h.end = n;
+  ++h.version;
   // Keys: the normal, and the reference point scaled to the same range.
   std::vector<std::array<double, 6>> key(n);
   Pnt lo{0, 0, 0}, hi{0, 0, 0};
   bool any = false;
   for (std::uint32_t k = 0; k < n; ++k) {
-    const Pnt& r = t.nodes[ch.nodes[k]].ref;
+    const Pnt& r = mem[k].ref;
     if (!(finite(r.x) && finite(r.y) && finite(r.z))) continue;
     if (!any) lo = hi = r, any = true;
     lo = {std::min(lo.x, r.x), std::min(lo.y, r.y), std::min(lo.z, r.z)};
@@ -481,13 +583,15 @@ void build_hier(const Tree& t, Chain& ch) {
   double extent = std::max({hi.x - lo.x, hi.y - lo.y, hi.z - lo.z});
   const double inv = extent > 0 && finite(extent) ? 2.0 / extent : 0.0;
   for (std::uint32_t k = 0; k < n; ++k) {
-    const FNode& m = t.nodes[ch.nodes[k]];
+    const Member& m = mem[k];
     const double v[6] = {m.plane.normal.x, m.plane.normal.y, m.plane.normal.z,
                          (m.ref.x - lo.x) * inv, (m.ref.y - lo.y) * inv, (m.ref.z - lo.z) * inv};
     for (int j = 0; j < 6; ++j) key[k][j] = finite(v[j]) ? v[j] : 0.0;
   }
   std::vector<std::uint32_t> idx(n);
   for (std::uint32_t k = 0; k < n; ++k) idx[k] = k;
+  std::vector<double> dds;
+  std::vector<std::pair<double, std::uint32_t>> split;
   struct Task {
     std::uint32_t lo, hi, node;
   };
@@ -498,7 +602,7 @@ void build_hier(const Tree& t, Chain& ch) {
     const Task tk = todo.back();
     todo.pop_back();
     HNode& hn = h.nodes[tk.node];
-    hn.b = group_bound(t, ch, idx.data() + tk.lo, tk.hi - tk.lo, key.data());
+    hn.b = group_bound(mem.data(), idx.data() + tk.lo, tk.hi - tk.lo, key.data(), dds);
     hn.minpos = *std::min_element(idx.begin() + tk.lo, idx.begin() + tk.hi);
     hn.maxpos = *std::max_element(idx.begin() + tk.lo, idx.begin() + tk.hi);
     if (tk.hi - tk.lo <= HIER_LEAF) {
@@ -519,10 +623,15 @@ void build_hier(const Tree& t, Chain& ch) {
     for (int j = 1; j < 6; ++j)
       if (khi[j] - klo[j] > khi[dim] - klo[dim]) dim = j;
     const std::uint32_t mid = tk.lo + (tk.hi - tk.lo) / 2;
-    std::nth_element(idx.begin() + tk.lo, idx.begin() + mid, idx.begin() + tk.hi,
-                     [&](std::uint32_t x, std::uint32_t y) {
-                       return key[x][dim] < key[y][dim] || (key[x][dim] == key[y][dim] && x < y);
-                     });
+    // The position counts as one more key, spread over [0, 2 POSITION_WEIGHT].
+    const bool by_pos = 2.0 * POSITION_WEIGHT * (hn.maxpos - hn.minpos) / n > khi[dim] - klo[dim];
+    // Split at the median of (key, position), with the keys side by side.
+    split.clear();
+    for (std::uint32_t i = tk.lo; i < tk.hi; ++i) {
+      split.push_back({by_pos ? static_cast<double>(idx[i]) : key[idx[i]][dim], idx[i]});
+    }
+    std::nth_element(split.begin(), split.begin() + (mid - tk.lo), split.end());
+    for (std::uint32_t i = tk.lo; i < tk.hi; ++i) idx[i] = split[i - tk.lo].second;
     const std::uint32_t l = static_cast<std::uint32_t>(h.nodes.size());
     h.nodes.emplace_back();
     h.nodes.emplace_back();
@@ -533,13 +642,22 @@ void build_hier(const Tree& t, Chain& ch) {
   }
 }
 
-void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
-  Chain& ch = t.chains[side][c];
-  const std::uint32_t pos = static_cast<std::uint32_t>(ch.nodes.size());
-  ch.nodes.push_back(node);
-  FNode& n = t.nodes[node];
-  n.chain[side] = c;
-  n.pos[side] = pos;
+// The index over the chain's present members; drops any plan.
+void build_hier(const Tree& t, Chain& ch) {
+  std::vector<Member> mem(ch.nodes.size());
+  for (std::size_t k = 0; k < mem.size(); ++k) {
+    const FNode& m = t.nodes[ch.nodes[k]];
+    mem[k] = {m.plane, m.ref};
+  }
+  ch.planned.clear();
+  ch.u_of_pos.clear();
+  ch.pos_of_u.clear();
+  build_hier(ch, mem);
+}
+
+// Adds chain member `pos` to the run of its normal's cell.
+void run_add(const Tree& t, Chain& ch, std::uint32_t pos) {
+  const FNode& n = t.nodes[ch.nodes[pos]];
   const int cell = cell_of(n.plane.normal);
   if (ch.run_of_cell[cell] < 0) {
     ch.run_of_cell[cell] = static_cast<std::int8_t>(ch.runs.size());
@@ -565,7 +683,36 @@ void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
       add_to_bound(b, i == 0, m.plane, m.ref);
     }
   }
+}
+
+void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
+  Chain& ch = t.chains[side][c];
+  const std::uint32_t pos = static_cast<std::uint32_t>(ch.nodes.size());
+  ch.nodes.push_back(node);
+  FNode& n = t.nodes[node];
+  n.chain[side] = c;
+  n.pos[side] = pos;
   const std::uint32_t total = pos + 1;
+  // A planned index holds while every member is the candidate being built
+  // (a later one than the member before), with its plane, as each member
+  // is (FastEngine::plan); should one not be, the chain gets the index of
+  // its present members instead.
+  if (!ch.planned.empty()) {
+    const std::uint32_t u = t.candidate;
+    if (u < ch.planned.size() && ch.planned[u] == n.id && u > ch.u_of_pos.back()) {
+      ch.u_of_pos.push_back(u);
+      ch.pos_of_u[u] = pos;
+      return;
+    }
+    build_hier(t, ch);
+  }
+  // A walk never skips along a chain of at most short_chain nodes, and
+  // most chains stay that short: their runs are made only when they grow
+  // longer, then for every member so far. (Nor are they needed while a
+  // plan holds: the index covers every member.)
+  if (total > g_tuning.short_chain) {
+    while (ch.in_runs < total) run_add(t, ch, ch.in_runs++);
+  }
   if (total >= g_tuning.index_min &&
       total >= ch.hier.end + std::max(g_tuning.index_min / 4, ch.hier.end / 4)) {
     build_hier(t, ch);
@@ -613,8 +760,8 @@ Tree make_tree(std::size_t id_count) {
 }
 
 inline Probe probe(const FPoly& q) {
-  return {q.c, std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z), q.r, q.p.vertices,
-          q.p.count};
+  const double c1 = std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z);
+  return {q.c, c1, q.r, RESUME_PAD * (c1 + q.r), q.p.vertices, q.p.count};
 }
 
 // First chain position at or after pos whose plane is the polygon's own.
@@ -628,6 +775,16 @@ std::uint32_t own_plane_limit(const Tree& t, int side, std::uint32_t c, std::uin
     }
   }
   return limit;
+}
+
+// True when no node at positions [p, end) of chain c has plane id `id`.
+bool no_own_plane_before(const Tree& t, int side, std::uint32_t c, std::uint32_t p,
+                         std::uint32_t end, std::uint32_t id) {
+  for (std::uint32_t n = t.id_head[id]; n != NONE; n = t.nodes[n].next_same_id) {
+    const FNode& node = t.nodes[n];
+    if (node.chain[side] == c && node.pos[side] >= p && node.pos[side] < end) return false;
+  }
+  return true;
 }
 
 // The first member index j >= i of the run such that the polygon is
@@ -676,6 +833,22 @@ struct HeapItem {
 constexpr std::uint32_t MEMBER = 0x80000000u;
 using Heap = std::vector<HeapItem>;
 
+// A piece cut at chain position k from a polygon whose index search found
+// k goes on down the same chain from k + 1 (the back piece of a back chain,
+// the front piece of a front chain). It lies on the polygon, up to the
+// rounding of its new corners, so every group the search proved for the
+// polygon holds for the piece: the piece's search starts from the groups
+// the polygon's left open (`frontier[first, +count)`) instead of the root.
+// See RESUME_PAD for why.
+struct Resume {
+  std::uint32_t chain = NONE;  // NONE: start from the root
+  std::uint32_t pos = 0;       // where the piece enters the chain
+  std::uint32_t version = 0;   // of the chain's index
+  std::uint32_t first = 0, count = 0;
+  std::uint32_t gen = 0;    // searches since the last one from the root
+  std::uint32_t start = 0;  // where the search that made it began
+};
+
 // The least position k in [p, stop) of the indexed part of the chain where
 // the polygon's exact class is not `side`. A depth-first walk, nearer
 // positions first, drops every group proven on `side` and every group
@@ -683,28 +856,66 @@ using Heap = std::vector<HeapItem>;
 // classifies the members of the leaves it reaches; so every position below
 // the answer was either proven or classified on `side`. The answer is
 // classified last, so that a SPANNING class leaves its vertex classes in
-// scratch.
+// scratch. The walk starts from the root, or from `from` (groups left
+// open by the search of the polygon this piece was cut from); it appends
+// to `open` every group it leaves open at or after p: the leaves it
+// scanned and the groups it dropped for their positions. With the groups
+// it proved and the positions before p, they cover the chain's index.
+// A `guess` in [p, stop) is classified first: when its class is not
+// `side` it is an answer, and the walk only looks below it for a smaller
+// one, which it would have to do anyway; otherwise it changes nothing.
+// p, stop, guess and the index's positions are candidates when the index
+// is planned (Chain::planned): candidates that are not members are
+// passed over, and those from stop on are never members yet. The answer
+// k_out is a chain position.
 bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::uint32_t stop,
                 const Probe& pr, const FPoly& q, SplitScratch& scratch, Heap& stack,
+                const Resume* from, std::uint32_t guess, std::vector<std::uint32_t>& open,
                 std::uint32_t& k_out, unsigned& cls_out) {
   const Hier& h = ch.hier;
   const unsigned side_class = side == BACK_SIDE ? BACK : FRONT;
+  const std::uint32_t* pos_of = ch.planned.empty() ? nullptr : ch.pos_of_u.data();
+  const auto plane_at = [&](std::uint32_t u) -> const Plane& {
+    return t.nodes[ch.nodes[pos_of ? pos_of[u] : u]].plane;
+  };
   std::uint32_t best = stop;
   unsigned best_cls = 0;
   bool last_is_best = false;
+  if (guess >= p && guess < stop) {
+    const unsigned cls = PlaneTest(plane_at(guess)).classify(q.p, scratch);
+    if (cls != side_class) {
+      best = guess;
+      best_cls = cls;
+      last_is_best = true;
+    }
+  }
   stack.clear();
-  stack.push_back({std::max(p, h.nodes[0].minpos), 0});
+  if (from == nullptr) {
+    stack.push_back({std::max(p, h.nodes[0].minpos), 0});
+  } else {
+    for (std::uint32_t i = from->count; i-- > 0;) {  // the first left open is taken first
+      const std::uint32_t g = open[from->first + i];
+      stack.push_back({std::max(p, h.nodes[g].minpos), g});
+    }
+  }
   while (!stack.empty()) {
     const HeapItem it = stack.back();
     stack.pop_back();
     const HNode& hn = h.nodes[it.what];
-    if (it.key >= best || hn.maxpos < p || proves_side(hn.b, side, pr)) continue;
+    if (hn.maxpos < p) continue;
+    if (it.key >= best) {
+      open.push_back(it.what);
+      continue;
+    }
+    if (proves_side(hn.b, side, pr)) continue;
     if (hn.child[0] == NONE) {
+      open.push_back(it.what);
       for (std::uint32_t i = 0; i < hn.count; ++i) {
         const std::uint32_t k = h.leaf_pos[hn.first + i];
         if (k < p) continue;
         if (k >= best) break;  // sorted
-        const unsigned cls = PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, scratch);
+        if (pos_of && pos_of[k] == NONE) continue;
+        const unsigned cls = PlaneTest(plane_at(k)).classify(q.p, scratch);
         last_is_best = false;
         if (cls != side_class) {
           best = k;
@@ -727,14 +938,19 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
     }
   }
   if (best == stop) return false;
-  if (!last_is_best) PlaneTest(t.nodes[ch.nodes[best]].plane).classify(q.p, scratch);
-  k_out = best;
+  if (!last_is_best) PlaneTest(plane_at(best)).classify(q.p, scratch);
+  k_out = pos_of ? pos_of[best] : best;
   cls_out = best_cls;
   return true;
 }
 
+// `from` is the search this piece may take up (Resume); `out` receives the
+// one this call made, when its answer came from the chain's index, its
+// open groups appended to `open`.
 Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q,
-                     SplitScratch& scratch, Heap& heap) {
+                     SplitScratch& scratch, Heap& heap, const Resume& from,
+                     std::vector<std::uint32_t>& open, Resume& out) {
+  out.chain = NONE;
   const FNode& start = t.nodes[node];
   const std::uint32_t c = start.chain[side];
   const Chain& ch = t.chains[side][c];
@@ -757,18 +973,40 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   // beyond the first node with the polygon's own plane.
   const std::uint32_t limit = own_plane_limit(t, side, c, p, q.id);
   const Probe pr = probe(q);
-  if (p < ch.hier.end) {
-    const std::uint32_t stop = std::min(limit, ch.hier.end);
+  // A planned index covers every present member.
+  const bool planned = !ch.planned.empty();
+  const std::uint32_t indexed = planned ? len : std::min(ch.hier.end, len);
+  if (p < indexed) {
+    const std::uint32_t stop = std::min(limit, indexed);
+    // Positions as the index counts them (hier_first).
+    const auto at = [&](std::uint32_t k) { return planned ? ch.u_of_pos[k] : k; };
+    const std::uint32_t end_u = planned ? ch.u_of_pos[len - 1] + 1 : len;
     std::uint32_t k;
     unsigned cls;
-    if (hier_first(t, ch, side, p, stop, pr, q, scratch, heap, k, cls)) {
+    const bool resumed = from.chain == c && from.pos == p && from.version == ch.hier.version;
+    const std::uint32_t first = static_cast<std::uint32_t>(open.size());
+    const LastSearch& last = q.last;
+    const bool same_chain = last.tree == &t && last.chain == c && last.side == unsigned(side);
+    if (same_chain && last.epoch == t.epoch && last.from == p && last.pos < len &&
+        no_own_plane_before(t, side, c, p, last.pos, last.id) &&
+        no_own_plane_before(t, side, c, p, last.pos, q.id)) {
+      // The same search again: see "Repeated searches" above.
+      const unsigned cls = classify_at(last.pos);
+      if (cls != side_class) return {ch.nodes[last.pos], cls, false, side};
+    }
+    const std::uint32_t guess = same_chain && last.pos < len ? at(last.pos) : NONE;
+    if (hier_first(t, ch, side, at(p), stop < len ? at(stop) : end_u, pr, q, scratch, heap,
+                   resumed ? &from : nullptr, guess, open, k, cls)) {
+      out = {c, k + 1, ch.hier.version, first, static_cast<std::uint32_t>(open.size()) - first,
+             resumed ? from.gen + 1 : 1, p};
       return {ch.nodes[k], cls, false, side};
     }
+    open.resize(first);
     if (stop == limit && limit < len) {  // the own plane: COPLANAR there
       return {ch.nodes[limit], classify_at(limit), false, side};
     }
-    if (ch.hier.end == len) return {ch.nodes[len - 1], side_class, true, side};
-    p = ch.hier.end;
+    if (indexed == len) return {ch.nodes[len - 1], side_class, true, side};
+    p = indexed;
     if (len - p <= g_tuning.short_chain) {
       while (true) {  // p < limit here
         const unsigned cls = classify_at(p);
@@ -802,14 +1040,54 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   }
 }
 
+// True when every crossing point split_spanning made for `poly` has its
+// edge parameter, computed as there, in [0, 1] (false for NaN): the piece
+// lies on the polygon up to the rounding of that point (RESUME_PAD).
+bool crossings_on_edges(const Plane& plane, const Polygon& poly, const SplitScratch& scratch) {
+  const std::uint32_t m = poly.count;
+  const std::uint8_t* cls = scratch.classes.data();
+  const Pnt* v = poly.vertices;
+  for (std::uint32_t i = 0; i < m; ++i) {
+    const std::uint32_t j = i + 1 == m ? 0 : i + 1;
+    if ((cls[i] | cls[j]) != SPANNING) continue;
+    const Pnt e = gp::sub(v[j], v[i]);
+    const double d = gp::dot(plane.normal, e);
+    if (!(std::fabs(d) > gp::SPLIT_DENOMINATOR_EPSILON)) continue;  // no point made
+    const double s = (plane.w - gp::dot(plane.normal, v[i])) / d;
+    if (!(s >= 0.0 && s <= 1.0)) return false;
+  }
+  return true;
+}
+
 struct FastEngine {
   explicit FastEngine(Workspace& w) : ws(w) {}
   Workspace& ws;
   PlaneIds ids;
   Heap heap;
+  // Groups left open by the searches of the current input polygon's
+  // pieces (Resume), emptied before each input polygon.
+  std::vector<std::uint32_t> open;
+
+  static void remember(FPoly& q, const Tree& t, int side, const Resume& found) {
+    if (found.chain == NONE) return;
+    q.last = {&t, found.chain, static_cast<std::uint32_t>(side), t.epoch, found.start,
+              found.pos - 1, q.id};
+  }
+
+  // The search `found`, made for `poly` before it was split at its answer,
+  // for the piece that goes on down the chain; none when a corner of the
+  // piece may lie off poly's edges or the searches have gone on too long.
+  // Called after split_spanning, before poly's vertices are released.
+  Resume handed_down(const Resume& found, const Plane& plane, const Polygon& poly) const {
+    if (found.chain == NONE || found.gen >= RESUME_GEN_MAX ||
+        !crossings_on_edges(plane, poly, ws.scratch)) {
+      return {};
+    }
+    return found;
+  }
 
   FPoly wrap(const Polygon& p, std::uint32_t id) {
-    FPoly q{p, {0, 0, 0}, 0.0, id};
+    FPoly q{p, {0, 0, 0}, 0.0, id, {}};
     set_sphere(q);
     return q;
   }
@@ -820,6 +1098,7 @@ struct FastEngine {
     FPoly q;
     std::uint32_t node;
     int side;  // side taken into `node`
+    Resume resume;
   };
   std::vector<BuildItem> build_stack;
   std::vector<std::pair<std::uint32_t, FPoly>> held_cb;
@@ -832,12 +1111,16 @@ struct FastEngine {
       t.nodes[0].has_plane = true;
       t.nodes[0].ref = list.front().c;
       register_node(t, 0, NONE, FRONT_SIDE);
+      plan(t, list);
     }
     held_cb.clear();
-    for (const FPoly& q : list) {
+    for (std::uint32_t i = 0; i < list.size(); ++i) {
+      const FPoly& q = list[i];
+      t.candidate = i;
       ws.check_stop();
       build_stack.clear();
-      build_stack.push_back({q, 0, BACK_SIDE});
+      open.clear();
+      build_stack.push_back({q, 0, BACK_SIDE, Resume{}});
       while (!build_stack.empty()) {
         BuildItem it = build_stack.back();
         build_stack.pop_back();
@@ -849,16 +1132,46 @@ struct FastEngine {
     // The clips that follow walk these chains many times: index them whole.
     for (auto& chains : t.chains) {
       for (Chain& ch : chains) {
+        if (!ch.planned.empty()) build_hier(t, ch);
         if (ch.hier.end > 0 && ch.hier.end < ch.nodes.size()) build_hier(t, ch);
       }
     }
+  }
+
+  // A fresh tree's back chain from the root gets its index ahead of time,
+  // with input i as candidate i: the chain's members can only be inputs
+  // (or the one piece of an input that stays on the chain, with its
+  // plane), one per input and in input order, and a convex operand's
+  // inputs all are, but for those coplanar with an earlier one. So the
+  // chain needs no index rebuilt as it grows. A group's bound holds for
+  // the candidates that became members since it holds for all of its
+  // planes; candidates that did not, or not yet, are never classified
+  // (hier_first), so the search sees exactly the present members.
+  void plan(Tree& t, const std::vector<FPoly>& list) {
+    if (list.size() < g_tuning.index_min) return;
+    Chain& ch = t.chains[BACK_SIDE][t.nodes[0].chain[BACK_SIDE]];
+    std::vector<Member> mem;
+    mem.reserve(list.size());
+    ch.planned.clear();
+    for (const FPoly& q : list) {
+      mem.push_back({q.p.plane, q.c});
+      ch.planned.push_back(q.id);
+    }
+    build_hier(ch, mem);
+    ch.u_of_pos.assign(1, 0);  // the root, made from the first input
+    ch.pos_of_u.assign(list.size(), NONE);
+    ch.pos_of_u[0] = 0;
   }
 
   // Walks one piece down from it.node until it comes to rest; a split
   // pushes its back piece and goes on with the front one.
   void insert(Tree& t, BuildItem it) {
     while (true) {
-      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch, heap);
+      Resume found;
+      const Arrival at =
+          follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open, found);
+      it.resume = Resume{};
+      remember(it.q, t, it.side, found);
       if (at.past_end) {
         // A new node takes this piece's plane; the piece is then COPLANAR
         // there (own plane) and is placed by the sign rule below.
@@ -885,14 +1198,17 @@ struct FastEngine {
           break;
         default: {
           const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
+          const Resume next = handed_down(found, plane, it.q.p);
           ws.pool.release(it.q.p.vertices, it.q.p.count);
           const std::uint32_t id = it.q.id;
           if (pieces.has_back) {
             const FPoly back = wrap(pieces.back, id);
-            build_stack.push_back({back, descend(t, it.node, BACK_SIDE, back), BACK_SIDE});
+            build_stack.push_back({back, descend(t, it.node, BACK_SIDE, back), BACK_SIDE,
+                                   at.side == BACK_SIDE ? next : Resume{}});
           }
           if (!pieces.has_front) return;
           it.q = wrap(pieces.front, id);
+          if (at.side == FRONT_SIDE) it.resume = next;
           side = FRONT_SIDE;
           break;
         }
@@ -925,6 +1241,7 @@ struct FastEngine {
     std::uint32_t node;
     std::uint32_t marks;
     int side;
+    Resume resume;
   };
   struct Emitted {
     FPoly q;
@@ -980,7 +1297,8 @@ struct FastEngine {
     for (std::uint32_t i = 0; i < list.size(); ++i) {
       ws.check_stop();
       clip_stack.clear();
-      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE});
+      open.clear();
+      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE, Resume{}});
       while (!clip_stack.empty()) {
         ClipItem it = clip_stack.back();
         clip_stack.pop_back();
@@ -1001,7 +1319,11 @@ struct FastEngine {
 
   void walk(const Tree& t, ClipItem it, std::uint32_t index) {
     while (true) {
-      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch, heap);
+      Resume found;
+      const Arrival at =
+          follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open, found);
+      it.resume = Resume{};
+      remember(it.q, t, it.side, found);
       if (at.past_end) {
         leave(t, it, at.node, at.side, index);
         return;
@@ -1023,13 +1345,16 @@ struct FastEngine {
           break;
         default: {
           const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
+          const Resume next = handed_down(found, plane, it.q.p);
           ws.pool.release(it.q.p.vertices, it.q.p.count);
           if (pieces.has_back) {
-            ClipItem b{wrap(pieces.back, it.q.id), it.node, it.marks, BACK_SIDE};
+            ClipItem b{wrap(pieces.back, it.q.id), it.node, it.marks, BACK_SIDE,
+                       at.side == BACK_SIDE ? next : Resume{}};
             if (!step(t, b, BACK_SIDE, index)) clip_stack.push_back(b);
           }
           if (!pieces.has_front) return;
           it.q = wrap(pieces.front, it.q.id);
+          if (at.side == FRONT_SIDE) it.resume = next;
           side = FRONT_SIDE;
           break;
         }
@@ -1102,6 +1427,7 @@ struct FastEngine {
         }
       }
     }
+    ++t.epoch;
     std::vector<std::uint32_t> head(t.id_head.size(), NONE);
     for (std::size_t id = 0; id < head.size(); ++id) head[ids.neg(static_cast<std::uint32_t>(id))] = t.id_head[id];
     t.id_head = std::move(head);
@@ -1137,8 +1463,8 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
   std::vector<FPoly> fa, fb;
   fa.reserve(a.size());
   fb.reserve(b.size());
-  for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane)});
-  for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane)});
+  for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}});
+  for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}});
   e.ids.close_under_negation();
   for (FPoly& q : fa) set_sphere(q);
   for (FPoly& q : fb) set_sphere(q);

@@ -3,6 +3,7 @@
 // the boolean tests' own inputs and on seeded random solids.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -284,6 +285,74 @@ TEST(FastEngine, SameAsLiteralOnDenseSpheres) {
   for (CsgOp op : OPS) EXPECT_EQ(difference(op, a, b), "") << op_name(op);
   const TriMesh t = test_shapes::torus(48, 1, 0.4);
   for (CsgOp op : OPS) EXPECT_EQ(difference(op, a, t), "") << op_name(op) << " torus";
+}
+
+// Pieces cut again and again along long chains take up their parent's
+// index search; far from the origin the crossing points round by more
+// than PLANE_EPSILON, and a piece must still meet every node the literal
+// walk would. Spheres dense enough to be indexed, at growing offsets and
+// scales: overlapping, a sliver-thin overlap, and one turned against the
+// other.
+TEST(FastEngine, SameAsLiteralOnDenseSpheresFarAway) {
+  using test_shapes::moved;
+  for (double offset : {0.0, 1e9, 1e11, 1e13}) {
+    for (double scale : {1.0, 1e3}) {
+      const TriMesh a = moved(test_shapes::sphere(24, 12, scale), offset, -offset, offset);
+      TriMesh turned = test_shapes::sphere(24, 12, scale);
+      mesh::transform(turned, gp::rotation(gp::make_ax1({0, 0, 0}, {1, 2, 3}), 0.3));
+      const std::string what =
+          "offset " + std::to_string(offset) + " scale " + std::to_string(scale);
+      expect_same_all_ops(a, moved(a, 0.4 * scale, 0.3 * scale, 0.2 * scale), what);
+      expect_same_all_ops(a, moved(a, 1.999 * scale, 0, 0), what + " sliver");
+      expect_same_all_ops(a, moved(turned, offset, -offset, offset), what + " turned");
+    }
+  }
+}
+
+// A fresh tree's back chain is indexed ahead of time over the operand's
+// triangles in input order; the index holds while they make that chain one
+// after another (a convex operand; triangles coplanar with an earlier one
+// join its node instead), and must be let go, soundly, wherever the
+// operand parts from it: two spheres in one operand, the same with every
+// triangle cut in three coplanar ones, a torus, a sphere with its
+// triangles shuffled, and a concave cup (a sphere less a smaller one).
+TEST(FastEngine, SameAsLiteralOnDenseOperandsThatAreNotOneConvexChain) {
+  using test_shapes::moved;
+  using test_shapes::sphere;
+  const auto joined = [](TriMesh a, const TriMesh& b) {
+    const std::uint32_t base = static_cast<std::uint32_t>(a.vertices.size());
+    a.vertices.insert(a.vertices.end(), b.vertices.begin(), b.vertices.end());
+    for (auto t : b.triangles) a.triangles.push_back({t[0] + base, t[1] + base, t[2] + base});
+    return a;
+  };
+  const auto in_threes = [](const TriMesh& m) {  // a fan about each triangle's centroid
+    TriMesh out;
+    for (const auto& t : m.triangles) {
+      const gp::Pnt a = m.vertices[t[0]], b = m.vertices[t[1]], c = m.vertices[t[2]];
+      const gp::Pnt g{(a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3, (a.z + b.z + c.z) / 3};
+      mesh::push_triangle(out, a, b, g);
+      mesh::push_triangle(out, b, c, g);
+      mesh::push_triangle(out, c, a, g);
+    }
+    return out;
+  };
+  TriMesh shuffled = sphere(32, 16, 1);
+  std::shuffle(shuffled.triangles.begin(), shuffled.triangles.end(), std::mt19937_64(7));
+  const TriMesh cup = bsp::run_csg(CsgOp::Subtract, bsp::convert_operands(sphere(32, 16, 1),
+                                   moved(sphere(24, 12, 0.8), 0, 0, 0.5)), {}, Engine::Literal);
+  const struct {
+    const char* what;
+    TriMesh operand;
+  } cases[] = {
+      {"two spheres", joined(sphere(24, 12, 0.6), moved(sphere(24, 12, 0.6), 1.5, 0, 0))},
+      {"two spheres in threes",
+       in_threes(joined(sphere(16, 8, 0.6), moved(sphere(16, 8, 0.6), 0.9, 0.2, 0)))},
+      {"torus", test_shapes::torus(32, 1, 0.4)},
+      {"shuffled sphere", shuffled},
+      {"cup", cup},
+  };
+  const TriMesh other = moved(sphere(32, 16, 1), 0.5, 0.3, 0.2);
+  for (const auto& c : cases) expect_same_all_ops(c.operand, other, c.what);
 }
 
 // The default engine's choice: many polygons over few planes (fused
