@@ -87,6 +87,13 @@ void VertexPool::reserve(std::size_t n) {
   if (static_cast<std::size_t>(end_ - cursor_) < n) new_chunk(n);
 }
 
+Pnt* VertexPool::allocate_run(std::size_t n) {
+  reserve(n);
+  Pnt* run = cursor_;
+  cursor_ += n;
+  return run;
+}
+
 Pnt* VertexPool::allocate(std::uint32_t n) {
   if (n == 0) n = 1;
   if (n < free_.size() && free_[n] != nullptr) {
@@ -152,7 +159,8 @@ PolygonList mesh_to_polygons(const mesh::TriMesh& m, VertexPool& pool) {
 
 void append_mesh_polygons(const mesh::TriMesh& m, VertexPool& pool, PolygonList& out) {
   out.reserve(out.size() + m.triangles.size());
-  pool.reserve(3 * m.triangles.size());
+  // Every polygon's three corners in one run, in triangle order.
+  Pnt* corners = pool.allocate_run(3 * m.triangles.size());
   const std::size_t nv = m.vertices.size();
   for (const mesh::Triangle& t : m.triangles) {
     gp::check_index(t[0], nv);
@@ -171,8 +179,11 @@ void append_mesh_polygons(const mesh::TriMesh& m, VertexPool& pool, PolygonList&
     plane.normal = {n.x * inv, n.y * inv, n.z * inv};
     // Same summation as the classification, so a sits at distance exactly 0.
     plane.w = (plane.normal.x * a.x + plane.normal.y * a.y) + plane.normal.z * a.z;
-    const Pnt corners[3] = {a, b, c};
-    out.push_back(make_polygon(pool, corners, plane));
+    corners[0] = a;
+    corners[1] = b;
+    corners[2] = c;
+    out.push_back(Polygon{plane, corners, 3});
+    corners += 3;
   }
 }
 

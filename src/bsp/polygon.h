@@ -64,6 +64,9 @@ class VertexPool {
   // Makes room for n vertices in one contiguous run, so that the next
   // allocations totalling n come from the same chunk.
   void reserve(std::size_t n);
+  // n contiguous vertices, to be carved into blocks that are then released
+  // one by one like any other (a block may be any run of whole vertices).
+  Pnt* allocate_run(std::size_t n);
 
  private:
   void free_all();
