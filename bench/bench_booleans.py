@@ -40,8 +40,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "python"))
 CASES = ["C1", "C2", "C3", "C4", "C5"]
 ENGINES = ["quorvalind", "literal", "manifold3d", "pycsg"]
 REPS = {  # per engine as in ENGINES; pycsg is about 10^4 times slower
-    "C1": (201, 51, 201, 5), "C2": (21, 3, 21, 1), "C3": (21, 3, 21, 1), "C4": (5, 0, 11, 0),
-    "C5": (51, 11, 51, 1),
+    "C1": (201, 201, 201, 5), "C2": (21, 3, 21, 1), "C3": (21, 3, 21, 1), "C4": (5, 0, 11, 0),
+    "C5": (51, 51, 51, 1),
 }
 SCALE = [32, 64, 128, 256, 512]  # segments; latitude bands are half as many
 
