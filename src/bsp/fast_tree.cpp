@@ -1434,21 +1434,34 @@ struct FastEngine {
     t.order_valid = false;
   }
 
-  // Pre-order (node, front, back); the tree's polygons are moved out.
-  std::vector<FPoly> take_all(Tree& t) {
-    std::vector<FPoly> out;
-    if (t.nodes.empty()) return out;
+  // Hands every polygon of the tree to f in pre-order (node, front,
+  // back), then empties the nodes.
+  template <class F>
+  void drain(Tree& t, F&& f) {
+    if (t.nodes.empty()) return;
     std::vector<std::uint32_t> stack{0};
     while (!stack.empty()) {
       const std::uint32_t n = stack.back();
       stack.pop_back();
       ws.check_stop();
       FNode& node = t.nodes[n];
-      out.insert(out.end(), node.polygons.begin(), node.polygons.end());
+      for (const FPoly& q : node.polygons) f(q);
       node.polygons.clear();
       if (node.child[BACK_SIDE] != NONE) stack.push_back(node.child[BACK_SIDE]);
       if (node.child[FRONT_SIDE] != NONE) stack.push_back(node.child[FRONT_SIDE]);
     }
+  }
+
+  static std::size_t polygon_count(const Tree& t) {
+    std::size_t n = 0;
+    for (const FNode& node : t.nodes) n += node.polygons.size();
+    return n;
+  }
+
+  std::vector<FPoly> take_all(Tree& t) {
+    std::vector<FPoly> out;
+    out.reserve(polygon_count(t));
+    drain(t, [&out](const FPoly& q) { out.push_back(q); });
     return out;
   }
 };
@@ -1501,9 +1514,12 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
       e.invert(A);
       break;
   }
-  PolygonList out;
-  for (const FPoly& q : e.take_all(A)) out.push_back(q.p);
-  return out;
+  // The result goes into operand a's list, whose room it mostly fits.
+  PolygonList& out = a;
+  out.clear();
+  out.reserve(FastEngine::polygon_count(A));
+  e.drain(A, [&out](const FPoly& q) { out.push_back(q.p); });
+  return std::move(out);
 }
 
 }  // namespace quorvalind::bsp
