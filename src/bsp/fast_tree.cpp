@@ -98,7 +98,22 @@
 //    Otherwise the old answer is only classified first, which may bound
 //    the search sooner and changes nothing else.
 //
-// 4. Storage. Nodes live in one vector (links are indices), so destruction
+// 4. Repeated clips. A polygon clipped whole by a tree, never split and
+//    never COPLANAR on its way, records the node in front of which it was
+//    emitted (WholeExit). Clipped by the same tree again (same epoch, same
+//    node count: the same planes and links), it meets the same planes with
+//    the same vertices (invert only reverses their order and negates its
+//    plane), so each class, the OR of its vertices' classes, is FRONT or
+//    BACK as before, unless the own-plane rule makes it COPLANAR at a node
+//    with its present plane id; the previous walk had none with its id
+//    then, or it would have been COPLANAR there. So when no node on the
+//    path from the root to the recorded node has its present id, the walk
+//    takes the same sides to the same place and the polygon is emitted
+//    there with no COPLANAR sides, as the walk would emit it; the clip
+//    after an invert (B.clip_to(A) twice) re-walks only the pieces that
+//    were cut or COPLANAR.
+//
+// 5. Storage. Nodes live in one vector (links are indices), so destruction
 //    never recurses; polygons carry their id and bounding sphere next to the
 //    literal record. None of this takes part in a decision.
 //
@@ -145,12 +160,21 @@ struct LastSearch {
   std::uint32_t chain = NONE, side = 0, epoch = 0, from = 0, pos = 0, id = 0;
 };
 
+// Where a polygon left a tree whole: clipped by `tree` (at `epoch`, with
+// `nodes` nodes) from the root without a split and without a COPLANAR
+// class, it was emitted in front of `node`. See "Repeated clips" above.
+struct WholeExit {
+  const Tree* tree = nullptr;
+  std::uint32_t epoch = 0, nodes = 0, node = 0;
+};
+
 struct FPoly {
   Polygon p;
   Pnt c;     // bounding sphere: every vertex within r of c (up to rounding)
   double r;  // NaN when a coordinate is not finite: such a polygon is never skipped
   std::uint32_t id;
   LastSearch last;  // none for a new piece
+  WholeExit exit;   // none for a new piece
 };
 
 inline bool finite(double x) { return std::isfinite(x); }
@@ -449,8 +473,9 @@ struct Tree {
   std::vector<FNode> nodes;           // nodes[0] is the root
   std::vector<Chain> chains[2];       // chains[side]: runs linked by `side` children
   std::vector<std::uint32_t> id_head; // per plane id: first node with that plane
-  // Pre-order (front before back) positions and depths, for clip order.
-  std::vector<std::uint32_t> pre, depth;
+  // Pre-order (front before back) positions and depths, for clip order;
+  // node m lies in n's subtree exactly when pre[n] <= pre[m] < pre_end[n].
+  std::vector<std::uint32_t> pre, depth, pre_end;
   bool order_valid = false;
   // Bumped by invert. Within one epoch a chain position keeps its node
   // and plane: chains only grow at their ends.
@@ -1087,7 +1112,7 @@ struct FastEngine {
   }
 
   FPoly wrap(const Polygon& p, std::uint32_t id) {
-    FPoly q{p, {0, 0, 0}, 0.0, id, {}};
+    FPoly q{p, {0, 0, 0}, 0.0, id, {}, {}};
     set_sphere(q);
     return q;
   }
@@ -1242,6 +1267,7 @@ struct FastEngine {
     std::uint32_t marks;
     int side;
     Resume resume;
+    bool whole = false;  // the input polygon itself, not a piece of it
   };
   struct Emitted {
     FPoly q;
@@ -1254,22 +1280,31 @@ struct FastEngine {
 
   static void ensure_order(Tree& t) {
     if (t.order_valid) return;
-    t.pre.assign(t.nodes.size(), 0);
-    t.depth.assign(t.nodes.size(), 0);
+    const std::size_t count = t.nodes.size();
+    t.pre.assign(count, 0);
+    t.depth.assign(count, 0);
+    t.pre_end.assign(count, 0);
+    std::vector<std::uint32_t> by_pre(count), parent(count, NONE);
     std::vector<std::uint32_t> stack{0};
     std::uint32_t next = 0;
     while (!stack.empty()) {
       const std::uint32_t n = stack.back();
       stack.pop_back();
+      by_pre[next] = n;
       t.pre[n] = next++;
       for (int side : {BACK_SIDE, FRONT_SIDE}) {
         const std::uint32_t c = t.nodes[n].child[side];
         if (c != NONE) {
           t.depth[c] = t.depth[n] + 1;
+          parent[c] = n;
           stack.push_back(c);
         }
       }
     }
+    // Subtree sizes, children before parents.
+    std::vector<std::uint32_t> size(count, 1);
+    for (std::uint32_t i = next; i-- > 1;) size[parent[by_pre[i]]] += size[by_pre[i]];
+    for (std::uint32_t i = 0; i < next; ++i) t.pre_end[by_pre[i]] = i + size[by_pre[i]];
     t.order_valid = true;
   }
 
@@ -1298,7 +1333,11 @@ struct FastEngine {
       ws.check_stop();
       clip_stack.clear();
       open.clear();
-      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE, Resume{}});
+      if (exits_whole(t, list[i])) {
+        emitted.push_back({list[i], t.pre[list[i].exit.node], NONE, i});
+        continue;
+      }
+      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE, Resume{}, true});
       while (!clip_stack.empty()) {
         ClipItem it = clip_stack.back();
         clip_stack.pop_back();
@@ -1315,6 +1354,19 @@ struct FastEngine {
     for (const Emitted& e : emitted) list.push_back(e.q);
     emitted.clear();
     return list;
+  }
+
+  // True when q's walk from t's root would end where its recorded one did
+  // (see "Repeated clips" above): same tree state, and no node on the path
+  // with q's present plane, which is the only class that may differ.
+  static bool exits_whole(const Tree& t, const FPoly& q) {
+    const WholeExit& x = q.exit;
+    if (x.tree != &t || x.epoch != t.epoch || x.nodes != t.nodes.size()) return false;
+    const std::uint32_t at = t.pre[x.node];
+    for (std::uint32_t n = t.id_head[q.id]; n != NONE; n = t.nodes[n].next_same_id) {
+      if (t.pre[n] <= at && at < t.pre_end[n]) return false;
+    }
+    return true;
   }
 
   void walk(const Tree& t, ClipItem it, std::uint32_t index) {
@@ -1349,11 +1401,12 @@ struct FastEngine {
           ws.pool.release(it.q.p.vertices, it.q.p.count);
           if (pieces.has_back) {
             ClipItem b{wrap(pieces.back, it.q.id), it.node, it.marks, BACK_SIDE,
-                       at.side == BACK_SIDE ? next : Resume{}};
+                       at.side == BACK_SIDE ? next : Resume{}, false};
             if (!step(t, b, BACK_SIDE, index)) clip_stack.push_back(b);
           }
           if (!pieces.has_front) return;
           it.q = wrap(pieces.front, it.q.id);
+          it.whole = false;
           if (at.side == FRONT_SIDE) it.resume = next;
           side = FRONT_SIDE;
           break;
@@ -1382,6 +1435,12 @@ struct FastEngine {
              std::uint32_t index) {
     if (side == FRONT_SIDE) {
       emitted.push_back({it.q, t.pre[node], it.marks, index});
+      WholeExit& x = emitted.back().q.exit;
+      if (it.whole && it.marks == NONE) {
+        x = {&t, t.epoch, static_cast<std::uint32_t>(t.nodes.size()), node};
+      } else {
+        x = {};
+      }
     } else {
       ws.pool.release(it.q.p.vertices, it.q.p.count);
     }
@@ -1476,8 +1535,8 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
   std::vector<FPoly> fa, fb;
   fa.reserve(a.size());
   fb.reserve(b.size());
-  for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}});
-  for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}});
+  for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}, {}});
+  for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}, {}});
   e.ids.close_under_negation();
   for (FPoly& q : fa) set_sphere(q);
   for (FPoly& q : fb) set_sphere(q);
