@@ -270,6 +270,8 @@ struct Bound {
   // The magnitudes of the group in the rounding margin: the offsets, the
   // curvature terms, |n| |O| and |w|.
   double sconst = 0;
+  // rho^2, 1 + rho^2 and nmax + rho, as proves_point would compute them.
+  double rr = 0, one_rr = 1, nrho = 0;
   bool curved = false;  // kb and kf chosen (at the first member off a)
   bool ok = false;  // every number of every plane, and O, finite
 };
@@ -279,6 +281,9 @@ void set_sconst(Bound& b) {
   b.sconst = std::max(std::max(std::fabs(b.hmax), std::fabs(b.hmin)),
                       std::max(std::fabs(b.hb), std::fabs(b.hf))) +
              (b.kb + b.kf) * b.rho * b.rho + b.nmax * b.o1 + b.wmax;
+  b.rr = b.rho * b.rho;
+  b.one_rr = 1.0 + b.rr;
+  b.nrho = b.nmax + b.rho;
 }
 
 void negate(Bound& b) {
@@ -338,11 +343,11 @@ inline Proof proves_point(const Bound& b, int side, const Pnt& c, double c1, dou
   }
   const Pnt e{d.x - ad * b.a.x, d.y - ad * b.a.y, d.z - ad * b.a.z};
   const double ee = gp::dot(e, e);
-  const double rr = b.rho * b.rho;
+  const double rr = b.rr;
   // The margin may count |base| for the gain: when the test passes,
   // 0 <= gain < -base.
   const double d1 = std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
-  const double s = std::fabs(ad) * (1.0 + rr) + (b.nmax + b.rho) * d1 + b.sconst -
+  const double s = std::fabs(ad) * b.one_rr + b.nrho * d1 + b.sconst -
                    base + b.nmax * (2.0 * r + c1);
   // room must exceed the gain, max over 0 <= x <= rho of (x |e| - c2 x^2),
   // compared without a square root or a division.
