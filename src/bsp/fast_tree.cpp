@@ -201,9 +201,14 @@ void set_sphere(FPoly& q) {
     return;
   }
   q.c = {lo.x * 0.5 + hi.x * 0.5, lo.y * 0.5 + hi.y * 0.5, lo.z * 0.5 + hi.z * 0.5};
-  double r = 0.0;
-  for (std::uint32_t i = 0; i < n; ++i) r = std::max(r, length(gp::sub(v[i], q.c)));
-  q.r = r;
+  // One root of the largest square: sqrt is correctly rounded, hence
+  // monotone, so this is the largest of the lengths, to the bit.
+  double rr = 0.0;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const Pnt d = gp::sub(v[i], q.c);
+    rr = std::max(rr, d.x * d.x + d.y * d.y + d.z * d.z);
+  }
+  q.r = std::sqrt(rr);
 }
 
 // Canonical plane ids: two planes get the same id exactly when their four
