@@ -1138,7 +1138,9 @@ struct FastEngine {
   std::vector<BuildItem> build_stack;
   std::vector<std::pair<std::uint32_t, FPoly>> held_cb;
 
-  void build(Tree& t, std::vector<FPoly> list) {
+  // `last`: no search follows (the sequences' final build), so the chains
+  // are not indexed again at the end.
+  void build(Tree& t, std::vector<FPoly> list, bool last = false) {
     if (list.empty()) return;
     if (!t.nodes[0].has_plane) {
       t.nodes[0].plane = list.front().p.plane;
@@ -1165,6 +1167,7 @@ struct FastEngine {
     for (auto& [node, q] : held_cb) t.nodes[node].polygons.push_back(q);
     held_cb.clear();
     // The clips that follow walk these chains many times: index them whole.
+    if (last) return;
     for (auto& chains : t.chains) {
       for (Chain& ch : chains) {
         if (!ch.planned.empty()) build_hier(t, ch);
@@ -1561,7 +1564,7 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
       e.invert(B);
       e.clip_to(B, A);
       e.invert(B);
-      e.build(A, e.take_all(B));
+      e.build(A, e.take_all(B), true);
       break;
     case CsgOp::Subtract:
       e.invert(A);
@@ -1570,7 +1573,7 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
       e.invert(B);
       e.clip_to(B, A);
       e.invert(B);
-      e.build(A, e.take_all(B));
+      e.build(A, e.take_all(B), true);
       e.invert(A);
       break;
     case CsgOp::Intersect:
@@ -1579,7 +1582,7 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
       e.invert(B);
       e.clip_to(A, B);
       e.clip_to(B, A);
-      e.build(A, e.take_all(B));
+      e.build(A, e.take_all(B), true);
       e.invert(A);
       break;
   }
