@@ -20,7 +20,7 @@
 // one node's plane (classify, with the own-plane rule), followed by a split
 // or by a move into a list. This engine makes the same decisions, with
 // the same arithmetic (PlaneTest, split_spanning), on the same pieces; it
-// differs in four ways only:
+// differs in five ways only:
 //
 // 1. One polygon at a time. build and clip_polygons treat the polygons of a
 //    list independently: a polygon's fate at a node depends only on the
