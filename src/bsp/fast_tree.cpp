@@ -20,7 +20,7 @@
 // one node's plane (classify, with the own-plane rule), followed by a split
 // or by a move into a list. This engine makes the same decisions, with
 // the same arithmetic (PlaneTest, split_spanning), on the same pieces; it
-// differs in four ways only:
+// differs in five ways only:
 //
 // 1. One polygon at a time. build and clip_polygons treat the polygons of a
 //    list independently: a polygon's fate at a node depends only on the
@@ -98,7 +98,22 @@
 //    Otherwise the old answer is only classified first, which may bound
 //    the search sooner and changes nothing else.
 //
-// 4. Storage. Nodes live in one vector (links are indices), so destruction
+// 4. Repeated clips. A polygon clipped whole by a tree, never split and
+//    never COPLANAR on its way, records the node in front of which it was
+//    emitted (WholeExit). Clipped by the same tree again (same epoch, same
+//    node count: the same planes and links), it meets the same planes with
+//    the same vertices (invert only reverses their order and negates its
+//    plane), so each class, the OR of its vertices' classes, is FRONT or
+//    BACK as before, unless the own-plane rule makes it COPLANAR at a node
+//    with its present plane id; the previous walk had none with its id
+//    then, or it would have been COPLANAR there. So when no node on the
+//    path from the root to the recorded node has its present id, the walk
+//    takes the same sides to the same place and the polygon is emitted
+//    there with no COPLANAR sides, as the walk would emit it; the clip
+//    after an invert (B.clip_to(A) twice) re-walks only the pieces that
+//    were cut or COPLANAR.
+//
+// 5. Storage. Nodes live in one vector (links are indices), so destruction
 //    never recurses; polygons carry their id and bounding sphere next to the
 //    literal record. None of this takes part in a decision.
 //
@@ -145,12 +160,21 @@ struct LastSearch {
   std::uint32_t chain = NONE, side = 0, epoch = 0, from = 0, pos = 0, id = 0;
 };
 
+// Where a polygon left a tree whole: clipped by `tree` (at `epoch`, with
+// `nodes` nodes) from the root without a split and without a COPLANAR
+// class, it was emitted in front of `node`. See "Repeated clips" above.
+struct WholeExit {
+  const Tree* tree = nullptr;
+  std::uint32_t epoch = 0, nodes = 0, node = 0;
+};
+
 struct FPoly {
   Polygon p;
   Pnt c;     // bounding sphere: every vertex within r of c (up to rounding)
   double r;  // NaN when a coordinate is not finite: such a polygon is never skipped
   std::uint32_t id;
   LastSearch last;  // none for a new piece
+  WholeExit exit;   // none for a new piece
 };
 
 inline bool finite(double x) { return std::isfinite(x); }
@@ -177,9 +201,14 @@ void set_sphere(FPoly& q) {
     return;
   }
   q.c = {lo.x * 0.5 + hi.x * 0.5, lo.y * 0.5 + hi.y * 0.5, lo.z * 0.5 + hi.z * 0.5};
-  double r = 0.0;
-  for (std::uint32_t i = 0; i < n; ++i) r = std::max(r, length(gp::sub(v[i], q.c)));
-  q.r = r;
+  // One root of the largest square: sqrt is correctly rounded, hence
+  // monotone, so this is the largest of the lengths, to the bit.
+  double rr = 0.0;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const Pnt d = gp::sub(v[i], q.c);
+    rr = std::max(rr, d.x * d.x + d.y * d.y + d.z * d.z);
+  }
+  q.r = std::sqrt(rr);
 }
 
 // Canonical plane ids: two planes get the same id exactly when their four
@@ -246,6 +275,8 @@ struct Bound {
   // The magnitudes of the group in the rounding margin: the offsets, the
   // curvature terms, |n| |O| and |w|.
   double sconst = 0;
+  // rho^2, 1 + rho^2 and nmax + rho, as proves_point would compute them.
+  double rr = 0, one_rr = 1, nrho = 0;
   bool curved = false;  // kb and kf chosen (at the first member off a)
   bool ok = false;  // every number of every plane, and O, finite
 };
@@ -255,6 +286,9 @@ void set_sconst(Bound& b) {
   b.sconst = std::max(std::max(std::fabs(b.hmax), std::fabs(b.hmin)),
                       std::max(std::fabs(b.hb), std::fabs(b.hf))) +
              (b.kb + b.kf) * b.rho * b.rho + b.nmax * b.o1 + b.wmax;
+  b.rr = b.rho * b.rho;
+  b.one_rr = 1.0 + b.rr;
+  b.nrho = b.nmax + b.rho;
 }
 
 void negate(Bound& b) {
@@ -314,11 +348,11 @@ inline Proof proves_point(const Bound& b, int side, const Pnt& c, double c1, dou
   }
   const Pnt e{d.x - ad * b.a.x, d.y - ad * b.a.y, d.z - ad * b.a.z};
   const double ee = gp::dot(e, e);
-  const double rr = b.rho * b.rho;
+  const double rr = b.rr;
   // The margin may count |base| for the gain: when the test passes,
   // 0 <= gain < -base.
   const double d1 = std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
-  const double s = std::fabs(ad) * (1.0 + rr) + (b.nmax + b.rho) * d1 + b.sconst -
+  const double s = std::fabs(ad) * b.one_rr + b.nrho * d1 + b.sconst -
                    base + b.nmax * (2.0 * r + c1);
   // room must exceed the gain, max over 0 <= x <= rho of (x |e| - c2 x^2),
   // compared without a square root or a division.
@@ -449,8 +483,9 @@ struct Tree {
   std::vector<FNode> nodes;           // nodes[0] is the root
   std::vector<Chain> chains[2];       // chains[side]: runs linked by `side` children
   std::vector<std::uint32_t> id_head; // per plane id: first node with that plane
-  // Pre-order (front before back) positions and depths, for clip order.
-  std::vector<std::uint32_t> pre, depth;
+  // Pre-order (front before back) positions and depths, for clip order;
+  // node m lies in n's subtree exactly when pre[n] <= pre[m] < pre_end[n].
+  std::vector<std::uint32_t> pre, depth, pre_end;
   bool order_valid = false;
   // Bumped by invert. Within one epoch a chain position keeps its node
   // and plane: chains only grow at their ends.
@@ -1087,7 +1122,7 @@ struct FastEngine {
   }
 
   FPoly wrap(const Polygon& p, std::uint32_t id) {
-    FPoly q{p, {0, 0, 0}, 0.0, id, {}};
+    FPoly q{p, {0, 0, 0}, 0.0, id, {}, {}};
     set_sphere(q);
     return q;
   }
@@ -1103,7 +1138,9 @@ struct FastEngine {
   std::vector<BuildItem> build_stack;
   std::vector<std::pair<std::uint32_t, FPoly>> held_cb;
 
-  void build(Tree& t, std::vector<FPoly> list) {
+  // `last`: no search follows (the sequences' final build), so the chains
+  // are not indexed again at the end.
+  void build(Tree& t, std::vector<FPoly> list, bool last = false) {
     if (list.empty()) return;
     if (!t.nodes[0].has_plane) {
       t.nodes[0].plane = list.front().p.plane;
@@ -1130,6 +1167,7 @@ struct FastEngine {
     for (auto& [node, q] : held_cb) t.nodes[node].polygons.push_back(q);
     held_cb.clear();
     // The clips that follow walk these chains many times: index them whole.
+    if (last) return;
     for (auto& chains : t.chains) {
       for (Chain& ch : chains) {
         if (!ch.planned.empty()) build_hier(t, ch);
@@ -1242,6 +1280,7 @@ struct FastEngine {
     std::uint32_t marks;
     int side;
     Resume resume;
+    bool whole = false;  // the input polygon itself, not a piece of it
   };
   struct Emitted {
     FPoly q;
@@ -1254,22 +1293,31 @@ struct FastEngine {
 
   static void ensure_order(Tree& t) {
     if (t.order_valid) return;
-    t.pre.assign(t.nodes.size(), 0);
-    t.depth.assign(t.nodes.size(), 0);
+    const std::size_t count = t.nodes.size();
+    t.pre.assign(count, 0);
+    t.depth.assign(count, 0);
+    t.pre_end.assign(count, 0);
+    std::vector<std::uint32_t> by_pre(count), parent(count, NONE);
     std::vector<std::uint32_t> stack{0};
     std::uint32_t next = 0;
     while (!stack.empty()) {
       const std::uint32_t n = stack.back();
       stack.pop_back();
+      by_pre[next] = n;
       t.pre[n] = next++;
       for (int side : {BACK_SIDE, FRONT_SIDE}) {
         const std::uint32_t c = t.nodes[n].child[side];
         if (c != NONE) {
           t.depth[c] = t.depth[n] + 1;
+          parent[c] = n;
           stack.push_back(c);
         }
       }
     }
+    // Subtree sizes, children before parents.
+    std::vector<std::uint32_t> size(count, 1);
+    for (std::uint32_t i = next; i-- > 1;) size[parent[by_pre[i]]] += size[by_pre[i]];
+    for (std::uint32_t i = 0; i < next; ++i) t.pre_end[by_pre[i]] = i + size[by_pre[i]];
     t.order_valid = true;
   }
 
@@ -1298,7 +1346,11 @@ struct FastEngine {
       ws.check_stop();
       clip_stack.clear();
       open.clear();
-      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE, Resume{}});
+      if (exits_whole(t, list[i])) {
+        emitted.push_back({list[i], t.pre[list[i].exit.node], NONE, i});
+        continue;
+      }
+      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE, Resume{}, true});
       while (!clip_stack.empty()) {
         ClipItem it = clip_stack.back();
         clip_stack.pop_back();
@@ -1315,6 +1367,19 @@ struct FastEngine {
     for (const Emitted& e : emitted) list.push_back(e.q);
     emitted.clear();
     return list;
+  }
+
+  // True when q's walk from t's root would end where its recorded one did
+  // (see "Repeated clips" above): same tree state, and no node on the path
+  // with q's present plane, which is the only class that may differ.
+  static bool exits_whole(const Tree& t, const FPoly& q) {
+    const WholeExit& x = q.exit;
+    if (x.tree != &t || x.epoch != t.epoch || x.nodes != t.nodes.size()) return false;
+    const std::uint32_t at = t.pre[x.node];
+    for (std::uint32_t n = t.id_head[q.id]; n != NONE; n = t.nodes[n].next_same_id) {
+      if (t.pre[n] <= at && at < t.pre_end[n]) return false;
+    }
+    return true;
   }
 
   void walk(const Tree& t, ClipItem it, std::uint32_t index) {
@@ -1349,11 +1414,12 @@ struct FastEngine {
           ws.pool.release(it.q.p.vertices, it.q.p.count);
           if (pieces.has_back) {
             ClipItem b{wrap(pieces.back, it.q.id), it.node, it.marks, BACK_SIDE,
-                       at.side == BACK_SIDE ? next : Resume{}};
+                       at.side == BACK_SIDE ? next : Resume{}, false};
             if (!step(t, b, BACK_SIDE, index)) clip_stack.push_back(b);
           }
           if (!pieces.has_front) return;
           it.q = wrap(pieces.front, it.q.id);
+          it.whole = false;
           if (at.side == FRONT_SIDE) it.resume = next;
           side = FRONT_SIDE;
           break;
@@ -1382,6 +1448,12 @@ struct FastEngine {
              std::uint32_t index) {
     if (side == FRONT_SIDE) {
       emitted.push_back({it.q, t.pre[node], it.marks, index});
+      WholeExit& x = emitted.back().q.exit;
+      if (it.whole && it.marks == NONE) {
+        x = {&t, t.epoch, static_cast<std::uint32_t>(t.nodes.size()), node};
+      } else {
+        x = {};
+      }
     } else {
       ws.pool.release(it.q.p.vertices, it.q.p.count);
     }
@@ -1434,21 +1506,34 @@ struct FastEngine {
     t.order_valid = false;
   }
 
-  // Pre-order (node, front, back); the tree's polygons are moved out.
-  std::vector<FPoly> take_all(Tree& t) {
-    std::vector<FPoly> out;
-    if (t.nodes.empty()) return out;
+  // Hands every polygon of the tree to f in pre-order (node, front,
+  // back), then empties the nodes.
+  template <class F>
+  void drain(Tree& t, F&& f) {
+    if (t.nodes.empty()) return;
     std::vector<std::uint32_t> stack{0};
     while (!stack.empty()) {
       const std::uint32_t n = stack.back();
       stack.pop_back();
       ws.check_stop();
       FNode& node = t.nodes[n];
-      out.insert(out.end(), node.polygons.begin(), node.polygons.end());
+      for (const FPoly& q : node.polygons) f(q);
       node.polygons.clear();
       if (node.child[BACK_SIDE] != NONE) stack.push_back(node.child[BACK_SIDE]);
       if (node.child[FRONT_SIDE] != NONE) stack.push_back(node.child[FRONT_SIDE]);
     }
+  }
+
+  static std::size_t polygon_count(const Tree& t) {
+    std::size_t n = 0;
+    for (const FNode& node : t.nodes) n += node.polygons.size();
+    return n;
+  }
+
+  std::vector<FPoly> take_all(Tree& t) {
+    std::vector<FPoly> out;
+    out.reserve(polygon_count(t));
+    drain(t, [&out](const FPoly& q) { out.push_back(q); });
     return out;
   }
 };
@@ -1463,8 +1548,8 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
   std::vector<FPoly> fa, fb;
   fa.reserve(a.size());
   fb.reserve(b.size());
-  for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}});
-  for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}});
+  for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}, {}});
+  for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}, {}});
   e.ids.close_under_negation();
   for (FPoly& q : fa) set_sphere(q);
   for (FPoly& q : fb) set_sphere(q);
@@ -1479,7 +1564,7 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
       e.invert(B);
       e.clip_to(B, A);
       e.invert(B);
-      e.build(A, e.take_all(B));
+      e.build(A, e.take_all(B), true);
       break;
     case CsgOp::Subtract:
       e.invert(A);
@@ -1488,7 +1573,7 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
       e.invert(B);
       e.clip_to(B, A);
       e.invert(B);
-      e.build(A, e.take_all(B));
+      e.build(A, e.take_all(B), true);
       e.invert(A);
       break;
     case CsgOp::Intersect:
@@ -1497,13 +1582,16 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
       e.invert(B);
       e.clip_to(A, B);
       e.clip_to(B, A);
-      e.build(A, e.take_all(B));
+      e.build(A, e.take_all(B), true);
       e.invert(A);
       break;
   }
-  PolygonList out;
-  for (const FPoly& q : e.take_all(A)) out.push_back(q.p);
-  return out;
+  // The result goes into operand a's list, whose room it mostly fits.
+  PolygonList& out = a;
+  out.clear();
+  out.reserve(FastEngine::polygon_count(A));
+  e.drain(A, [&out](const FPoly& q) { out.push_back(q.p); });
+  return std::move(out);
 }
 
 }  // namespace quorvalind::bsp
