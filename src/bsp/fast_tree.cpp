@@ -452,8 +452,32 @@ constexpr double POSITION_WEIGHT = 3.0;
 // added since are found through the runs, or walked when few.
 constexpr std::uint32_t HIER_LEAF = 16;
 
+// A chain's nodes in order. Most chains of a tree that is not one convex
+// chain hold one or two nodes (every node starts a chain on its other side):
+// those stay inline instead of costing an allocation each.
+class ChainNodes {
+ public:
+  std::size_t size() const { return size_; }
+  std::uint32_t operator[](std::size_t k) const { return size_ <= INLINE ? inline_[k] : heap_[k]; }
+  void push_back(std::uint32_t node) {
+    if (size_ < INLINE) {
+      inline_[size_] = node;
+    } else {
+      if (size_ == INLINE) heap_.assign(inline_, inline_ + INLINE);
+      heap_.push_back(node);
+    }
+    ++size_;
+  }
+
+ private:
+  static constexpr std::size_t INLINE = 2;
+  std::uint32_t inline_[INLINE] = {NONE, NONE};
+  std::size_t size_ = 0;
+  std::vector<std::uint32_t> heap_;  // all of them, once there are more than INLINE
+};
+
 struct Chain {
-  std::vector<std::uint32_t> nodes;  // nodes[k + 1] is the chain-side child of nodes[k]
+  ChainNodes nodes;  // nodes[k + 1] is the chain-side child of nodes[k]
   std::vector<Run> runs;  // of the first in_runs members
   std::uint32_t in_runs = 0;
   // An index built ahead of time (FastEngine::plan) covers candidates:
