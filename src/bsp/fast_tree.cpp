@@ -7,7 +7,6 @@
 #include <cstring>
 #include <functional>
 #include <limits>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -217,12 +216,22 @@ void set_sphere(FPoly& q) {
 // operand polygon's plane or its negation, so all ids are made up front.
 class PlaneIds {
  public:
+  // Room for `expected` planes before the table first grows.
+  void reserve(std::size_t expected) {
+    planes_.reserve(expected);
+    if (slots_.size() < 2 * expected) rehash(2 * expected);
+  }
   std::uint32_t intern(const Plane& p) {
-    Key k;
-    std::memcpy(k.bits, &p, sizeof k.bits);
-    auto [it, fresh] = map_.try_emplace(k, static_cast<std::uint32_t>(planes_.size()));
-    if (fresh) planes_.push_back(p);
-    return it->second;
+    if (2 * (planes_.size() + 1) > slots_.size()) rehash(2 * (planes_.size() + 1));
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = plane_bits_hash(p) & mask;; i = (i + 1) & mask) {
+      if (slots_[i] == EMPTY) {
+        slots_[i] = static_cast<std::uint32_t>(planes_.size());
+        planes_.push_back(p);
+        return slots_[i];
+      }
+      if (same_plane_bits(planes_[slots_[i]], p)) return slots_[i];
+    }
   }
   // Ids of the negations; negating twice restores every bit.
   void close_under_negation() {
@@ -232,18 +241,20 @@ class PlaneIds {
   std::size_t size() const { return planes_.size(); }
 
  private:
-  struct Key {
-    std::uint64_t bits[4];
-    bool operator==(const Key& o) const { return std::memcmp(bits, o.bits, sizeof bits) == 0; }
-  };
-  struct Hash {
-    std::size_t operator()(const Key& k) const {
-      Plane p;
-      std::memcpy(&p, k.bits, sizeof k.bits);
-      return static_cast<std::size_t>(plane_bits_hash(p));
+  static constexpr std::uint32_t EMPTY = 0xffffffffu;
+  // Open addressing over the ids, at most half full: a power of two of
+  // slots of at least `want`.
+  void rehash(std::size_t want) {
+    std::size_t cap = 16;
+    while (cap < want) cap <<= 1;
+    slots_.assign(cap, EMPTY);
+    for (std::uint32_t id = 0; id < planes_.size(); ++id) {
+      std::size_t i = plane_bits_hash(planes_[id]) & (cap - 1);
+      while (slots_[i] != EMPTY) i = (i + 1) & (cap - 1);
+      slots_[i] = id;
     }
-  };
-  std::unordered_map<Key, std::uint32_t, Hash> map_;
+  }
+  std::vector<std::uint32_t> slots_;
   std::vector<Plane> planes_;
   std::vector<std::uint32_t> neg_;
 };
@@ -1572,6 +1583,7 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
   std::vector<FPoly> fa, fb;
   fa.reserve(a.size());
   fb.reserve(b.size());
+  e.ids.reserve(2 * (a.size() + b.size()));  // the planes and their negations
   for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}, {}});
   for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}, {}});
   e.ids.close_under_negation();
