@@ -59,25 +59,12 @@ void run_sequence(CsgOp op, Node& A, Node& B, Workspace& ws) {
   }
 }
 
-// Planes equal bit for bit count once. The table holds list positions
-// (0 = empty, else position + 1), at most half full: 16 bytes per polygon,
-// well under what the polygons themselves take.
+// Planes equal bit for bit count once.
 std::size_t distinct_planes(const PolygonList& list) {
-  std::size_t cap = 16;
-  while (cap < 2 * list.size()) cap <<= 1;
-  std::vector<std::uint64_t> table(cap, 0);
-  std::size_t count = 0;
-  for (std::size_t j = 0; j < list.size(); ++j) {
-    for (std::size_t i = plane_bits_hash(list[j].plane) & (cap - 1);; i = (i + 1) & (cap - 1)) {
-      if (table[i] == 0) {
-        table[i] = j + 1;
-        ++count;
-        break;
-      }
-      if (same_plane_bits(list[table[i] - 1].plane, list[j].plane)) break;
-    }
-  }
-  return count;
+  PlaneIds ids;
+  ids.reserve(list.size());
+  for (const Polygon& p : list) ids.intern(p.plane);
+  return ids.size();
 }
 
 }  // namespace

@@ -178,7 +178,6 @@ struct FPoly {
 
 inline bool finite(double x) { return std::isfinite(x); }
 inline double length(const Pnt& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
-inline Plane negated(const Plane& p) { return {{-p.normal.x, -p.normal.y, -p.normal.z}, -p.w}; }
 
 void set_sphere(FPoly& q) {
   const Pnt* v = q.p.vertices;
@@ -210,52 +209,22 @@ void set_sphere(FPoly& q) {
   q.r = std::sqrt(rr);
 }
 
-// Canonical plane ids: two planes get the same id exactly when their four
-// numbers are equal bit for bit (so -0 differs from 0 and a NaN matches only
-// itself, as in same_plane_bits). Every plane the sequences ever see is an
-// operand polygon's plane or its negation, so all ids are made up front.
-class PlaneIds {
+// Canonical plane ids (PlaneIds: equal exactly for bit-equal planes). Every
+// plane the sequences ever see is an operand polygon's plane or its
+// negation, so all ids are made up front.
+class OperandPlaneIds {
  public:
-  // Room for `expected` planes before the table first grows.
-  void reserve(std::size_t expected) {
-    planes_.reserve(expected);
-    if (slots_.size() < 2 * expected) rehash(2 * expected);
-  }
-  std::uint32_t intern(const Plane& p) {
-    if (2 * (planes_.size() + 1) > slots_.size()) rehash(2 * (planes_.size() + 1));
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = plane_bits_hash(p) & mask;; i = (i + 1) & mask) {
-      if (slots_[i] == EMPTY) {
-        slots_[i] = static_cast<std::uint32_t>(planes_.size());
-        planes_.push_back(p);
-        return slots_[i];
-      }
-      if (same_plane_bits(planes_[slots_[i]], p)) return slots_[i];
-    }
-  }
+  void reserve(std::size_t expected) { ids_.reserve(expected); }
+  std::uint32_t intern(const Plane& p) { return ids_.intern(p); }
   // Ids of the negations; negating twice restores every bit.
   void close_under_negation() {
-    for (std::size_t i = 0; i < planes_.size(); ++i) neg_.push_back(intern(negated(planes_[i])));
+    for (std::uint32_t i = 0; i < ids_.size(); ++i) neg_.push_back(ids_.intern(negated(ids_.plane(i))));
   }
   std::uint32_t neg(std::uint32_t id) const { return neg_[id]; }
-  std::size_t size() const { return planes_.size(); }
+  std::size_t size() const { return ids_.size(); }
 
  private:
-  static constexpr std::uint32_t EMPTY = 0xffffffffu;
-  // Open addressing over the ids, at most half full: a power of two of
-  // slots of at least `want`.
-  void rehash(std::size_t want) {
-    std::size_t cap = 16;
-    while (cap < want) cap <<= 1;
-    slots_.assign(cap, EMPTY);
-    for (std::uint32_t id = 0; id < planes_.size(); ++id) {
-      std::size_t i = plane_bits_hash(planes_[id]) & (cap - 1);
-      while (slots_[i] != EMPTY) i = (i + 1) & (cap - 1);
-      slots_[i] = id;
-    }
-  }
-  std::vector<std::uint32_t> slots_;
-  std::vector<Plane> planes_;
+  PlaneIds ids_;
   std::vector<std::uint32_t> neg_;
 };
 
@@ -1132,7 +1101,7 @@ bool crossings_on_edges(const Plane& plane, const Polygon& poly, const SplitScra
 struct FastEngine {
   explicit FastEngine(Workspace& w) : ws(w) {}
   Workspace& ws;
-  PlaneIds ids;
+  OperandPlaneIds ids;
   Heap heap;
   // Groups left open by the searches of the current input polygon's
   // pieces (Resume), emptied before each input polygon.

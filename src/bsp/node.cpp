@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 #include <new>
 #include <unordered_map>
 #include <utility>
@@ -137,7 +136,6 @@ void append(PolygonList& to, const PolygonList& from) {
   to.insert(to.end(), from.begin(), from.end());
 }
 
-inline Plane negated(const Plane& p) { return {{-p.normal.x, -p.normal.y, -p.normal.z}, -p.w}; }
 
 // Frees a subtree in constant space: while the top node has a front child,
 // rotate that child up (the top becomes its back child); otherwise delete
@@ -162,28 +160,15 @@ void destroy_subtree(Node* top) noexcept {
 // A csg thread lives for one operation, so the C library's per-thread caches
 // start empty every time and every node of its trees would cost a full
 // allocation and release. Node blocks instead go from a thread's own cache
-// to a process-wide depot and back in batches, and stay between operations
-// (at most NODE_DEPOT_MAX of them; beyond that they are freed). Blocks are
-// plain allocations of one Node each, so a node may die on another thread
-// than the one that made it.
+// to the blocks kept between operations (bsp/reuse.h) and back, in batches.
+// Blocks are plain allocations of one Node each, so a node may die on
+// another thread than the one that made it.
 constexpr std::size_t NODE_BATCH = 256;
-constexpr std::size_t NODE_DEPOT_MAX = std::size_t{1} << 16;
-
-struct NodeDepot {
-  std::mutex mutex;
-  std::vector<void*> blocks;
-};
-
-// Never destroyed: threads may hand blocks back while the process exits.
-NodeDepot& node_depot() {
-  static NodeDepot* d = new NodeDepot;
-  return *d;
-}
 
 class NodeCache {
  public:
   void* take() noexcept {
-    if (count_ == 0) refill();
+    if (count_ == 0) count_ = reuse::take_node_blocks(blocks_, NODE_BATCH);
     return count_ > 0 ? blocks_[--count_] : nullptr;
   }
   void give(void* block) noexcept {
@@ -195,29 +180,9 @@ class NodeCache {
  private:
   static constexpr std::size_t CAPACITY = 2 * NODE_BATCH;
 
-  void refill() noexcept {
-    try {
-      NodeDepot& d = node_depot();
-      std::lock_guard<std::mutex> lock(d.mutex);
-      const std::size_t n = std::min(NODE_BATCH, d.blocks.size());
-      std::copy(d.blocks.end() - static_cast<std::ptrdiff_t>(n), d.blocks.end(), blocks_);
-      d.blocks.resize(d.blocks.size() - n);
-      count_ = n;
-    } catch (...) {
-      // The lock could not be taken: allocate afresh.
-    }
-  }
-  // Moves the last n blocks to the depot, freeing those it has no room for.
+  // Hands the last n blocks on, freeing those that are not kept.
   void spill(std::size_t n) noexcept {
-    std::size_t kept = 0;
-    try {
-      NodeDepot& d = node_depot();
-      std::lock_guard<std::mutex> lock(d.mutex);
-      kept = std::min(n, NODE_DEPOT_MAX - std::min(NODE_DEPOT_MAX, d.blocks.size()));
-      d.blocks.insert(d.blocks.end(), blocks_ + count_ - kept, blocks_ + count_);
-    } catch (...) {
-      kept = 0;
-    }
+    const std::size_t kept = reuse::keep_node_blocks(blocks_ + count_ - n, n);
     for (std::size_t i = count_ - n; i < count_ - kept; ++i) std::free(blocks_[i]);
     count_ -= n;
   }

@@ -140,6 +140,9 @@ inline bool same_plane_bits(const Plane& a, const Plane& b) {
   return std::memcmp(&a, &b, sizeof(Plane)) == 0;
 }
 
+// The plane facing the other way: all four numbers negated (0 becomes -0).
+inline Plane negated(const Plane& p) { return {{-p.normal.x, -p.normal.y, -p.normal.z}, -p.w}; }
+
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // A hash of the four numbers' bits, for tables keyed by same_plane_bits.
@@ -150,6 +153,48 @@ inline std::uint64_t plane_bits_hash(const Plane& p) {
   for (std::uint64_t b : bits) h = (h ^ b) * 0xff51afd7ed558ccdull, h ^= h >> 32;
   return h;
 }
+
+// Ids for planes in order of first sight, equal exactly for planes equal
+// bit for bit (same_plane_bits: -0 differs from 0, a NaN matches only
+// itself). Open addressing over the ids, at most half full.
+class PlaneIds {
+ public:
+  // Room for `expected` planes before the table first grows.
+  void reserve(std::size_t expected) {
+    planes_.reserve(expected);
+    if (slots_.size() < 2 * expected) rehash(2 * expected);
+  }
+  std::uint32_t intern(const Plane& p) {
+    if (2 * (planes_.size() + 1) > slots_.size()) rehash(2 * (planes_.size() + 1));
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = plane_bits_hash(p) & mask;; i = (i + 1) & mask) {
+      if (slots_[i] == EMPTY) {
+        slots_[i] = static_cast<std::uint32_t>(planes_.size());
+        planes_.push_back(p);
+        return slots_[i];
+      }
+      if (same_plane_bits(planes_[slots_[i]], p)) return slots_[i];
+    }
+  }
+  const Plane& plane(std::uint32_t id) const { return planes_[id]; }
+  std::size_t size() const { return planes_.size(); }
+
+ private:
+  static constexpr std::uint32_t EMPTY = 0xffffffffu;
+  // A power of two of slots, at least `want`.
+  void rehash(std::size_t want) {
+    std::size_t cap = 16;
+    while (cap < want) cap <<= 1;
+    slots_.assign(cap, EMPTY);
+    for (std::uint32_t id = 0; id < planes_.size(); ++id) {
+      std::size_t i = plane_bits_hash(planes_[id]) & (cap - 1);
+      while (slots_[i] != EMPTY) i = (i + 1) & (cap - 1);
+      slots_[i] = id;
+    }
+  }
+  std::vector<std::uint32_t> slots_;
+  std::vector<Plane> planes_;
+};
 
 // Class bits of one signed distance t: FRONT above +PLANE_EPSILON, BACK
 // below -PLANE_EPSILON, COPLANAR otherwise (NaN included).
@@ -192,29 +237,27 @@ class PlaneTest {
     scratch.classifications += n;
 #endif
 #if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
+    __m128d front, back;
     if (n == 3) {  // most polygons: straight-line code, no loop
       const __m128d t01 = pair_distance(v);
       const __m128d t2 = distance(v[2]);
       const __m128d t22 = _mm_unpacklo_pd(t2, t2);
-      const __m128d front = _mm_or_pd(_mm_cmpgt_pd(t01, eps_), _mm_cmpgt_pd(t22, eps_));
-      const __m128d back = _mm_or_pd(_mm_cmplt_pd(t01, neg_eps_), _mm_cmplt_pd(t22, neg_eps_));
-      const unsigned all = static_cast<unsigned>(_mm_movemask_pd(front) != 0) |
-                           (static_cast<unsigned>(_mm_movemask_pd(back) != 0) << 1);
-      if (all == SPANNING) classify_scalar(v, n, scratch);
-      return static_cast<std::uint8_t>(all);
-    }
-    __m128d front = _mm_setzero_pd(), back = _mm_setzero_pd();
-    std::uint32_t i = 0;
-    for (; i + 1 < n; i += 2) {
-      const __m128d t = pair_distance(v + i);
-      front = _mm_or_pd(front, _mm_cmpgt_pd(t, eps_));
-      back = _mm_or_pd(back, _mm_cmplt_pd(t, neg_eps_));
-    }
-    if (i < n) {
-      const __m128d t = distance(v[i]);
-      const __m128d tt = _mm_unpacklo_pd(t, t);
-      front = _mm_or_pd(front, _mm_cmpgt_pd(tt, eps_));
-      back = _mm_or_pd(back, _mm_cmplt_pd(tt, neg_eps_));
+      front = _mm_or_pd(_mm_cmpgt_pd(t01, eps_), _mm_cmpgt_pd(t22, eps_));
+      back = _mm_or_pd(_mm_cmplt_pd(t01, neg_eps_), _mm_cmplt_pd(t22, neg_eps_));
+    } else {
+      front = back = _mm_setzero_pd();
+      std::uint32_t i = 0;
+      for (; i + 1 < n; i += 2) {
+        const __m128d t = pair_distance(v + i);
+        front = _mm_or_pd(front, _mm_cmpgt_pd(t, eps_));
+        back = _mm_or_pd(back, _mm_cmplt_pd(t, neg_eps_));
+      }
+      if (i < n) {
+        const __m128d t = distance(v[i]);
+        const __m128d tt = _mm_unpacklo_pd(t, t);
+        front = _mm_or_pd(front, _mm_cmpgt_pd(tt, eps_));
+        back = _mm_or_pd(back, _mm_cmplt_pd(tt, neg_eps_));
+      }
     }
     const unsigned all = static_cast<unsigned>(_mm_movemask_pd(front) != 0) |
                          (static_cast<unsigned>(_mm_movemask_pd(back) != 0) << 1);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "gp/tolerances.h"
 
@@ -23,6 +24,7 @@ struct Kept {
   std::size_t list_count = 0;
   std::size_t list_bytes = 0;
   FlatPolygons flat;
+  std::vector<void*> node_blocks;
 };
 
 // Never destroyed: an operation on another thread may still use it while
@@ -141,6 +143,30 @@ void keep_lists(std::span<PolygonList> lists) noexcept {
         return true;
       },
       false);
+}
+
+std::size_t take_node_blocks(void** out, std::size_t max) noexcept {
+  return locked(
+      [out, max] {
+        std::vector<void*>& kept_blocks = kept().node_blocks;
+        const std::size_t n = std::min(max, kept_blocks.size());
+        std::copy(kept_blocks.end() - static_cast<std::ptrdiff_t>(n), kept_blocks.end(), out);
+        kept_blocks.resize(kept_blocks.size() - n);
+        return n;
+      },
+      std::size_t{0});
+}
+
+std::size_t keep_node_blocks(void* const* blocks, std::size_t n) noexcept {
+  return locked(
+      [blocks, n] {
+        std::vector<void*>& kept_blocks = kept().node_blocks;
+        const std::size_t room = NODE_BLOCKS_KEPT - std::min(NODE_BLOCKS_KEPT, kept_blocks.size());
+        const std::size_t take = std::min(n, room);
+        kept_blocks.insert(kept_blocks.end(), blocks + (n - take), blocks + n);
+        return take;
+      },
+      std::size_t{0});
 }
 
 FlatPolygons take_flat() noexcept {

@@ -28,6 +28,14 @@ void keep_list(PolygonList&& list) noexcept;
 // capacity, the others as they were).
 void keep_lists(std::span<PolygonList> lists) noexcept;
 
+// Tree node blocks (one Node each, from malloc). take_node_blocks moves up
+// to `max` kept blocks to `out` and returns how many; keep_node_blocks keeps
+// up to NODE_BLOCKS_KEPT in all and returns how many of `blocks` it took
+// (the last ones); the caller frees the rest.
+inline constexpr std::size_t NODE_BLOCKS_KEPT = std::size_t{1} << 16;
+std::size_t take_node_blocks(void** out, std::size_t max) noexcept;
+std::size_t keep_node_blocks(void* const* blocks, std::size_t n) noexcept;
+
 // The buffers of a flat result, emptied.
 FlatPolygons take_flat() noexcept;
 void keep_flat(FlatPolygons&& flat) noexcept;
