@@ -1079,25 +1079,6 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   }
 }
 
-// True when every crossing point split_spanning made for `poly` has its
-// edge parameter, computed as there, in [0, 1] (false for NaN): the piece
-// lies on the polygon up to the rounding of that point (RESUME_PAD).
-bool crossings_on_edges(const Plane& plane, const Polygon& poly, const SplitScratch& scratch) {
-  const std::uint32_t m = poly.count;
-  const std::uint8_t* cls = scratch.classes.data();
-  const Pnt* v = poly.vertices;
-  for (std::uint32_t i = 0; i < m; ++i) {
-    const std::uint32_t j = i + 1 == m ? 0 : i + 1;
-    if ((cls[i] | cls[j]) != SPANNING) continue;
-    const Pnt e = gp::sub(v[j], v[i]);
-    const double d = gp::dot(plane.normal, e);
-    if (!(std::fabs(d) > gp::SPLIT_DENOMINATOR_EPSILON)) continue;  // no point made
-    const double s = (plane.w - gp::dot(plane.normal, v[i])) / d;
-    if (!(s >= 0.0 && s <= 1.0)) return false;
-  }
-  return true;
-}
-
 struct FastEngine {
   explicit FastEngine(Workspace& w) : ws(w) {}
   Workspace& ws;
@@ -1113,13 +1094,13 @@ struct FastEngine {
               found.pos - 1, q.id};
   }
 
-  // The search `found`, made for `poly` before it was split at its answer,
-  // for the piece that goes on down the chain; none when a corner of the
-  // piece may lie off poly's edges or the searches have gone on too long.
-  // Called after split_spanning, before poly's vertices are released.
-  Resume handed_down(const Resume& found, const Plane& plane, const Polygon& poly) const {
-    if (found.chain == NONE || found.gen >= RESUME_GEN_MAX ||
-        !crossings_on_edges(plane, poly, ws.scratch)) {
+  // The search `found`, made for a polygon before it was split at its
+  // answer into `pieces`, for the piece that goes on down the chain; none
+  // when a corner of the piece may lie off the polygon's edges (a crossing
+  // parameter outside [0, 1], see RESUME_PAD) or the searches have gone on
+  // too long.
+  static Resume handed_down(const Resume& found, const SpanPieces& pieces) {
+    if (found.chain == NONE || found.gen >= RESUME_GEN_MAX || !pieces.crossings_on_edges) {
       return {};
     }
     return found;
@@ -1240,7 +1221,7 @@ struct FastEngine {
           break;
         default: {
           const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
-          const Resume next = handed_down(found, plane, it.q.p);
+          const Resume next = handed_down(found, pieces);
           ws.pool.release(it.q.p.vertices, it.q.p.count);
           const std::uint32_t id = it.q.id;
           if (pieces.has_back) {
@@ -1414,7 +1395,7 @@ struct FastEngine {
           break;
         default: {
           const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
-          const Resume next = handed_down(found, plane, it.q.p);
+          const Resume next = handed_down(found, pieces);
           ws.pool.release(it.q.p.vertices, it.q.p.count);
           if (pieces.has_back) {
             ClipItem b{wrap(pieces.back, it.q.id), it.node, it.marks, BACK_SIDE,

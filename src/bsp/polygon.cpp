@@ -218,6 +218,7 @@ SpanPieces split_spanning(const Plane& plane, const Polygon& poly, VertexPool& p
   std::vector<Pnt>& b = scratch.back;
   f.clear();
   b.clear();
+  SpanPieces out;
   for (std::uint32_t i = 0; i < m; ++i) {
     const std::uint32_t j = i + 1 == m ? 0 : i + 1;
     const std::uint8_t ti = cls[i];
@@ -231,13 +232,13 @@ SpanPieces split_spanning(const Plane& plane, const Polygon& poly, VertexPool& p
       const double d = gp::dot(n, e);
       if (std::fabs(d) > gp::SPLIT_DENOMINATOR_EPSILON) {
         const double s = (plane.w - gp::dot(n, vi)) / d;
+        if (!(s >= 0.0 && s <= 1.0)) out.crossings_on_edges = false;
         const Pnt p{vi.x + e.x * s, vi.y + e.y * s, vi.z + e.z * s};
         f.push_back(p);
         b.push_back(p);
       }
     }
   }
-  SpanPieces out;
   if (f.size() >= 3) {
     out.front = make_polygon(pool, f, poly.plane);
     out.has_front = true;

@@ -315,6 +315,10 @@ inline bool faces_same_way(const Plane& plane, const Polygon& poly) {
 struct SpanPieces {
   Polygon front, back;
   bool has_front = false, has_back = false;
+  // Every crossing point made had its edge parameter s in [0, 1] (false
+  // for NaN): the pieces lie on the polygon up to the rounding of those
+  // points.
+  bool crossings_on_edges = true;
 };
 SpanPieces split_spanning(const Plane& plane, const Polygon& poly, VertexPool& pool,
                           SplitScratch& scratch);
