@@ -1119,6 +1119,7 @@ struct FastEngine {
     std::uint32_t node;
     int side;  // side taken into `node`
     Resume resume;
+    bool input = false;  // input `t.candidate` itself, at the root
   };
   std::vector<BuildItem> build_stack;
   std::vector<std::pair<std::uint32_t, FPoly>> held_cb;
@@ -1142,7 +1143,7 @@ struct FastEngine {
       ws.check_stop();
       build_stack.clear();
       open.clear();
-      build_stack.push_back({q, 0, BACK_SIDE, Resume{}});
+      build_stack.push_back({q, 0, BACK_SIDE, Resume{}, true});
       while (!build_stack.empty()) {
         BuildItem it = build_stack.back();
         build_stack.pop_back();
@@ -1151,6 +1152,7 @@ struct FastEngine {
     }
     for (auto& [node, q] : held_cb) t.nodes[node].polygons.push_back(q);
     held_cb.clear();
+    corners.ok = false;
     // The clips that follow walk these chains many times: index them whole.
     if (last) return;
     for (auto& chains : t.chains) {
@@ -1184,6 +1186,143 @@ struct FastEngine {
     ch.u_of_pos.assign(1, 0);  // the root, made from the first input
     ch.pos_of_u.assign(list.size(), NONE);
     ch.pos_of_u[0] = 0;
+    list_corners(ch.hier, list);
+  }
+
+  // ---- corner lists of a planned build -----------------------------------
+  //
+  // A planned chain's candidates are the inputs, and an input starts at the
+  // root whole, its corners those of the operand. Its class at a member's
+  // plane other than its own is the OR of its corners' point classes
+  // (classify_point, the same arithmetic as PlaneTest), so it is BACK at
+  // every member whose plane has all of its corners strictly behind. For
+  // every distinct corner point, the candidates whose plane does not are
+  // listed, ascending: a candidate is left out only where a group bound of
+  // the chain's index proves the point behind all of the group's planes, or
+  // where classify_point says BACK. The least member at which an input's
+  // class is not BACK is then the least listed member of its corners with
+  // that class, or the own-plane node when that comes first (by_corners):
+  // the answer of follow_chain, found by classifying a handful of planes.
+  // On a convex operand a point is listed by the few planes through it; a
+  // list that grows past a budget (a non-convex operand, non-finite
+  // points) gives the lists up, and follow_chain serves as before.
+  struct CornerLists {
+    bool ok = false;
+    std::vector<std::uint32_t> first_corner;  // of input i: point ids [first_corner[i], [i + 1])
+    std::vector<std::uint32_t> point_of;      // per corner
+    std::vector<std::uint32_t> first;         // of point v: cand[first[v], first[v + 1])
+    std::vector<std::uint32_t> cand;
+    std::vector<Pnt> points;
+    std::vector<std::uint32_t> slots;  // open addressing over the points' bits
+  } corners;
+
+  static std::uint64_t point_bits_hash(const Pnt& v) {
+    std::uint64_t bits[3];
+    std::memcpy(bits, &v, sizeof bits);
+    std::uint64_t h = 0x9e3779b97f4a7c15ull;
+    for (std::uint64_t b : bits) h = (h ^ b) * 0xff51afd7ed558ccdull, h ^= h >> 32;
+    return h;
+  }
+
+  void list_corners(const Hier& h, const std::vector<FPoly>& list) {
+    CornerLists& cl = corners;
+    cl.ok = false;
+    cl.first_corner.clear();
+    cl.point_of.clear();
+    cl.first.clear();
+    cl.cand.clear();
+    cl.points.clear();
+    std::size_t total = 0;
+    for (const FPoly& q : list) total += q.p.count;
+    std::size_t cap = 64;
+    while (cap < 2 * total) cap *= 2;
+    cl.slots.assign(cap, NONE);
+    cl.first_corner.reserve(list.size() + 1);
+    cl.point_of.reserve(total);
+    for (const FPoly& q : list) {
+      cl.first_corner.push_back(static_cast<std::uint32_t>(cl.point_of.size()));
+      for (std::uint32_t j = 0; j < q.p.count; ++j) {
+        const Pnt& v = q.p.vertices[j];
+        std::size_t i = point_bits_hash(v) & (cap - 1);
+        while (cl.slots[i] != NONE && std::memcmp(&cl.points[cl.slots[i]], &v, sizeof v) != 0) {
+          i = (i + 1) & (cap - 1);
+        }
+        if (cl.slots[i] == NONE) {
+          cl.slots[i] = static_cast<std::uint32_t>(cl.points.size());
+          cl.points.push_back(v);
+        }
+        cl.point_of.push_back(cl.slots[i]);
+      }
+    }
+    cl.first_corner.push_back(static_cast<std::uint32_t>(cl.point_of.size()));
+    const std::size_t budget = 8 * total + 1024;
+    std::vector<std::uint32_t> stack;
+    cl.first.reserve(cl.points.size() + 1);
+    for (const Pnt& v : cl.points) {
+      const std::size_t from = cl.cand.size();
+      cl.first.push_back(static_cast<std::uint32_t>(from));
+      const Probe pr{v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), 0.0, 0.0, nullptr, 0};
+      stack.assign(1, 0);
+      while (!stack.empty()) {
+        const HNode& hn = h.nodes[stack.back()];
+        stack.pop_back();
+        if (proves_side(hn.b, BACK_SIDE, pr)) continue;
+        if (hn.child[0] != NONE) {
+          stack.push_back(hn.child[0]);
+          stack.push_back(hn.child[1]);
+          continue;
+        }
+        for (std::uint32_t k = 0; k < hn.count; ++k) {
+          const std::uint32_t u = h.leaf_pos[hn.first + k];
+          if (classify_point(list[u].p.plane, v) != BACK) cl.cand.push_back(u);
+        }
+      }
+      std::sort(cl.cand.begin() + static_cast<std::ptrdiff_t>(from), cl.cand.end());
+      if (cl.cand.size() > budget) return;
+    }
+    cl.first.push_back(static_cast<std::uint32_t>(cl.cand.size()));
+    cl.ok = true;
+  }
+
+  // follow_chain's answer for input i entering the planned chain at the
+  // root, from its corners' lists (see CornerLists).
+  Arrival by_corners(const Tree& t, std::uint32_t i, const FPoly& q) {
+    const CornerLists& cl = corners;
+    const std::uint32_t c = t.nodes[0].chain[BACK_SIDE];
+    const Chain& ch = t.chains[BACK_SIDE][c];
+    const std::uint32_t len = static_cast<std::uint32_t>(ch.nodes.size());
+    const std::uint32_t limit = own_plane_limit(t, BACK_SIDE, c, 0, q.id);
+    const auto classify_at = [&](std::uint32_t k) {
+      return PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, ws.scratch);
+    };
+    std::uint32_t best = limit;
+    unsigned best_cls = 0;
+    bool last_is_best = false;
+    for (std::uint32_t j = cl.first_corner[i]; j < cl.first_corner[i + 1]; ++j) {
+      const std::uint32_t v = cl.point_of[j];
+      for (std::uint32_t k = cl.first[v]; k < cl.first[v + 1]; ++k) {
+        const std::uint32_t u = cl.cand[k];
+        if (u >= i) break;  // not a member yet
+        const std::uint32_t pos = ch.pos_of_u[u];
+        if (pos == NONE) continue;
+        if (pos >= best) break;  // positions grow with candidates
+        const unsigned cls = classify_at(pos);
+        last_is_best = false;
+        if (cls != BACK) {
+          best = pos;
+          best_cls = cls;
+          last_is_best = true;
+          break;
+        }
+      }
+    }
+    if (best < limit) {
+      // A SPANNING answer leaves its vertex classes in scratch.
+      if (!last_is_best) classify_at(best);
+      return {ch.nodes[best], best_cls, false, BACK_SIDE};
+    }
+    if (limit < len) return {ch.nodes[limit], classify_at(limit), false, BACK_SIDE};
+    return {ch.nodes[len - 1], BACK, true, BACK_SIDE};
   }
 
   // Walks one piece down from it.node until it comes to rest; a split
@@ -1191,8 +1330,12 @@ struct FastEngine {
   void insert(Tree& t, BuildItem it) {
     while (true) {
       Resume found;
+      const bool by_lists = it.input && corners.ok &&
+                            !t.chains[BACK_SIDE][t.nodes[0].chain[BACK_SIDE]].planned.empty();
+      it.input = false;
       const Arrival at =
-          follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open, found);
+          by_lists ? by_corners(t, t.candidate, it.q)
+                   : follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open, found);
       it.resume = Resume{};
       remember(it.q, t, it.side, found);
       if (at.past_end) {
