@@ -19,7 +19,7 @@
 // one node's plane (classify, with the own-plane rule), followed by a split
 // or by a move into a list. This engine makes the same decisions, with
 // the same arithmetic (PlaneTest, split_spanning), on the same pieces; it
-// differs in five ways only:
+// differs in six ways only:
 //
 // 1. One polygon at a time. build and clip_polygons treat the polygons of a
 //    list independently: a polygon's fate at a node depends only on the
@@ -112,7 +112,14 @@
 //    after an invert (B.clip_to(A) twice) re-walks only the pieces that
 //    were cut or COPLANAR.
 //
-// 5. Storage. Nodes live in one vector (links are indices), so destruction
+// 5. Corner lists. An operand's inputs, inserted whole into a fresh tree,
+//    find where they leave its root chain from lists kept per corner point
+//    of the planes that do not have the point strictly behind (see
+//    CornerLists): a polygon's class is the OR of its corners' classes, so
+//    it is BACK at every plane that lists none of its corners, and only
+//    the listed ones are classified.
+//
+// 6. Storage. Nodes live in one vector (links are indices), so destruction
 //    never recurses; polygons carry their id and bounding sphere next to the
 //    literal record. None of this takes part in a decision.
 //
