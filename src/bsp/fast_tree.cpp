@@ -1224,11 +1224,8 @@ struct FastEngine {
   } corners;
 
   static std::uint64_t point_bits_hash(const Pnt& v) {
-    std::uint64_t bits[3];
-    std::memcpy(bits, &v, sizeof bits);
-    std::uint64_t h = 0x9e3779b97f4a7c15ull;
-    for (std::uint64_t b : bits) h = (h ^ b) * 0xff51afd7ed558ccdull, h ^= h >> 32;
-    return h;
+    const double x[3] = {v.x, v.y, v.z};
+    return doubles_bits_hash(x, 3);
   }
 
   void list_corners(const Hier& h, const std::vector<FPoly>& list) {

@@ -145,13 +145,21 @@ inline Plane negated(const Plane& p) { return {{-p.normal.x, -p.normal.y, -p.nor
 
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// A hash of the bits of n doubles, for tables keyed by bit equality.
+inline std::uint64_t doubles_bits_hash(const double* x, std::size_t n) {
+  std::uint64_t h = 0x9e3779b97f4a7c15ull;
+  for (std::size_t i = 0; i < n; ++i) {
+    std::uint64_t b;
+    std::memcpy(&b, x + i, sizeof b);
+    h = (h ^ b) * 0xff51afd7ed558ccdull, h ^= h >> 32;
+  }
+  return h;
+}
+
 // A hash of the four numbers' bits, for tables keyed by same_plane_bits.
 inline std::uint64_t plane_bits_hash(const Plane& p) {
-  std::uint64_t bits[4];
-  std::memcpy(bits, &p, sizeof bits);
-  std::uint64_t h = 0x9e3779b97f4a7c15ull;
-  for (std::uint64_t b : bits) h = (h ^ b) * 0xff51afd7ed558ccdull, h ^= h >> 32;
-  return h;
+  const double x[4] = {p.normal.x, p.normal.y, p.normal.z, p.w};
+  return doubles_bits_hash(x, 4);
 }
 
 // Ids for planes in order of first sight, equal exactly for planes equal
