@@ -186,9 +186,9 @@ struct FPoly {
 inline bool finite(double x) { return std::isfinite(x); }
 inline double length(const Pnt& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
 
-void set_sphere(FPoly& q) {
-  const Pnt* v = q.p.vertices;
-  const std::uint32_t n = q.p.count;
+// A sphere about n points: every point within r of c, up to rounding; r
+// is NaN when a coordinate is not finite.
+void sphere_of(const Pnt* v, std::uint32_t n, Pnt& c, double& r) {
   bool ok = n > 0;
   Pnt lo{0, 0, 0}, hi{0, 0, 0};
   for (std::uint32_t i = 0; i < n && ok; ++i) {
@@ -201,20 +201,22 @@ void set_sphere(FPoly& q) {
     }
   }
   if (!ok) {
-    q.c = {0, 0, 0};
-    q.r = std::nan("");
+    c = {0, 0, 0};
+    r = std::nan("");
     return;
   }
-  q.c = {lo.x * 0.5 + hi.x * 0.5, lo.y * 0.5 + hi.y * 0.5, lo.z * 0.5 + hi.z * 0.5};
+  c = {lo.x * 0.5 + hi.x * 0.5, lo.y * 0.5 + hi.y * 0.5, lo.z * 0.5 + hi.z * 0.5};
   // One root of the largest square: sqrt is correctly rounded, hence
   // monotone, so this is the largest of the lengths, to the bit.
   double rr = 0.0;
   for (std::uint32_t i = 0; i < n; ++i) {
-    const Pnt d = gp::sub(v[i], q.c);
+    const Pnt d = gp::sub(v[i], c);
     rr = std::max(rr, d.x * d.x + d.y * d.y + d.z * d.z);
   }
-  q.r = std::sqrt(rr);
+  r = std::sqrt(rr);
 }
+
+void set_sphere(FPoly& q) { sphere_of(q.p.vertices, q.p.count, q.c, q.r); }
 
 // Canonical plane ids (PlaneIds: equal exactly for bit-equal planes). Every
 // plane the sequences ever see is an operand polygon's plane or its
@@ -369,7 +371,9 @@ inline bool proves_side(const Bound& b, int side, const Probe& q) {
   const Proof sphere =
       proves_point(b, side, q.c, q.c1, q.r + q.pad, CORNER_REACH * q.r * b.nmax);
   if (sphere == PROVEN) return true;
-  if (sphere == NOT_PROVEN || q.n > CORNER_PROOF_MAX) return false;
+  // A NEAR sphere is proven only through corners: a probe without any
+  // (a bare point, r = 0, which is never NEAR) has nothing more to try.
+  if (sphere == NOT_PROVEN || q.n == 0 || q.n > CORNER_PROOF_MAX) return false;
   for (std::uint32_t i = 0; i < q.n; ++i) {
     const Pnt& v = q.v[i];
     if (proves_point(b, side, v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), q.pad, 0.0) !=
@@ -422,6 +426,10 @@ struct HNode {
 struct Hier {
   std::vector<HNode> nodes;  // nodes[0] is the root when end > 0
   std::vector<std::uint32_t> leaf_pos;
+  // The planes of leaf_pos, side by side: a leaf's scan reads them in
+  // order instead of from nodes scattered over the tree. Copies, negated
+  // with the nodes' planes by invert, so bit for bit the nodes' own.
+  std::vector<Plane> leaf_plane;
   std::uint32_t end = 0;
   std::uint32_t version = 0;  // bumped by every build: a saved search is for one version
 };
@@ -478,15 +486,20 @@ struct Chain {
   Chain() { std::fill(std::begin(run_of_cell), std::end(run_of_cell), std::int8_t{-1}); }
 };
 
-struct FNode {
+// What a walk reads comes first, within one cache line: a step along a
+// short chain touches nothing else of the node (see follow_chain).
+struct alignas(64) FNode {
   Plane plane{};
-  std::uint32_t id = NONE;
-  bool has_plane = false;
-  std::vector<FPoly> polygons;
   std::uint32_t child[2] = {NONE, NONE};  // [FRONT_SIDE], [BACK_SIDE]
   std::uint32_t chain[2] = {NONE, NONE};  // the front chain and the back chain holding it
   std::uint32_t pos[2] = {0, 0};
+  std::uint32_t id = NONE;
+  bool has_plane = false;
+  // The chain on each side has more than short_chain nodes: only such a
+  // chain is searched rather than walked link by link.
+  bool long_chain[2] = {false, false};
   std::uint32_t next_same_id = NONE;  // next node with the same plane id
+  std::vector<FPoly> polygons;
   Pnt ref{0, 0, 0};  // the middle of the polygon that gave the plane
 };
 
@@ -613,6 +626,7 @@ void build_hier(Chain& ch, const std::vector<Member>& mem) {
   const std::uint32_t n = static_cast<std::uint32_t>(mem.size());
   h.nodes.clear();
   h.leaf_pos.clear();
+  h.leaf_plane.clear();
   h.end = n;
   ++h.version;
   // Keys: the normal, and the reference point scaled to the same range.
@@ -656,6 +670,7 @@ void build_hier(Chain& ch, const std::vector<Member>& mem) {
       hn.first = static_cast<std::uint32_t>(h.leaf_pos.size());
       hn.count = tk.hi - tk.lo;
       h.leaf_pos.insert(h.leaf_pos.end(), idx.begin() + tk.lo, idx.begin() + tk.hi);
+      for (std::uint32_t i = tk.lo; i < tk.hi; ++i) h.leaf_plane.push_back(mem[idx[i]].plane);
       continue;
     }
     double klo[6], khi[6];
@@ -739,6 +754,13 @@ void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
   n.chain[side] = c;
   n.pos[side] = pos;
   const std::uint32_t total = pos + 1;
+  if (total > g_tuning.short_chain) {
+    if (total == g_tuning.short_chain + 1) {
+      for (std::size_t k = 0; k < total; ++k) t.nodes[ch.nodes[k]].long_chain[side] = true;
+    } else {
+      n.long_chain[side] = true;
+    }
+  }
   // A planned index holds while every member is the candidate being built
   // (a later one than the member before), with its plane, as each member
   // is (FastEngine::plan); should one not be, the chain gets the index of
@@ -961,7 +983,7 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
         if (k < p) continue;
         if (k >= best) break;  // sorted
         if (pos_of && pos_of[k] == NONE) continue;
-        const unsigned cls = PlaneTest(plane_at(k)).classify(q.p, scratch);
+        const unsigned cls = PlaneTest(h.leaf_plane[hn.first + i]).classify(q.p, scratch);
         last_is_best = false;
         if (cls != side_class) {
           best = k;
@@ -998,6 +1020,19 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
                      std::vector<std::uint32_t>& open, Resume& out) {
   out.chain = NONE;
   const FNode& start = t.nodes[node];
+  if (!start.long_chain[side]) {
+    // The whole chain is short: walked by the links, as the literal walk
+    // goes, from node to its child on `side` while the class is `side`.
+    const unsigned side_class = side == BACK_SIDE ? BACK : FRONT;
+    std::uint32_t n = node;
+    while (true) {
+      const FNode& at = t.nodes[n];
+      const unsigned cls = PlaneTest(at.plane).classify(q.p, scratch);
+      if (cls != side_class) return {n, cls, false, side};
+      if (at.child[side] == NONE) return {n, cls, true, side};
+      n = at.child[side];
+    }
+  }
   const std::uint32_t c = start.chain[side];
   const Chain& ch = t.chains[side][c];
   const std::uint32_t len = static_cast<std::uint32_t>(ch.nodes.size());
@@ -1164,7 +1199,10 @@ struct FastEngine {
     if (last) return;
     for (auto& chains : t.chains) {
       for (Chain& ch : chains) {
-        if (!ch.planned.empty()) build_hier(t, ch);
+        // A plan whose candidates nearly all became members (a convex
+        // operand) serves the clips as it is; a sparse one would have them
+        // test groups of planes that are mostly not in the chain.
+        if (!ch.planned.empty() && 8 * ch.u_of_pos.size() < 7 * ch.planned.size()) build_hier(t, ch);
         if (ch.hier.end > 0 && ch.hier.end < ch.nodes.size()) build_hier(t, ch);
       }
     }
@@ -1260,29 +1298,51 @@ struct FastEngine {
     }
     cl.first_corner.push_back(static_cast<std::uint32_t>(cl.point_of.size()));
     const std::size_t budget = 8 * total + 1024;
-    std::vector<std::uint32_t> stack;
-    cl.first.reserve(cl.points.size() + 1);
-    for (const Pnt& v : cl.points) {
-      const std::size_t from = cl.cand.size();
-      cl.first.push_back(static_cast<std::uint32_t>(from));
-      const Probe pr{v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), 0.0, 0.0, nullptr, 0};
+    std::vector<std::uint32_t> stack, leaves;
+    const std::uint32_t npoints = static_cast<std::uint32_t>(cl.points.size());
+    cl.first.reserve(npoints + 1);
+    // Points go down the index a group at a time (neighbours, in the order
+    // the operand's triangles name them): the group's sphere, or each of
+    // its points, proves most groups of planes once for all of them, and
+    // each point then tries the leaves the group left.
+    for (std::uint32_t g = 0; g < npoints; g += CORNER_PROOF_MAX) {
+      const Pnt* gv = cl.points.data() + g;
+      const std::uint32_t gn = std::min(CORNER_PROOF_MAX, npoints - g);
+      Pnt c;
+      double r;
+      sphere_of(gv, gn, c, r);
+      const double c1 = std::fabs(c.x) + std::fabs(c.y) + std::fabs(c.z);
+      const Probe gp{c, c1, r, RESUME_PAD * (c1 + r), gv, gn};
+      leaves.clear();
       stack.assign(1, 0);
       while (!stack.empty()) {
-        const HNode& hn = h.nodes[stack.back()];
+        const std::uint32_t k = stack.back();
         stack.pop_back();
-        if (proves_side(hn.b, BACK_SIDE, pr)) continue;
+        const HNode& hn = h.nodes[k];
+        if (proves_side(hn.b, BACK_SIDE, gp)) continue;
         if (hn.child[0] != NONE) {
           stack.push_back(hn.child[0]);
           stack.push_back(hn.child[1]);
-          continue;
-        }
-        for (std::uint32_t k = 0; k < hn.count; ++k) {
-          const std::uint32_t u = h.leaf_pos[hn.first + k];
-          if (classify_point(list[u].p.plane, v) != BACK) cl.cand.push_back(u);
+        } else {
+          leaves.push_back(k);
         }
       }
-      std::sort(cl.cand.begin() + static_cast<std::ptrdiff_t>(from), cl.cand.end());
-      if (cl.cand.size() > budget) return;
+      for (std::uint32_t j = 0; j < gn; ++j) {
+        const Pnt& v = gv[j];
+        const std::size_t from = cl.cand.size();
+        cl.first.push_back(static_cast<std::uint32_t>(from));
+        const Probe pr{v, std::fabs(v.x) + std::fabs(v.y) + std::fabs(v.z), 0.0, 0.0, nullptr, 0};
+        for (const std::uint32_t k : leaves) {
+          const HNode& hn = h.nodes[k];
+          if (proves_side(hn.b, BACK_SIDE, pr)) continue;
+          for (std::uint32_t m = 0; m < hn.count; ++m) {
+            const std::uint32_t u = h.leaf_pos[hn.first + m];
+            if (classify_point(list[u].p.plane, v) != BACK) cl.cand.push_back(u);
+          }
+        }
+        std::sort(cl.cand.begin() + static_cast<std::ptrdiff_t>(from), cl.cand.end());
+        if (cl.cand.size() > budget) return;
+      }
     }
     cl.first.push_back(static_cast<std::uint32_t>(cl.cand.size()));
     cl.ok = true;
@@ -1615,6 +1675,7 @@ struct FastEngine {
       std::swap(n.child[0], n.child[1]);
       std::swap(n.chain[0], n.chain[1]);
       std::swap(n.pos[0], n.pos[1]);
+      std::swap(n.long_chain[0], n.long_chain[1]);
     }
     // Back chains become front chains with every plane negated: h_k and
     // the normals change sign, |n_k - a| and the magnitudes do not.
@@ -1622,6 +1683,7 @@ struct FastEngine {
     for (auto& chains : t.chains) {
       for (Chain& ch : chains) {
         for (HNode& hn : ch.hier.nodes) negate(hn.b);
+        for (Plane& p : ch.hier.leaf_plane) p = negated(p);
         for (Run& run : ch.runs) {
           for (auto& level : run.levels) {
             for (Bound& b : level) {
