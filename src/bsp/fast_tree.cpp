@@ -74,7 +74,9 @@
 //    the polygon's bounding sphere or for each of its corners: the corners
 //    are the only points classified. Both are widened a little (RESUME_PAD)
 //    and the corners are tried only when the sphere nearly succeeded;
-//    neither changes what a proof means.
+//    neither changes what a proof means. In a leaf, a member's plane alone
+//    may prove the side for the sphere (sphere_proves) before it is
+//    classified: a group of one.
 //
 //    A fresh tree's back chain from the root is indexed ahead of time over
 //    the inputs that may become its members (FastEngine::plan); a search
@@ -121,7 +123,10 @@
 //
 // 6. Storage. Nodes live in one vector (links are indices), so destruction
 //    never recurses; polygons carry their id and bounding sphere next to the
-//    literal record. None of this takes part in a decision.
+//    literal record; an index keeps copies of its leaves' planes, negated
+//    with the nodes'. A chain of at most short_chain nodes is walked by the
+//    child links, node by node as the literal walk goes. None of this
+//    takes part in a decision.
 //
 // The stop flag is polled once per polygon of every build and clip and
 // once per node in invert and the tree copies, as often as in the literal
@@ -382,6 +387,21 @@ inline bool proves_side(const Bound& b, int side, const Probe& q) {
     }
   }
   return true;
+}
+
+// One plane against the probe's sphere: true when every point within
+// r + pad of c is beyond PLANE_EPSILON on `side` of the plane, the computed
+// distances included, for a plane whose normal is at most nmax long.
+// The centre's distance is computed as the classification computes a
+// vertex's; both round by at most 4u (|n| |x|_1 + |w|), and the margin is
+// 10^4 times that. NaN anywhere makes the comparison false.
+inline bool sphere_proves(const Plane& pl, double nmax, int side, const Probe& q) {
+  const Pnt& n = pl.normal;
+  const double t = ((n.x * q.c.x + n.y * q.c.y) + n.z * q.c.z) - pl.w;
+  const double rr = q.r + q.pad;
+  const double reach = nmax * rr + gp::SKIP_RELATIVE_SLACK * (nmax * (q.c1 + 2.0 * rr) + std::fabs(pl.w)) +
+                       gp::SKIP_ABSOLUTE_SLACK;
+  return side == BACK_SIDE ? t + reach < -gp::PLANE_EPSILON : t - reach > gp::PLANE_EPSILON;
 }
 
 // A chain's planes fall into runs by the direction of their normals (the
@@ -983,6 +1003,7 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
         if (k < p) continue;
         if (k >= best) break;  // sorted
         if (pos_of && pos_of[k] == NONE) continue;
+        if (hn.b.ok && sphere_proves(h.leaf_plane[hn.first + i], hn.b.nmax, side, pr)) continue;
         const unsigned cls = PlaneTest(h.leaf_plane[hn.first + i]).classify(q.p, scratch);
         last_is_best = false;
         if (cls != side_class) {
