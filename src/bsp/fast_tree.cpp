@@ -1203,6 +1203,7 @@ struct FastEngine {
     for (std::uint32_t i = 0; i < list.size(); ++i) {
       const FPoly& q = list[i];
       t.candidate = i;
+      if (i >= g_tuning.index_min && (i & (i - 1)) == 0) drop_sparse_plan(t, i);
       ws.check_stop();
       build_stack.clear();
       open.clear();
@@ -1253,6 +1254,16 @@ struct FastEngine {
     ch.pos_of_u.assign(list.size(), NONE);
     ch.pos_of_u[0] = 0;
     list_corners(ch.hier, list);
+  }
+
+  // A plan whose candidates mostly stay off the chain (an operand that is
+  // not convex) makes the searches test bounds over planes the chain
+  // lacks: past the first `seen` candidates, with fewer than one in eight
+  // members, the chain is indexed over its members instead, as any chain.
+  static void drop_sparse_plan(Tree& t, std::uint32_t seen) {
+    Chain& ch = t.chains[BACK_SIDE][t.nodes[0].chain[BACK_SIDE]];
+    if (ch.planned.empty() || 8 * ch.u_of_pos.size() >= seen) return;
+    build_hier(t, ch);
   }
 
   // ---- corner lists of a planned build -----------------------------------
@@ -1318,7 +1329,7 @@ struct FastEngine {
       }
     }
     cl.first_corner.push_back(static_cast<std::uint32_t>(cl.point_of.size()));
-    const std::size_t budget = 8 * total + 1024;
+    const std::size_t budget = 4 * total + 1024;
     std::vector<std::uint32_t> stack, leaves;
     const std::uint32_t npoints = static_cast<std::uint32_t>(cl.points.size());
     cl.first.reserve(npoints + 1);
