@@ -113,6 +113,17 @@
 //    there with no COPLANAR sides, as the walk would emit it; the clip
 //    after an invert (B.clip_to(A) twice) re-walks only the pieces that
 //    were cut or COPLANAR.
+//    A piece cut on its way down the root's back chain and emitted in
+//    front of a node of it keeps the list of the nodes on its way that a
+//    walk classified (for it or for a polygon it was cut from, at most
+//    RESUME_GEN_MAX - 1 splits before, every split with its crossing
+//    points on the edges) rather than proved: the nodes where it was cut
+//    and the leaf members the searches tried. Every other node on the way
+//    was proven back for a polygon it lies on with the widening that
+//    covers the piece (RESUME_PAD), so it is back of them too. Clipped by
+//    the same tree again, with no node on the way with its present id, it
+//    takes the same way when each listed node classifies it BACK and the
+//    exit node FRONT: only those are classified (Lineage, replays).
 //
 // 5. Corner lists. An operand's inputs, inserted whole into a fresh tree,
 //    find where they leave its root chain from lists kept per corner point
@@ -177,6 +188,10 @@ struct LastSearch {
 struct WholeExit {
   const Tree* tree = nullptr;
   std::uint32_t epoch = 0, nodes = 0, node = 0;
+  // A piece (see "Repeated clips" above): the nodes FastEngine::replay_nodes
+  // [first, +count) are classified again, and so is `node`.
+  bool piece = false;
+  std::uint32_t first = 0, count = 0;
 };
 
 struct FPoly {
@@ -959,7 +974,7 @@ struct Resume {
 bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::uint32_t stop,
                 const Probe& pr, const FPoly& q, SplitScratch& scratch, Heap& stack,
                 const Resume* from, std::uint32_t guess, std::vector<std::uint32_t>& open,
-                std::uint32_t& k_out, unsigned& cls_out) {
+                std::uint32_t& k_out, unsigned& cls_out, std::vector<std::uint32_t>* log) {
   const Hier& h = ch.hier;
   const unsigned side_class = side == BACK_SIDE ? BACK : FRONT;
   const std::uint32_t* pos_of = ch.planned.empty() ? nullptr : ch.pos_of_u.data();
@@ -975,6 +990,8 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
       best = guess;
       best_cls = cls;
       last_is_best = true;
+    } else if (log) {
+      log->push_back(pos_of ? pos_of[guess] : guess);
     }
   }
   stack.clear();
@@ -1012,6 +1029,7 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
           last_is_best = true;
           break;
         }
+        if (log) log->push_back(pos_of ? pos_of[k] : k);
       }
       continue;
     }
@@ -1033,13 +1051,27 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
   return true;
 }
 
+// What a walk classified on its way, for the replays of a later clip (see
+// "Repeated clips" above): ok when every node before the answer was
+// either proven, with a widened probe, or classified to the chain's side;
+// `nodes` are the latter. Kept only by the index searches and the short
+// walks. `positions` is scratch.
+struct SearchLog {
+  bool ok = false;
+  std::vector<std::uint32_t> nodes, positions;
+};
+
 // `from` is the search this piece may take up (Resume); `out` receives the
 // one this call made, when its answer came from the chain's index, its
 // open groups appended to `open`.
 Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q,
                      SplitScratch& scratch, Heap& heap, const Resume& from,
-                     std::vector<std::uint32_t>& open, Resume& out) {
+                     std::vector<std::uint32_t>& open, Resume& out, SearchLog* log = nullptr) {
   out.chain = NONE;
+  if (log) {
+    log->ok = false;
+    log->nodes.clear();
+  }
   const FNode& start = t.nodes[node];
   if (!start.long_chain[side]) {
     // The whole chain is short: walked by the links, as the literal walk
@@ -1063,9 +1095,11 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     return PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, scratch);
   };
   if (!(q.r == q.r) || len - p <= g_tuning.short_chain) {  // NaN: never skipped; or too short to pay
+    if (log) log->ok = true;
     while (true) {
       const unsigned cls = classify_at(p);
       if (cls != side_class) return {ch.nodes[p], cls, false, side};
+      if (log) log->nodes.push_back(ch.nodes[p]);
       if (p + 1 == len) return {ch.nodes[p], cls, true, side};
       ++p;
     }
@@ -1097,22 +1131,42 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
       if (cls != side_class) return {ch.nodes[last.pos], cls, false, side};
     }
     const std::uint32_t guess = same_chain && last.pos < len ? at(last.pos) : NONE;
+    std::vector<std::uint32_t>* classified = nullptr;
+    if (log) {
+      log->positions.clear();
+      classified = &log->positions;
+    }
     if (hier_first(t, ch, side, at(p), stop < len ? at(stop) : end_u, pr, q, scratch, heap,
-                   resumed ? &from : nullptr, guess, open, k, cls)) {
+                   resumed ? &from : nullptr, guess, open, k, cls, classified)) {
       out = {c, k + 1, ch.hier.version, first, static_cast<std::uint32_t>(open.size()) - first,
              resumed ? from.gen + 1 : 1, p};
+      if (log) {
+        // Every position before k was proven or is one of these.
+        for (const std::uint32_t j : log->positions) {
+          if (j < k) log->nodes.push_back(ch.nodes[j]);
+        }
+        log->ok = true;
+      }
       return {ch.nodes[k], cls, false, side};
     }
     open.resize(first);
     if (stop == limit && limit < len) {  // the own plane: COPLANAR there
       return {ch.nodes[limit], classify_at(limit), false, side};
     }
-    if (indexed == len) return {ch.nodes[len - 1], side_class, true, side};
+    if (log) {  // every indexed position from p was proven or classified
+      for (const std::uint32_t j : log->positions) log->nodes.push_back(ch.nodes[j]);
+    }
+    if (indexed == len) {
+      if (log) log->ok = true;
+      return {ch.nodes[len - 1], side_class, true, side};
+    }
     p = indexed;
     if (len - p <= g_tuning.short_chain) {
+      if (log) log->ok = true;
       while (true) {  // p < limit here
         const unsigned cls = classify_at(p);
         if (cls != side_class) return {ch.nodes[p], cls, false, side};
+        if (log) log->nodes.push_back(ch.nodes[p]);
         if (p + 1 == len) return {ch.nodes[p], cls, true, side};
         ++p;
       }
@@ -1498,6 +1552,14 @@ struct FastEngine {
   };
   std::vector<Mark> marks;
 
+  // The nodes a clip's walk classified to the back side on the way from
+  // the root down its back chain, as SearchLog gives them; every other
+  // node on the way was proven for the piece or for the polygon it was
+  // cut from (`gen` splits ago at most). ok while that holds.
+  struct Lineage {
+    bool ok = false;
+    std::uint32_t first = 0, count = 0, gen = 0;
+  };
   struct ClipItem {
     FPoly q;
     std::uint32_t node;
@@ -1505,7 +1567,10 @@ struct FastEngine {
     int side;
     Resume resume;
     bool whole = false;  // the input polygon itself, not a piece of it
+    Lineage lin;
   };
+  std::vector<std::uint32_t> replay_nodes;  // of every Lineage, kept for the whole sequence
+  SearchLog slog;
   struct Emitted {
     FPoly q;
     std::uint32_t pre;
@@ -1570,11 +1635,12 @@ struct FastEngine {
       ws.check_stop();
       clip_stack.clear();
       open.clear();
-      if (exits_whole(t, list[i])) {
+      if (exits_whole(t, list[i]) || replays(t, list[i])) {
         emitted.push_back({list[i], t.pre[list[i].exit.node], NONE, i});
         continue;
       }
-      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE, Resume{}, true});
+      const Lineage lin{true, static_cast<std::uint32_t>(replay_nodes.size()), 0, 0};
+      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE, Resume{}, true, lin});
       while (!clip_stack.empty()) {
         ClipItem it = clip_stack.back();
         clip_stack.pop_back();
@@ -1598,6 +1664,14 @@ struct FastEngine {
   // with q's present plane, which is the only class that may differ.
   static bool exits_whole(const Tree& t, const FPoly& q) {
     const WholeExit& x = q.exit;
+    if (x.piece || !same_walk(t, q)) return false;
+    return true;
+  }
+
+  // Same tree state, and no node on the path to the recorded exit with
+  // q's present plane (the own-plane rule would make q COPLANAR there).
+  static bool same_walk(const Tree& t, const FPoly& q) {
+    const WholeExit& x = q.exit;
     if (x.tree != &t || x.epoch != t.epoch || x.nodes != t.nodes.size()) return false;
     const std::uint32_t at = t.pre[x.node];
     for (std::uint32_t n = t.id_head[q.id]; n != NONE; n = t.nodes[n].next_same_id) {
@@ -1606,13 +1680,35 @@ struct FastEngine {
     return true;
   }
 
+  // A piece emitted in front of a node of the root's back chain, clipped
+  // by the same tree again: its path from the root is the chain up to
+  // that node, each node proven back for it or for a polygon it was cut
+  // from, with the widening that covers the piece (RESUME_PAD), or listed.
+  // So when every listed node still classifies it BACK and the exit node
+  // FRONT (its front child is missing: the tree is as it was), the walk
+  // would emit it there again, with no COPLANAR side; the answer is kept
+  // as a search from the root (LastSearch) for the build that follows.
+  bool replays(const Tree& t, FPoly& q) {
+    const WholeExit& x = q.exit;
+    if (!x.piece || !same_walk(t, q)) return false;
+    for (std::uint32_t k = 0; k < x.count; ++k) {
+      const std::uint32_t n = replay_nodes[x.first + k];
+      if (PlaneTest(t.nodes[n].plane).classify(q.p, ws.scratch) != BACK) return false;
+    }
+    if (PlaneTest(t.nodes[x.node].plane).classify(q.p, ws.scratch) != FRONT) return false;
+    const FNode& exit = t.nodes[x.node];
+    q.last = {&t, exit.chain[BACK_SIDE], BACK_SIDE, t.epoch, 0, exit.pos[BACK_SIDE], q.id};
+    return true;
+  }
+
   void walk(const Tree& t, ClipItem it, std::uint32_t index) {
     while (true) {
       Resume found;
-      const Arrival at =
-          follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open, found);
+      const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open,
+                                      found, it.lin.ok ? &slog : nullptr);
       it.resume = Resume{};
       remember(it.q, t, it.side, found);
+      if (it.lin.ok) extend(it.lin, it.side);
       if (at.past_end) {
         leave(t, it, at.node, at.side, index);
         return;
@@ -1623,6 +1719,7 @@ struct FastEngine {
       switch (at.cls) {
         case COPLANAR:
           side = faces_same_way(plane, it.q.p) ? FRONT_SIDE : BACK_SIDE;
+          it.lin.ok = false;
           marks.push_back({t.depth[it.node], it.marks});
           it.marks = static_cast<std::uint32_t>(marks.size() - 1);
           break;
@@ -1636,9 +1733,20 @@ struct FastEngine {
           const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
           const Resume next = handed_down(found, pieces);
           ws.pool.release(it.q.p.vertices, it.q.p.count);
+          // Both pieces keep the lineage: the back one with this node
+          // listed (it was SPANNING here, not proven).
+          Lineage lin = it.lin;
+          lin.ok = lin.ok && pieces.crossings_on_edges && lin.gen + 1 < RESUME_GEN_MAX &&
+                   lin.first + lin.count == replay_nodes.size();
+          ++lin.gen;
+          it.lin = lin;
           if (pieces.has_back) {
             ClipItem b{wrap(pieces.back, it.q.id), it.node, it.marks, BACK_SIDE,
-                       at.side == BACK_SIDE ? next : Resume{}, false};
+                       at.side == BACK_SIDE ? next : Resume{}, false, lin};
+            if (b.lin.ok) {
+              replay_nodes.push_back(it.node);
+              ++b.lin.count;
+            }
             if (!step(t, b, BACK_SIDE, index)) clip_stack.push_back(b);
           }
           if (!pieces.has_front) return;
@@ -1653,6 +1761,17 @@ struct FastEngine {
     }
   }
 
+  // Adds what the last search classified (slog) to the lineage, which
+  // holds only while its nodes are contiguous in replay_nodes.
+  void extend(Lineage& lin, int side) {
+    if (!slog.ok || side != BACK_SIDE || lin.first + lin.count != replay_nodes.size()) {
+      lin.ok = false;
+      return;
+    }
+    replay_nodes.insert(replay_nodes.end(), slog.nodes.begin(), slog.nodes.end());
+    lin.count += static_cast<std::uint32_t>(slog.nodes.size());
+  }
+
   // Moves it into its node's child on `side`; returns true when the piece
   // has left the tree there instead (emitted or discarded).
   bool step(const Tree& t, ClipItem& it, int side, std::uint32_t index) {
@@ -1661,6 +1780,7 @@ struct FastEngine {
       leave(t, it, it.node, side, index);
       return true;
     }
+    if (side != BACK_SIDE) it.lin.ok = false;  // off the root's back chain
     it.node = c;
     it.side = side;
     return false;
@@ -1673,8 +1793,11 @@ struct FastEngine {
     if (side == FRONT_SIDE) {
       emitted.push_back({it.q, t.pre[node], it.marks, index});
       WholeExit& x = emitted.back().q.exit;
+      const std::uint32_t count = static_cast<std::uint32_t>(t.nodes.size());
       if (it.whole && it.marks == NONE) {
-        x = {&t, t.epoch, static_cast<std::uint32_t>(t.nodes.size()), node};
+        x = {&t, t.epoch, count, node};
+      } else if (it.lin.ok && it.marks == NONE && it.side == BACK_SIDE && node == it.node) {
+        x = {&t, t.epoch, count, node, true, it.lin.first, it.lin.count};
       } else {
         x = {};
       }
