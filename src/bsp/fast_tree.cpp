@@ -97,7 +97,10 @@
 //    polygon's old or new plane id. With no such node the old answer is
 //    the answer again if its class, computed now, is not the chain's side.
 //    Otherwise the old answer is only classified first, which may bound
-//    the search sooner and changes nothing else.
+//    the search sooner and changes nothing else. A search that found no
+//    answer keeps the chain's length then: searched again, those nodes are
+//    on the chain's side as before (same proviso), and the walk goes on at
+//    the nodes appended since, if any.
 //
 // 4. Repeated clips. A polygon clipped whole by a tree, never split and
 //    never COPLANAR on its way, records the node in front of which it was
@@ -179,7 +182,12 @@ struct Tree;
 // `id`; its answer was `pos`. See follow_chain.
 struct LastSearch {
   const Tree* tree = nullptr;
-  std::uint32_t chain = NONE, side = 0, epoch = 0, from = 0, pos = 0, id = 0;
+  std::uint32_t chain = NONE;
+  std::uint8_t side = 0;
+  // No answer: the polygon was on `side` of all of the chain's `pos`
+  // nodes from `from` on.
+  bool past_end = false;
+  std::uint32_t epoch = 0, from = 0, pos = 0, id = 0;
 };
 
 // Where a polygon left a tree whole: clipped by `tree` (at `epoch`, with
@@ -950,6 +958,7 @@ struct Resume {
   std::uint32_t first = 0, count = 0;
   std::uint32_t gen = 0;    // searches since the last one from the root
   std::uint32_t start = 0;  // where the search that made it began
+  bool past_end = false;    // the search found no answer: pos - 1 is the chain's length
 };
 
 // The least position k in [p, stop) of the indexed part of the chain where
@@ -1090,6 +1099,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   const Chain& ch = t.chains[side][c];
   const std::uint32_t len = static_cast<std::uint32_t>(ch.nodes.size());
   std::uint32_t p = start.pos[side];
+  const std::uint32_t p_start = p;
   const unsigned side_class = side == BACK_SIDE ? BACK : FRONT;
   const auto classify_at = [&](std::uint32_t k) {
     return PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, scratch);
@@ -1107,6 +1117,28 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   // The next position to classify is the least, over the runs, of each
   // run's first member at or after p not proven on `side`, and never
   // beyond the first node with the polygon's own plane.
+  {
+    // The same search again, which went past the end (see "Repeated
+    // searches" above): the chain's nodes then are on `side` again, and
+    // the walk goes on at those added since.
+    const LastSearch& last = q.last;
+    if (last.past_end && last.tree == &t && last.chain == c && last.side == unsigned(side) &&
+        last.epoch == t.epoch && last.from == p && last.pos <= len &&
+        no_own_plane_before(t, side, c, p, last.pos, last.id) &&
+        no_own_plane_before(t, side, c, p, last.pos, q.id)) {
+      if (last.pos == len) return {ch.nodes[len - 1], side_class, true, side};
+      p = last.pos;  // a search from here counts as one from p_start
+      log = nullptr;  // what proved the nodes skipped is not known: no replay
+      if (len - p <= g_tuning.short_chain) {
+        while (true) {
+          const unsigned cls = classify_at(p);
+          if (cls != side_class) return {ch.nodes[p], cls, false, side};
+          if (p + 1 == len) return {ch.nodes[p], cls, true, side};
+          ++p;
+        }
+      }
+    }
+  }
   const std::uint32_t limit = own_plane_limit(t, side, c, p, q.id);
   const Probe pr = probe(q);
   // A planned index covers every present member.
@@ -1139,7 +1171,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     if (hier_first(t, ch, side, at(p), stop < len ? at(stop) : end_u, pr, q, scratch, heap,
                    resumed ? &from : nullptr, guess, open, k, cls, classified)) {
       out = {c, k + 1, ch.hier.version, first, static_cast<std::uint32_t>(open.size()) - first,
-             resumed ? from.gen + 1 : 1, p};
+             resumed ? from.gen + 1 : 1, p_start};
       if (log) {
         // Every position before k was proven or is one of these.
         for (const std::uint32_t j : log->positions) {
@@ -1158,6 +1190,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     }
     if (indexed == len) {
       if (log) log->ok = true;
+      out = {c, len + 1, ch.hier.version, first, 0, 0, p_start, true};
       return {ch.nodes[len - 1], side_class, true, side};
     }
     p = indexed;
@@ -1207,7 +1240,7 @@ struct FastEngine {
 
   static void remember(FPoly& q, const Tree& t, int side, const Resume& found) {
     if (found.chain == NONE) return;
-    q.last = {&t, found.chain, static_cast<std::uint32_t>(side), t.epoch, found.start,
+    q.last = {&t, found.chain, static_cast<std::uint8_t>(side), found.past_end, t.epoch, found.start,
               found.pos - 1, q.id};
   }
 
@@ -1697,7 +1730,7 @@ struct FastEngine {
     }
     if (PlaneTest(t.nodes[x.node].plane).classify(q.p, ws.scratch) != FRONT) return false;
     const FNode& exit = t.nodes[x.node];
-    q.last = {&t, exit.chain[BACK_SIDE], BACK_SIDE, t.epoch, 0, exit.pos[BACK_SIDE], q.id};
+    q.last = {&t, exit.chain[BACK_SIDE], BACK_SIDE, false, t.epoch, 0, exit.pos[BACK_SIDE], q.id};
     return true;
   }
 
