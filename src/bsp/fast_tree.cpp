@@ -615,7 +615,8 @@ struct Member {
 };
 
 Bound group_bound(const Member* mem, const std::uint32_t* idx, std::size_t n,
-                  const std::array<double, 6>* key, std::vector<double>& dds) {
+                  const std::array<double, 6>* key, std::vector<double>& dds,
+                  std::vector<double>& hs) {
   double mean[6] = {0, 0, 0, 0, 0, 0};
   for (std::size_t i = 0; i < n; ++i)
     for (int j = 0; j < 6; ++j) mean[j] += key[idx[i]][j];
@@ -630,32 +631,51 @@ Bound group_bound(const Member* mem, const std::uint32_t* idx, std::size_t n,
   const auto node_of = [&](std::size_t i) -> const Member& { return mem[idx[i]]; };
   Bound b;
   add_to_bound(b, true, node_of(centre).plane, node_of(centre).ref);
-  b.curved = true;  // kb = kf = 0 while the extremes are gathered
-  for (std::size_t i = 0; i < n; ++i)
-    if (i != centre) add_to_bound(b, false, node_of(i).plane, node_of(i).ref);
   if (!b.ok) return b;
-  double kb = std::numeric_limits<double>::infinity(), kf = kb;
+  // One pass gathers each member's offset and normal departure, and the
+  // extremes (the largest length from the largest square: sqrt is
+  // monotone, so the same to the bit as the largest of the roots).
   dds.resize(n);
+  hs.resize(n);
+  bool ok = true;
+  double dd_max = 0, nn_max = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const Plane& pl = node_of(i).plane;
+    const double h = gp::dot(pl.normal, b.o) - pl.w;
+    const double nn = pl.normal.x * pl.normal.x + pl.normal.y * pl.normal.y + pl.normal.z * pl.normal.z;
+    ok = ok && finite(pl.normal.x) && finite(pl.normal.y) && finite(pl.normal.z) && finite(pl.w) &&
+         finite(h) && finite(nn);
     const Pnt delta = gp::sub(pl.normal, b.a);
     const double dd = gp::dot(delta, delta);
     dds[i] = dd;
+    hs[i] = h;
+    dd_max = std::max(dd_max, dd);
+    nn_max = std::max(nn_max, nn);
+    b.hmax = std::max(b.hmax, h);
+    b.hmin = std::min(b.hmin, h);
+    b.wmax = std::max(b.wmax, std::fabs(pl.w));
+  }
+  if (!ok) {
+    b.ok = false;
+    return b;
+  }
+  b.rho = std::sqrt(dd_max);
+  b.nmax = std::sqrt(nn_max);
+  double kb = std::numeric_limits<double>::infinity(), kf = kb;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double dd = dds[i];
     if (!(dd > 1e-12)) continue;
-    const double h = gp::dot(pl.normal, b.o) - pl.w;
-    kb = std::min(kb, (b.hmax - h) / dd);
-    kf = std::min(kf, (h - b.hmin) / dd);
+    kb = std::min(kb, (b.hmax - hs[i]) / dd);
+    kf = std::min(kf, (hs[i] - b.hmin) / dd);
   }
   b.kb = finite(kb) ? std::max(0.0, kb) : 0.0;
   b.kf = finite(kf) ? std::max(0.0, kf) : 0.0;
+  b.curved = true;
   b.hb = b.hmax;
   b.hf = b.hmin;
   for (std::size_t i = 0; i < n; ++i) {
-    const Plane& pl = node_of(i).plane;
-    const double dd = dds[i];
-    const double h = gp::dot(pl.normal, b.o) - pl.w;
-    b.hb = std::max(b.hb, h + b.kb * dd);
-    b.hf = std::min(b.hf, h - b.kf * dd);
+    b.hb = std::max(b.hb, hs[i] + b.kb * dds[i]);
+    b.hf = std::min(b.hf, hs[i] - b.kf * dds[i]);
   }
   if (!(finite(b.hb) && finite(b.hf))) b.ok = false;
   set_sconst(b);
@@ -693,7 +713,7 @@ void build_hier(Chain& ch, const std::vector<Member>& mem) {
   }
   std::vector<std::uint32_t> idx(n);
   for (std::uint32_t k = 0; k < n; ++k) idx[k] = k;
-  std::vector<double> dds;
+  std::vector<double> dds, hs;
   std::vector<std::pair<double, std::uint32_t>> split;
   struct Task {
     std::uint32_t lo, hi, node;
@@ -705,7 +725,7 @@ void build_hier(Chain& ch, const std::vector<Member>& mem) {
     const Task tk = todo.back();
     todo.pop_back();
     HNode& hn = h.nodes[tk.node];
-    hn.b = group_bound(mem.data(), idx.data() + tk.lo, tk.hi - tk.lo, key.data(), dds);
+    hn.b = group_bound(mem.data(), idx.data() + tk.lo, tk.hi - tk.lo, key.data(), dds, hs);
     hn.minpos = *std::min_element(idx.begin() + tk.lo, idx.begin() + tk.hi);
     hn.maxpos = *std::max_element(idx.begin() + tk.lo, idx.begin() + tk.hi);
     if (tk.hi - tk.lo <= HIER_LEAF) {
