@@ -133,14 +133,6 @@ Polygon copy_polygon(VertexPool& pool, const Polygon& p) {
   return make_polygon(pool, vertices_of(p), p.plane);
 }
 
-namespace {
-inline std::uint8_t point_class(const Plane& plane, const Pnt& v) {
-  const double t = ((plane.normal.x * v.x + plane.normal.y * v.y) + plane.normal.z * v.z) - plane.w;
-  return static_cast<std::uint8_t>(class_of_distance(t));
-}
-}  // namespace
-
-std::uint8_t classify_point(const Plane& plane, const Pnt& v) { return point_class(plane, v); }
 
 
 std::uint8_t PlaneTest::classify_scalar(const Pnt* v, std::uint32_t n, SplitScratch& scratch) const {
@@ -148,7 +140,7 @@ std::uint8_t PlaneTest::classify_scalar(const Pnt* v, std::uint32_t n, SplitScra
   std::uint8_t* cls = scratch.classes.data();
   unsigned all = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
-    const unsigned c = point_class(plane_, v[i]);
+    const unsigned c = classify_point(plane_, v[i]);
     cls[i] = static_cast<std::uint8_t>(c);
     all |= c;
   }

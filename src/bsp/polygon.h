@@ -95,10 +95,6 @@ struct SplitScratch {
 #endif
 };
 
-// Signed-distance class of one vertex: FRONT above +PLANE_EPSILON, BACK below
-// -PLANE_EPSILON, COPLANAR otherwise (so exactly +-1e-7 and NaN are COPLANAR).
-std::uint8_t classify_point(const Plane& plane, const Pnt& v);
-
 // One polygon per triangle whose unnormalised normal is at least
 // MIN_NORMAL_LENGTH long (NaN lengths included), in triangle order; the
 // vertex lists are allocated from `pool`. Throws gp::InternalFault for an
@@ -209,6 +205,13 @@ class PlaneIds {
 inline unsigned class_of_distance(double t) {
   return static_cast<unsigned>(t > gp::PLANE_EPSILON) |
          (static_cast<unsigned>(t < -gp::PLANE_EPSILON) << 1);
+}
+
+// Signed-distance class of one vertex: FRONT above +PLANE_EPSILON, BACK below
+// -PLANE_EPSILON, COPLANAR otherwise (so exactly +-1e-7 and NaN are COPLANAR).
+inline std::uint8_t classify_point(const Plane& plane, const Pnt& v) {
+  const double t = ((plane.normal.x * v.x + plane.normal.y * v.y) + plane.normal.z * v.z) - plane.w;
+  return static_cast<std::uint8_t>(class_of_distance(t));
 }
 
 // Classifies polygons against one plane; made once per plane and list so
