@@ -133,8 +133,6 @@ Polygon copy_polygon(VertexPool& pool, const Polygon& p) {
   return make_polygon(pool, vertices_of(p), p.plane);
 }
 
-
-
 std::uint8_t PlaneTest::classify_scalar(const Pnt* v, std::uint32_t n, SplitScratch& scratch) const {
   if (scratch.classes.size() < n) scratch.classes.resize(n);
   std::uint8_t* cls = scratch.classes.data();
