@@ -1476,7 +1476,7 @@ struct FastEngine {
           if (proves_side(hn.b, BACK_SIDE, pr)) continue;
           for (std::uint32_t m = 0; m < hn.count; ++m) {
             const std::uint32_t u = h.leaf_pos[hn.first + m];
-            if (classify_point(list[u].p.plane, v) != BACK) cl.cand.push_back(u);
+            if (classify_point(h.leaf_plane[hn.first + m], v) != BACK) cl.cand.push_back(u);
           }
         }
         std::sort(cl.cand.begin() + static_cast<std::ptrdiff_t>(from), cl.cand.end());
