@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -514,8 +515,9 @@ class ChainNodes {
   std::vector<std::uint32_t> heap_;  // all of them, once there are more than INLINE
 };
 
-struct Chain {
-  ChainNodes nodes;  // nodes[k + 1] is the chain-side child of nodes[k]
+// A chain's means of skipping: made only for the few chains that grow long
+// or get a plan, so that the many short chains stay small.
+struct ChainIndex {
   std::vector<Run> runs;  // of the first in_runs members
   std::uint32_t in_runs = 0;
   // An index built ahead of time (FastEngine::plan) covers candidates:
@@ -526,7 +528,21 @@ struct Chain {
   std::vector<std::uint32_t> planned, u_of_pos, pos_of_u;
   Hier hier;
   std::int8_t run_of_cell[RUN_CELLS];
-  Chain() { std::fill(std::begin(run_of_cell), std::end(run_of_cell), std::int8_t{-1}); }
+  ChainIndex() { std::fill(std::begin(run_of_cell), std::end(run_of_cell), std::int8_t{-1}); }
+};
+
+struct Chain {
+  ChainNodes nodes;  // nodes[k + 1] is the chain-side child of nodes[k]
+  std::unique_ptr<ChainIndex> index;
+  // The index, or an empty one when the chain has none.
+  const ChainIndex& ix() const {
+    static const ChainIndex none;
+    return index ? *index : none;
+  }
+  ChainIndex& mx() {
+    if (!index) index = std::make_unique<ChainIndex>();
+    return *index;
+  }
 };
 
 // What a walk reads comes first, within one cache line: a step along a
@@ -685,7 +701,7 @@ Bound group_bound(const Member* mem, const std::uint32_t* idx, std::size_t n,
 // The index over members mem[0, n) of a chain: its present members, or
 // (planned) the planes its members are expected to have.
 void build_hier(Chain& ch, const std::vector<Member>& mem) {
-  Hier& h = ch.hier;
+  Hier& h = ch.mx().hier;
   const std::uint32_t n = static_cast<std::uint32_t>(mem.size());
   h.nodes.clear();
   h.leaf_pos.clear();
@@ -773,9 +789,10 @@ void build_hier(const Tree& t, Chain& ch) {
     const FNode& m = t.nodes[ch.nodes[k]];
     mem[k] = {m.plane, m.ref};
   }
-  ch.planned.clear();
-  ch.u_of_pos.clear();
-  ch.pos_of_u.clear();
+  ChainIndex& x = ch.mx();
+  x.planned.clear();
+  x.u_of_pos.clear();
+  x.pos_of_u.clear();
   build_hier(ch, mem);
 }
 
@@ -783,11 +800,12 @@ void build_hier(const Tree& t, Chain& ch) {
 void run_add(const Tree& t, Chain& ch, std::uint32_t pos) {
   const FNode& n = t.nodes[ch.nodes[pos]];
   const int cell = cell_of(n.plane.normal);
-  if (ch.run_of_cell[cell] < 0) {
-    ch.run_of_cell[cell] = static_cast<std::int8_t>(ch.runs.size());
-    ch.runs.emplace_back();
+  ChainIndex& x = ch.mx();
+  if (x.run_of_cell[cell] < 0) {
+    x.run_of_cell[cell] = static_cast<std::int8_t>(x.runs.size());
+    x.runs.emplace_back();
   }
-  Run& run = ch.runs[static_cast<std::size_t>(ch.run_of_cell[cell])];
+  Run& run = x.runs[static_cast<std::size_t>(x.run_of_cell[cell])];
   const std::size_t k = run.pos.size();
   run.pos.push_back(pos);
   for (std::size_t l = 0; l < run.levels.size(); ++l) {
@@ -828,11 +846,12 @@ void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
   // (a later one than the member before), with its plane, as each member
   // is (FastEngine::plan); should one not be, the chain gets the index of
   // its present members instead.
-  if (!ch.planned.empty()) {
+  if (!ch.ix().planned.empty()) {
+    ChainIndex& x = ch.mx();
     const std::uint32_t u = t.candidate;
-    if (u < ch.planned.size() && ch.planned[u] == n.id && u > ch.u_of_pos.back()) {
-      ch.u_of_pos.push_back(u);
-      ch.pos_of_u[u] = pos;
+    if (u < x.planned.size() && x.planned[u] == n.id && u > x.u_of_pos.back()) {
+      x.u_of_pos.push_back(u);
+      x.pos_of_u[u] = pos;
       return;
     }
     build_hier(t, ch);
@@ -842,10 +861,10 @@ void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
   // longer, then for every member so far. (Nor are they needed while a
   // plan holds: the index covers every member.)
   if (total > g_tuning.short_chain) {
-    while (ch.in_runs < total) run_add(t, ch, ch.in_runs++);
+    while (ch.mx().in_runs < total) run_add(t, ch, ch.mx().in_runs++);
   }
-  if (total >= g_tuning.index_min &&
-      total >= ch.hier.end + std::max(g_tuning.index_min / 4, ch.hier.end / 4)) {
+  const std::uint32_t end = ch.ix().hier.end;
+  if (total >= g_tuning.index_min && total >= end + std::max(g_tuning.index_min / 4, end / 4)) {
     build_hier(t, ch);
   }
 }
@@ -1004,9 +1023,10 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
                 const Probe& pr, const FPoly& q, SplitScratch& scratch, Heap& stack,
                 const Resume* from, std::uint32_t guess, std::vector<std::uint32_t>& open,
                 std::uint32_t& k_out, unsigned& cls_out, std::vector<std::uint32_t>* log) {
-  const Hier& h = ch.hier;
+  const ChainIndex& x = ch.ix();
+  const Hier& h = x.hier;
   const unsigned side_class = side == BACK_SIDE ? BACK : FRONT;
-  const std::uint32_t* pos_of = ch.planned.empty() ? nullptr : ch.pos_of_u.data();
+  const std::uint32_t* pos_of = x.planned.empty() ? nullptr : x.pos_of_u.data();
   const auto plane_at = [&](std::uint32_t u) -> const Plane& {
     return t.nodes[ch.nodes[pos_of ? pos_of[u] : u]].plane;
   };
@@ -1162,16 +1182,17 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   const std::uint32_t limit = own_plane_limit(t, side, c, p, q.id);
   const Probe pr = probe(q);
   // A planned index covers every present member.
-  const bool planned = !ch.planned.empty();
-  const std::uint32_t indexed = planned ? len : std::min(ch.hier.end, len);
+  const ChainIndex& x = ch.ix();
+  const bool planned = !x.planned.empty();
+  const std::uint32_t indexed = planned ? len : std::min(x.hier.end, len);
   if (p < indexed) {
     const std::uint32_t stop = std::min(limit, indexed);
     // Positions as the index counts them (hier_first).
-    const auto at = [&](std::uint32_t k) { return planned ? ch.u_of_pos[k] : k; };
-    const std::uint32_t end_u = planned ? ch.u_of_pos[len - 1] + 1 : len;
+    const auto at = [&](std::uint32_t k) { return planned ? x.u_of_pos[k] : k; };
+    const std::uint32_t end_u = planned ? x.u_of_pos[len - 1] + 1 : len;
     std::uint32_t k;
     unsigned cls;
-    const bool resumed = from.chain == c && from.pos == p && from.version == ch.hier.version;
+    const bool resumed = from.chain == c && from.pos == p && from.version == x.hier.version;
     const std::uint32_t first = static_cast<std::uint32_t>(open.size());
     const LastSearch& last = q.last;
     const bool same_chain = last.tree == &t && last.chain == c && last.side == unsigned(side);
@@ -1190,7 +1211,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     }
     if (hier_first(t, ch, side, at(p), stop < len ? at(stop) : end_u, pr, q, scratch, heap,
                    resumed ? &from : nullptr, guess, open, k, cls, classified)) {
-      out = {c, k + 1, ch.hier.version, first, static_cast<std::uint32_t>(open.size()) - first,
+      out = {c, k + 1, x.hier.version, first, static_cast<std::uint32_t>(open.size()) - first,
              resumed ? from.gen + 1 : 1, p_start};
       if (log) {
         // Every position before k was proven or is one of these.
@@ -1210,7 +1231,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     }
     if (indexed == len) {
       if (log) log->ok = true;
-      out = {c, len + 1, ch.hier.version, first, 0, 0, p_start, true};
+      out = {c, len + 1, x.hier.version, first, 0, 0, p_start, true};
       return {ch.nodes[len - 1], side_class, true, side};
     }
     p = indexed;
@@ -1225,10 +1246,10 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
       }
     }
   }
-  const std::size_t nruns = ch.runs.size();
+  const std::size_t nruns = x.runs.size();
   std::size_t next[RUN_CELLS];
   for (std::size_t r = 0; r < nruns; ++r) {
-    const Run& run = ch.runs[r];
+    const Run& run = x.runs[r];
     const std::size_t i = static_cast<std::size_t>(
         std::lower_bound(run.pos.begin(), run.pos.end(), p) - run.pos.begin());
     next[r] = run_next(run, side, i, pr);
@@ -1237,7 +1258,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     std::uint32_t k = limit;
     std::size_t from = RUN_CELLS;
     for (std::size_t r = 0; r < nruns; ++r) {
-      const Run& run = ch.runs[r];
+      const Run& run = x.runs[r];
       if (next[r] < run.pos.size() && run.pos[next[r]] < k) k = run.pos[next[r]], from = r;
     }
     if (k >= len) return {ch.nodes[len - 1], side_class, true, side};
@@ -1245,7 +1266,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     if (cls != side_class) return {ch.nodes[k], cls, false, side};
     if (k + 1 == len) return {ch.nodes[k], cls, true, side};
     // k < limit here: at the own-plane node the class is COPLANAR.
-    if (from != RUN_CELLS) next[from] = run_next(ch.runs[from], side, next[from] + 1, pr);
+    if (from != RUN_CELLS) next[from] = run_next(x.runs[from], side, next[from] + 1, pr);
   }
 }
 
@@ -1331,8 +1352,10 @@ struct FastEngine {
         // A plan whose candidates nearly all became members (a convex
         // operand) serves the clips as it is; a sparse one would have them
         // test groups of planes that are mostly not in the chain.
-        if (!ch.planned.empty() && 8 * ch.u_of_pos.size() < 7 * ch.planned.size()) build_hier(t, ch);
-        if (ch.hier.end > 0 && ch.hier.end < ch.nodes.size()) build_hier(t, ch);
+        if (!ch.index) continue;
+        const ChainIndex& x = *ch.index;
+        if (!x.planned.empty() && 8 * x.u_of_pos.size() < 7 * x.planned.size()) build_hier(t, ch);
+        if (x.hier.end > 0 && x.hier.end < ch.nodes.size()) build_hier(t, ch);
       }
     }
   }
@@ -1351,16 +1374,17 @@ struct FastEngine {
     Chain& ch = t.chains[BACK_SIDE][t.nodes[0].chain[BACK_SIDE]];
     std::vector<Member> mem;
     mem.reserve(list.size());
-    ch.planned.clear();
+    ChainIndex& x = ch.mx();
+    x.planned.clear();
     for (const FPoly& q : list) {
       mem.push_back({q.p.plane, q.c});
-      ch.planned.push_back(q.id);
+      x.planned.push_back(q.id);
     }
     build_hier(ch, mem);
-    ch.u_of_pos.assign(1, 0);  // the root, made from the first input
-    ch.pos_of_u.assign(list.size(), NONE);
-    ch.pos_of_u[0] = 0;
-    list_corners(ch.hier, list);
+    x.u_of_pos.assign(1, 0);  // the root, made from the first input
+    x.pos_of_u.assign(list.size(), NONE);
+    x.pos_of_u[0] = 0;
+    list_corners(x.hier, list);
   }
 
   // A plan whose candidates mostly stay off the chain (an operand that is
@@ -1369,7 +1393,8 @@ struct FastEngine {
   // members, the chain is indexed over its members instead, as any chain.
   static void drop_sparse_plan(Tree& t, std::uint32_t seen) {
     Chain& ch = t.chains[BACK_SIDE][t.nodes[0].chain[BACK_SIDE]];
-    if (ch.planned.empty() || 8 * ch.u_of_pos.size() >= seen) return;
+    const ChainIndex& x = ch.ix();
+    if (x.planned.empty() || 8 * x.u_of_pos.size() >= seen) return;
     build_hier(t, ch);
   }
 
@@ -1506,7 +1531,7 @@ struct FastEngine {
       for (std::uint32_t k = cl.first[v]; k < cl.first[v + 1]; ++k) {
         const std::uint32_t u = cl.cand[k];
         if (u >= i) break;  // not a member yet
-        const std::uint32_t pos = ch.pos_of_u[u];
+        const std::uint32_t pos = ch.ix().pos_of_u[u];
         if (pos == NONE) continue;
         if (pos >= best) break;  // positions grow with candidates
         const unsigned cls = classify_at(pos);
@@ -1534,7 +1559,7 @@ struct FastEngine {
     while (true) {
       Resume found;
       const bool by_lists = it.input && corners.ok &&
-                            !t.chains[BACK_SIDE][t.nodes[0].chain[BACK_SIDE]].planned.empty();
+                            !t.chains[BACK_SIDE][t.nodes[0].chain[BACK_SIDE]].ix().planned.empty();
       it.input = false;
       const Arrival at =
           by_lists ? by_corners(t, t.candidate, it.q)
@@ -1890,9 +1915,11 @@ struct FastEngine {
     std::swap(t.chains[0], t.chains[1]);
     for (auto& chains : t.chains) {
       for (Chain& ch : chains) {
-        for (HNode& hn : ch.hier.nodes) negate(hn.b);
-        for (Plane& p : ch.hier.leaf_plane) p = negated(p);
-        for (Run& run : ch.runs) {
+        if (!ch.index) continue;
+        ChainIndex& x = *ch.index;
+        for (HNode& hn : x.hier.nodes) negate(hn.b);
+        for (Plane& p : x.hier.leaf_plane) p = negated(p);
+        for (Run& run : x.runs) {
           for (auto& level : run.levels) {
             for (Bound& b : level) {
               negate(b);
