@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "bsp/csg.h"
+#include "bsp/reuse.h"
 #include "gp/tolerances.h"
 
 // Why the skipping engine gives the literal engine's results
@@ -151,6 +153,43 @@ namespace quorvalind::bsp {
 
 namespace {
 
+// The allocator of the arrays that grow to MBs in every operation (the
+// nodes, the chains, the polygon lists): their large blocks are left to
+// the next operation (bsp/reuse) instead of being given back to the system
+// and faulted in again page by page.
+template <class T>
+struct KeptAlloc {
+  using value_type = T;
+  KeptAlloc() = default;
+  template <class U>
+  KeptAlloc(const KeptAlloc<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > std::size_t(-1) / sizeof(T)) throw std::bad_alloc();
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < reuse::BLOCK_MIN_BYTES) return std::allocator<T>().allocate(n);
+    const std::size_t cls = reuse::block_class(bytes);
+    void* p = reuse::take_block(cls);
+    if (p == nullptr) p = std::aligned_alloc(64, cls);
+    if (p == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < reuse::BLOCK_MIN_BYTES) {
+      std::allocator<T>().deallocate(p, n);
+      return;
+    }
+    const std::size_t cls = reuse::block_class(bytes);
+    if (!reuse::keep_block(p, cls)) std::free(p);
+  }
+  template <class U>
+  bool operator==(const KeptAlloc<U>&) const noexcept {
+    return true;
+  }
+};
+template <class T>
+using KeptVector = std::vector<T, KeptAlloc<T>>;
+
 constexpr int FRONT_SIDE = 0;
 constexpr int BACK_SIDE = 1;
 constexpr std::uint32_t NONE = 0xffffffffu;
@@ -202,6 +241,9 @@ struct WholeExit {
   bool piece = false;
   std::uint32_t first = 0, count = 0;
 };
+
+struct FPoly;
+using FList = KeptVector<FPoly>;
 
 struct FPoly {
   Polygon p;
@@ -558,13 +600,13 @@ struct alignas(64) FNode {
   // chain is searched rather than walked link by link.
   bool long_chain[2] = {false, false};
   std::uint32_t next_same_id = NONE;  // next node with the same plane id
-  std::vector<FPoly> polygons;
+  FList polygons;
   Pnt ref{0, 0, 0};  // the middle of the polygon that gave the plane
 };
 
 struct Tree {
-  std::vector<FNode> nodes;           // nodes[0] is the root
-  std::vector<Chain> chains[2];       // chains[side]: runs linked by `side` children
+  KeptVector<FNode> nodes;           // nodes[0] is the root
+  KeptVector<Chain> chains[2];       // chains[side]: runs linked by `side` children
   std::vector<std::uint32_t> id_head; // per plane id: first node with that plane
   // Pre-order (front before back) positions and depths, for clip order;
   // node m lies in n's subtree exactly when pre[n] <= pre[m] < pre_end[n].
@@ -1312,12 +1354,12 @@ struct FastEngine {
     Resume resume;
     bool input = false;  // input `t.candidate` itself, at the root
   };
-  std::vector<BuildItem> build_stack;
+  KeptVector<BuildItem> build_stack;
   std::vector<std::pair<std::uint32_t, FPoly>> held_cb;
 
   // `last`: no search follows (the sequences' final build), so the chains
   // are not indexed again at the end.
-  void build(Tree& t, std::vector<FPoly> list, bool last = false) {
+  void build(Tree& t, FList list, bool last = false) {
     if (list.empty()) return;
     if (!t.nodes[0].has_plane) {
       t.nodes[0].plane = list.front().p.plane;
@@ -1369,7 +1411,7 @@ struct FastEngine {
   // the candidates that became members since it holds for all of its
   // planes; candidates that did not, or not yet, are never classified
   // (hier_first), so the search sees exactly the present members.
-  void plan(Tree& t, const std::vector<FPoly>& list) {
+  void plan(Tree& t, const FList& list) {
     if (list.size() < g_tuning.index_min) return;
     Chain& ch = t.chains[BACK_SIDE][t.nodes[0].chain[BACK_SIDE]];
     std::vector<Member> mem;
@@ -1430,7 +1472,7 @@ struct FastEngine {
     return doubles_bits_hash(x, 3);
   }
 
-  void list_corners(const Hier& h, const std::vector<FPoly>& list) {
+  void list_corners(const Hier& h, const FList& list) {
     CornerLists& cl = corners;
     cl.ok = false;
     cl.first_corner.clear();
@@ -1628,7 +1670,7 @@ struct FastEngine {
     std::uint32_t depth;
     std::uint32_t next;
   };
-  std::vector<Mark> marks;
+  KeptVector<Mark> marks;
 
   // The nodes a clip's walk classified to the back side on the way from
   // the root down its back chain, as SearchLog gives them; every other
@@ -1655,8 +1697,8 @@ struct FastEngine {
     std::uint32_t marks;
     std::uint32_t index;
   };
-  std::vector<ClipItem> clip_stack;
-  std::vector<Emitted> emitted;
+  KeptVector<ClipItem> clip_stack;
+  KeptVector<Emitted> emitted;
 
   static void ensure_order(Tree& t) {
     if (t.order_valid) return;
@@ -1704,7 +1746,7 @@ struct FastEngine {
     return 0;
   }
 
-  std::vector<FPoly> clip(Tree& t, std::vector<FPoly> list) {
+  FList clip(Tree& t, FList list) {
     if (!t.nodes[0].has_plane || list.empty()) return list;
     ensure_order(t);
     marks.clear();
@@ -1959,8 +2001,8 @@ struct FastEngine {
     return n;
   }
 
-  std::vector<FPoly> take_all(Tree& t) {
-    std::vector<FPoly> out;
+  FList take_all(Tree& t) {
+    FList out;
     out.reserve(polygon_count(t));
     drain(t, [&out](const FPoly& q) { out.push_back(q); });
     return out;
@@ -1974,7 +2016,7 @@ void set_skip_tuning(const SkipTuning& t) { g_tuning = t; }
 
 PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws) {
   FastEngine e(ws);
-  std::vector<FPoly> fa, fb;
+  FList fa, fb;
   fa.reserve(a.size());
   fb.reserve(b.size());
   e.ids.reserve(2 * (a.size() + b.size()));  // the planes and their negations

@@ -25,6 +25,8 @@ struct Kept {
   std::size_t list_bytes = 0;
   FlatPolygons flat;
   std::vector<void*> node_blocks;
+  std::vector<std::pair<void*, std::size_t>> blocks;  // with their classes
+  std::size_t block_bytes = 0;
 };
 
 // Never destroyed: an operation on another thread may still use it while
@@ -167,6 +169,46 @@ std::size_t keep_node_blocks(void* const* blocks, std::size_t n) noexcept {
         return take;
       },
       std::size_t{0});
+}
+
+std::size_t block_class(std::size_t bytes) noexcept {
+  std::size_t c = BLOCK_MIN_BYTES;
+  while (c < bytes) {
+    // 4, 5, 6, 7 times a power of two: 1.25 at the most between classes.
+    std::size_t unit = std::size_t{1};
+    while (unit * 8 <= c) unit *= 2;
+    c += unit;
+  }
+  return c;
+}
+
+void* take_block(std::size_t cls) noexcept {
+  return locked(
+      [cls]() -> void* {
+        Kept& k = kept();
+        for (std::size_t i = k.blocks.size(); i-- > 0;) {
+          if (k.blocks[i].second != cls) continue;
+          void* p = k.blocks[i].first;
+          k.blocks[i] = k.blocks.back();
+          k.blocks.pop_back();
+          k.block_bytes -= cls;
+          return p;
+        }
+        return nullptr;
+      },
+      nullptr);
+}
+
+bool keep_block(void* block, std::size_t cls) noexcept {
+  return locked(
+      [block, cls] {
+        Kept& k = kept();
+        if (k.block_bytes + cls > gp::REUSE_KEEP_BYTES) return false;
+        k.blocks.emplace_back(block, cls);  // may throw: then not kept
+        k.block_bytes += cls;
+        return true;
+      },
+      false);
 }
 
 FlatPolygons take_flat() noexcept {

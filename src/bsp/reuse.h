@@ -36,6 +36,16 @@ inline constexpr std::size_t NODE_BLOCKS_KEPT = std::size_t{1} << 16;
 std::size_t take_node_blocks(void** out, std::size_t max) noexcept;
 std::size_t keep_node_blocks(void* const* blocks, std::size_t n) noexcept;
 
+// Large blocks for the fast engine's growing arrays, 64-byte aligned, in
+// size classes (block_class: at least BLOCK_MIN_BYTES, four to each
+// doubling). take_block returns a kept block of exactly class `cls`, or
+// nullptr; keep_block returns false when it keeps nothing more, and the
+// caller frees the block (std::free).
+inline constexpr std::size_t BLOCK_MIN_BYTES = std::size_t{64} << 10;
+std::size_t block_class(std::size_t bytes) noexcept;
+void* take_block(std::size_t cls) noexcept;
+bool keep_block(void* block, std::size_t cls) noexcept;
+
 // The buffers of a flat result, emptied.
 FlatPolygons take_flat() noexcept;
 void keep_flat(FlatPolygons&& flat) noexcept;
