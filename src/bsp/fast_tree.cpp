@@ -1377,9 +1377,10 @@ struct FastEngine {
       ws.check_stop();
       build_stack.clear();
       open.clear();
-      build_stack.push_back({q, 0, BACK_SIDE, Resume{}, true});
+      BuildItem it{q, 0, BACK_SIDE, Resume{}, true};
+      insert(t, it);
       while (!build_stack.empty()) {
-        BuildItem it = build_stack.back();
+        it = build_stack.back();
         build_stack.pop_back();
         insert(t, it);
       }
@@ -1597,7 +1598,7 @@ struct FastEngine {
 
   // Walks one piece down from it.node until it comes to rest; a split
   // pushes its back piece and goes on with the front one.
-  void insert(Tree& t, BuildItem it) {
+  void insert(Tree& t, BuildItem& it) {
     while (true) {
       Resume found;
       const bool by_lists = it.input && corners.ok &&
@@ -1760,9 +1761,10 @@ struct FastEngine {
         continue;
       }
       const Lineage lin{true, static_cast<std::uint32_t>(replay_nodes.size()), 0, 0};
-      clip_stack.push_back({list[i], 0, NONE, BACK_SIDE, Resume{}, true, lin});
+      ClipItem it{list[i], 0, NONE, BACK_SIDE, Resume{}, true, lin};
+      walk(t, it, i);
       while (!clip_stack.empty()) {
-        ClipItem it = clip_stack.back();
+        it = clip_stack.back();
         clip_stack.pop_back();
         walk(t, it, i);
       }
@@ -1821,7 +1823,7 @@ struct FastEngine {
     return true;
   }
 
-  void walk(const Tree& t, ClipItem it, std::uint32_t index) {
+  void walk(const Tree& t, ClipItem& it, std::uint32_t index) {
     while (true) {
       Resume found;
       const Arrival at = follow_chain(t, it.node, it.side, it.q, ws.scratch, heap, it.resume, open,
@@ -1861,13 +1863,14 @@ struct FastEngine {
           ++lin.gen;
           it.lin = lin;
           if (pieces.has_back) {
-            ClipItem b{wrap(pieces.back, it.q.id), it.node, it.marks, BACK_SIDE,
-                       at.side == BACK_SIDE ? next : Resume{}, false, lin};
+            clip_stack.push_back({wrap(pieces.back, it.q.id), it.node, it.marks, BACK_SIDE,
+                                  at.side == BACK_SIDE ? next : Resume{}, false, lin});
+            ClipItem& b = clip_stack.back();
             if (b.lin.ok) {
               replay_nodes.push_back(it.node);
               ++b.lin.count;
             }
-            if (!step(t, b, BACK_SIDE, index)) clip_stack.push_back(b);
+            if (step(t, b, BACK_SIDE, index)) clip_stack.pop_back();
           }
           if (!pieces.has_front) return;
           it.q = wrap(pieces.front, it.q.id);
