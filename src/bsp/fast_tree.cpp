@@ -903,7 +903,8 @@ void chain_append(Tree& t, int side, std::uint32_t c, std::uint32_t node) {
   // longer, then for every member so far. (Nor are they needed while a
   // plan holds: the index covers every member.)
   if (total > g_tuning.short_chain) {
-    while (ch.mx().in_runs < total) run_add(t, ch, ch.mx().in_runs++);
+    ChainIndex& x = ch.mx();
+    while (x.in_runs < total) run_add(t, ch, x.in_runs++);
   }
   const std::uint32_t end = ch.ix().hier.end;
   if (total >= g_tuning.index_min && total >= end + std::max(g_tuning.index_min / 4, end / 4)) {
@@ -1186,47 +1187,51 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
   const auto classify_at = [&](std::uint32_t k) {
     return PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, scratch);
   };
-  if (!(q.r == q.r) || len - p <= g_tuning.short_chain) {  // NaN: never skipped; or too short to pay
-    if (log) log->ok = true;
+  // Node by node from position k to the first node not on `side` or past
+  // the chain's end; `lg` gets the nodes on `side`.
+  const auto walk_from = [&](std::uint32_t k, SearchLog* lg) -> Arrival {
+    if (lg) lg->ok = true;
     while (true) {
-      const unsigned cls = classify_at(p);
-      if (cls != side_class) return {ch.nodes[p], cls, false, side};
-      if (log) log->nodes.push_back(ch.nodes[p]);
-      if (p + 1 == len) return {ch.nodes[p], cls, true, side};
-      ++p;
+      const unsigned cls = classify_at(k);
+      if (cls != side_class) return {ch.nodes[k], cls, false, side};
+      if (lg) lg->nodes.push_back(ch.nodes[k]);
+      if (k + 1 == len) return {ch.nodes[k], cls, true, side};
+      ++k;
+    }
+  };
+  if (!(q.r == q.r) || len - p <= g_tuning.short_chain) {  // NaN: never skipped; or too short to pay
+    return walk_from(p, log);
+  }
+  // A planned index covers every present member.
+  const ChainIndex& x = ch.ix();
+  const bool planned = !x.planned.empty();
+  const std::uint32_t indexed = planned ? len : std::min(x.hier.end, len);
+  // The same search again (see "Repeated searches" above): the nodes
+  // before its answer, or all the chain had when it found none, are on
+  // `side` as they were.
+  const LastSearch& last = q.last;
+  const bool same_chain = last.tree == &t && last.chain == c && last.side == unsigned(side);
+  if (same_chain && last.epoch == t.epoch && last.from == p &&
+      (last.past_end ? last.pos <= len : last.pos < len && p < indexed) &&
+      no_own_plane_before(t, side, c, p, last.pos, last.id) &&
+      no_own_plane_before(t, side, c, p, last.pos, q.id)) {
+    if (!last.past_end) {
+      const unsigned cls = classify_at(last.pos);
+      if (cls != side_class) return {ch.nodes[last.pos], cls, false, side};
+    } else {
+      if (last.pos == len) return {ch.nodes[len - 1], side_class, true, side};
+      // On from the nodes added since; a search from here counts as one
+      // from p_start. What proved the nodes passed is not known: no replay.
+      p = last.pos;
+      log = nullptr;
+      if (len - p <= g_tuning.short_chain) return walk_from(p, nullptr);
     }
   }
   // The next position to classify is the least, over the runs, of each
   // run's first member at or after p not proven on `side`, and never
   // beyond the first node with the polygon's own plane.
-  {
-    // The same search again, which went past the end (see "Repeated
-    // searches" above): the chain's nodes then are on `side` again, and
-    // the walk goes on at those added since.
-    const LastSearch& last = q.last;
-    if (last.past_end && last.tree == &t && last.chain == c && last.side == unsigned(side) &&
-        last.epoch == t.epoch && last.from == p && last.pos <= len &&
-        no_own_plane_before(t, side, c, p, last.pos, last.id) &&
-        no_own_plane_before(t, side, c, p, last.pos, q.id)) {
-      if (last.pos == len) return {ch.nodes[len - 1], side_class, true, side};
-      p = last.pos;  // a search from here counts as one from p_start
-      log = nullptr;  // what proved the nodes skipped is not known: no replay
-      if (len - p <= g_tuning.short_chain) {
-        while (true) {
-          const unsigned cls = classify_at(p);
-          if (cls != side_class) return {ch.nodes[p], cls, false, side};
-          if (p + 1 == len) return {ch.nodes[p], cls, true, side};
-          ++p;
-        }
-      }
-    }
-  }
   const std::uint32_t limit = own_plane_limit(t, side, c, p, q.id);
   const Probe pr = probe(q);
-  // A planned index covers every present member.
-  const ChainIndex& x = ch.ix();
-  const bool planned = !x.planned.empty();
-  const std::uint32_t indexed = planned ? len : std::min(x.hier.end, len);
   if (p < indexed) {
     const std::uint32_t stop = std::min(limit, indexed);
     // Positions as the index counts them (hier_first).
@@ -1236,15 +1241,6 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     unsigned cls;
     const bool resumed = from.chain == c && from.pos == p && from.version == x.hier.version;
     const std::uint32_t first = static_cast<std::uint32_t>(open.size());
-    const LastSearch& last = q.last;
-    const bool same_chain = last.tree == &t && last.chain == c && last.side == unsigned(side);
-    if (same_chain && last.epoch == t.epoch && last.from == p && last.pos < len &&
-        no_own_plane_before(t, side, c, p, last.pos, last.id) &&
-        no_own_plane_before(t, side, c, p, last.pos, q.id)) {
-      // The same search again: see "Repeated searches" above.
-      const unsigned cls = classify_at(last.pos);
-      if (cls != side_class) return {ch.nodes[last.pos], cls, false, side};
-    }
     const std::uint32_t guess = same_chain && last.pos < len ? at(last.pos) : NONE;
     std::vector<std::uint32_t>* classified = nullptr;
     if (log) {
@@ -1277,16 +1273,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
       return {ch.nodes[len - 1], side_class, true, side};
     }
     p = indexed;
-    if (len - p <= g_tuning.short_chain) {
-      if (log) log->ok = true;
-      while (true) {  // p < limit here
-        const unsigned cls = classify_at(p);
-        if (cls != side_class) return {ch.nodes[p], cls, false, side};
-        if (log) log->nodes.push_back(ch.nodes[p]);
-        if (p + 1 == len) return {ch.nodes[p], cls, true, side};
-        ++p;
-      }
-    }
+    if (len - p <= g_tuning.short_chain) return walk_from(p, log);  // p < limit here
   }
   const std::size_t nruns = x.runs.size();
   std::size_t next[RUN_CELLS];
@@ -1784,11 +1771,7 @@ struct FastEngine {
   // True when q's walk from t's root would end where its recorded one did
   // (see "Repeated clips" above): same tree state, and no node on the path
   // with q's present plane, which is the only class that may differ.
-  static bool exits_whole(const Tree& t, const FPoly& q) {
-    const WholeExit& x = q.exit;
-    if (x.piece || !same_walk(t, q)) return false;
-    return true;
-  }
+  static bool exits_whole(const Tree& t, const FPoly& q) { return !q.exit.piece && same_walk(t, q); }
 
   // Same tree state, and no node on the path to the recorded exit with
   // q's present plane (the own-plane rule would make q COPLANAR there).

@@ -174,7 +174,7 @@ std::size_t keep_node_blocks(void* const* blocks, std::size_t n) noexcept {
 std::size_t block_class(std::size_t bytes) noexcept {
   std::size_t c = BLOCK_MIN_BYTES;
   while (c < bytes) {
-    // 4, 5, 6, 7 times a power of two: 1.25 at the most between classes.
+    // 8 to 15 times a power of two: 1.125 at the most between classes.
     std::size_t unit = std::size_t{1};
     while (unit * 8 <= c) unit *= 2;
     c += unit;

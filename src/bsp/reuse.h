@@ -37,7 +37,7 @@ std::size_t take_node_blocks(void** out, std::size_t max) noexcept;
 std::size_t keep_node_blocks(void* const* blocks, std::size_t n) noexcept;
 
 // Large blocks for the fast engine's growing arrays, 64-byte aligned, in
-// size classes (block_class: at least BLOCK_MIN_BYTES, four to each
+// size classes (block_class: at least BLOCK_MIN_BYTES, eight to each
 // doubling). take_block returns a kept block of exactly class `cls`, or
 // nullptr; keep_block returns false when it keeps nothing more, and the
 // caller frees the block (std::free).
