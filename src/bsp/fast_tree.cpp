@@ -78,7 +78,7 @@
 //    are the only points classified. Both are widened a little (RESUME_PAD)
 //    and the corners are tried only when the sphere nearly succeeded;
 //    neither changes what a proof means. In a leaf, a member's plane alone
-//    may prove the side for the sphere (sphere_proves) before it is
+//    may prove the side for the sphere (SphereTest) before it is
 //    classified: a group of one.
 //
 //    A fresh tree's back chain from the root is indexed ahead of time over
@@ -260,18 +260,21 @@ inline double length(const Pnt& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.
 // A sphere about n points: every point within r of c, up to rounding; r
 // is NaN when a coordinate is not finite.
 void sphere_of(const Pnt* v, std::uint32_t n, Pnt& c, double& r) {
-  bool ok = n > 0;
-  Pnt lo{0, 0, 0}, hi{0, 0, 0};
-  for (std::uint32_t i = 0; i < n && ok; ++i) {
-    ok = finite(v[i].x) && finite(v[i].y) && finite(v[i].z);
-    if (i == 0) {
-      lo = hi = v[0];
-    } else {
-      lo = {std::min(lo.x, v[i].x), std::min(lo.y, v[i].y), std::min(lo.z, v[i].z)};
-      hi = {std::max(hi.x, v[i].x), std::max(hi.y, v[i].y), std::max(hi.z, v[i].z)};
-    }
+  if (n == 0) {
+    c = {0, 0, 0};
+    r = std::nan("");
+    return;
   }
-  if (!ok) {
+  Pnt lo = v[0], hi = v[0];
+  // x * 0 is a zero for finite x and NaN otherwise: z is a zero exactly
+  // when every coordinate is finite.
+  double z = (v[0].x * 0.0 + v[0].y * 0.0) + v[0].z * 0.0;
+  for (std::uint32_t i = 1; i < n; ++i) {
+    lo = {std::min(lo.x, v[i].x), std::min(lo.y, v[i].y), std::min(lo.z, v[i].z)};
+    hi = {std::max(hi.x, v[i].x), std::max(hi.y, v[i].y), std::max(hi.z, v[i].z)};
+    z += (v[i].x * 0.0 + v[i].y * 0.0) + v[i].z * 0.0;
+  }
+  if (z != 0.0) {
     c = {0, 0, 0};
     r = std::nan("");
     return;
@@ -460,15 +463,23 @@ inline bool proves_side(const Bound& b, int side, const Probe& q) {
 // distances included, for a plane whose normal is at most nmax long.
 // The centre's distance is computed as the classification computes a
 // vertex's; both round by at most 4u (|n| |x|_1 + |w|), and the margin is
-// 10^4 times that. NaN anywhere makes the comparison false.
-inline bool sphere_proves(const Plane& pl, double nmax, int side, const Probe& q) {
-  const Pnt& n = pl.normal;
-  const double t = ((n.x * q.c.x + n.y * q.c.y) + n.z * q.c.z) - pl.w;
-  const double rr = q.r + q.pad;
-  const double reach = nmax * rr + gp::SKIP_RELATIVE_SLACK * (nmax * (q.c1 + 2.0 * rr) + std::fabs(pl.w)) +
-                       gp::SKIP_ABSOLUTE_SLACK;
-  return side == BACK_SIDE ? t + reach < -gp::PLANE_EPSILON : t - reach > gp::PLANE_EPSILON;
-}
+// 10^4 times that. NaN anywhere makes the comparison false. The terms that
+// do not depend on the plane are summed once per leaf (SphereTest): the
+// order of the sum moves the margin by a rounding, far inside its slack.
+struct SphereTest {
+  Pnt c;
+  double reach0;  // nmax (r + pad) + slack over nmax (|c|_1 + 2 (r + pad))
+  double sign;    // +1 on the back side, -1 on the front: compared as back
+  SphereTest(double nmax, int side, const Probe& q) : c(q.c), sign(side == BACK_SIDE ? 1.0 : -1.0) {
+    const double rr = q.r + q.pad;
+    reach0 = nmax * rr + gp::SKIP_RELATIVE_SLACK * (nmax * (q.c1 + 2.0 * rr)) + gp::SKIP_ABSOLUTE_SLACK;
+  }
+  bool proves(const Plane& pl) const {
+    const Pnt& n = pl.normal;
+    const double t = ((n.x * c.x + n.y * c.y) + n.z * c.z) - pl.w;
+    return sign * t + (reach0 + gp::SKIP_RELATIVE_SLACK * std::fabs(pl.w)) < -gp::PLANE_EPSILON;
+  }
+};
 
 // A chain's planes fall into runs by the direction of their normals (the
 // dominant axis and the signs of the coordinates: 24 cells, and one for
@@ -1107,13 +1118,18 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
     if (proves_side(hn.b, side, pr)) continue;
     if (hn.child[0] == NONE) {
       open.push_back(it.what);
-      for (std::uint32_t i = 0; i < hn.count; ++i) {
-        const std::uint32_t k = h.leaf_pos[hn.first + i];
-        if (k < p) continue;
-        if (k >= best) break;  // sorted
+      const std::uint32_t* lpos = h.leaf_pos.data() + hn.first;
+      const Plane* lplane = h.leaf_plane.data() + hn.first;
+      std::uint32_t i = 0;
+      while (i < hn.count && lpos[i] < p) ++i;  // sorted
+      const bool test = hn.b.ok;
+      const SphereTest st(hn.b.nmax, side, pr);
+      for (; i < hn.count; ++i) {
+        const std::uint32_t k = lpos[i];
+        if (k >= best) break;
         if (pos_of && pos_of[k] == NONE) continue;
-        if (hn.b.ok && sphere_proves(h.leaf_plane[hn.first + i], hn.b.nmax, side, pr)) continue;
-        const unsigned cls = PlaneTest(h.leaf_plane[hn.first + i]).classify(q.p, scratch);
+        if (test && st.proves(lplane[i])) continue;
+        const unsigned cls = PlaneTest(lplane[i]).classify(q.p, scratch);
         last_is_best = false;
         if (cls != side_class) {
           best = k;
