@@ -129,7 +129,10 @@
 //    covers the piece (RESUME_PAD), so it is back of them too. Clipped by
 //    the same tree again, with no node on the way with its present id, it
 //    takes the same way when each listed node classifies it BACK and the
-//    exit node FRONT: only those are classified (Lineage, replays).
+//    exit node FRONT: only those are classified (Lineage, replays). A node
+//    where the classifying walk found every vertex behind by more than
+//    PLANE_EPSILON and the widening is not listed (deep_back): the piece,
+//    within the widening of that polygon's hull, is BACK there as well.
 //
 // 5. Corner lists. An operand's inputs, inserted whole into a fresh tree,
 //    find where they leave its root chain from lists kept per corner point
@@ -1054,6 +1057,25 @@ struct Resume {
   bool past_end = false;    // the search found no answer: pos - 1 is the chain's length
 };
 
+// True when every vertex of q is behind `pl` by more than PLANE_EPSILON
+// and the widening (RESUME_PAD) that covers the pieces later cut from q:
+// each of them is within 3.2e-14 (|c|_1 + r) of q's hull, so its computed
+// distances are below -PLANE_EPSILON too, and it is BACK there. A walk
+// need not list such a node for its replays (see "Repeated clips" above).
+// NaN anywhere gives false.
+inline bool deep_back(const Plane& pl, const FPoly& q, int side) {
+  if (side != BACK_SIDE) return false;
+  const Pnt& n = pl.normal;
+  const double c1 = std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z);
+  const double n1 = std::fabs(n.x) + std::fabs(n.y) + std::fabs(n.z);
+  const double limit = -gp::PLANE_EPSILON - 4.0 * RESUME_PAD * (n1 * (c1 + q.r) + std::fabs(pl.w));
+  for (std::uint32_t i = 0; i < q.p.count; ++i) {
+    const Pnt& v = q.p.vertices[i];
+    if (!(((n.x * v.x + n.y * v.y) + n.z * v.z) - pl.w < limit)) return false;
+  }
+  return true;
+}
+
 // The least position k in [p, stop) of the indexed part of the chain where
 // the polygon's exact class is not `side`. A depth-first walk, nearer
 // positions first, drops every group proven on `side` and every group
@@ -1093,7 +1115,7 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
       best = guess;
       best_cls = cls;
       last_is_best = true;
-    } else if (log) {
+    } else if (log && !deep_back(plane_at(guess), q, side)) {
       log->push_back(pos_of ? pos_of[guess] : guess);
     }
   }
@@ -1137,7 +1159,7 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
           last_is_best = true;
           break;
         }
-        if (log) log->push_back(pos_of ? pos_of[k] : k);
+        if (log && !deep_back(h.leaf_plane[hn.first + i], q, side)) log->push_back(pos_of ? pos_of[k] : k);
       }
       continue;
     }
@@ -1210,7 +1232,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, int side, const FPoly& q
     while (true) {
       const unsigned cls = classify_at(k);
       if (cls != side_class) return {ch.nodes[k], cls, false, side};
-      if (lg) lg->nodes.push_back(ch.nodes[k]);
+      if (lg && !deep_back(t.nodes[ch.nodes[k]].plane, q, side)) lg->nodes.push_back(ch.nodes[k]);
       if (k + 1 == len) return {ch.nodes[k], cls, true, side};
       ++k;
     }
