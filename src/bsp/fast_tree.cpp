@@ -478,8 +478,7 @@ struct SphereTest {
     reach0 = nmax * rr + gp::SKIP_RELATIVE_SLACK * (nmax * (q.c1 + 2.0 * rr)) + gp::SKIP_ABSOLUTE_SLACK;
   }
   bool proves(const Plane& pl) const {
-    const Pnt& n = pl.normal;
-    const double t = ((n.x * c.x + n.y * c.y) + n.z * c.z) - pl.w;
+    const double t = plane_distance(pl, c);
     return sign * t + (reach0 + gp::SKIP_RELATIVE_SLACK * std::fabs(pl.w)) < -gp::PLANE_EPSILON;
   }
 };
@@ -1070,8 +1069,7 @@ inline bool deep_back(const Plane& pl, const FPoly& q, int side) {
   const double n1 = std::fabs(n.x) + std::fabs(n.y) + std::fabs(n.z);
   const double limit = -gp::PLANE_EPSILON - 4.0 * RESUME_PAD * (n1 * (c1 + q.r) + std::fabs(pl.w));
   for (std::uint32_t i = 0; i < q.p.count; ++i) {
-    const Pnt& v = q.p.vertices[i];
-    if (!(((n.x * v.x + n.y * v.y) + n.z * v.z) - pl.w < limit)) return false;
+    if (!(plane_distance(pl, q.p.vertices[i]) < limit)) return false;
   }
   return true;
 }
@@ -1159,7 +1157,7 @@ bool hier_first(const Tree& t, const Chain& ch, int side, std::uint32_t p, std::
           last_is_best = true;
           break;
         }
-        if (log && !deep_back(h.leaf_plane[hn.first + i], q, side)) log->push_back(pos_of ? pos_of[k] : k);
+        if (log && !deep_back(lplane[i], q, side)) log->push_back(pos_of ? pos_of[k] : k);
       }
       continue;
     }
