@@ -133,12 +133,13 @@ Polygon copy_polygon(VertexPool& pool, const Polygon& p) {
   return make_polygon(pool, vertices_of(p), p.plane);
 }
 
-std::uint8_t PlaneTest::classify_scalar(const Pnt* v, std::uint32_t n, SplitScratch& scratch) const {
+std::uint8_t PlaneTest::classify_scalar(const Plane& plane, const Pnt* v, std::uint32_t n,
+                                        SplitScratch& scratch) {
   if (scratch.classes.size() < n) scratch.classes.resize(n);
   std::uint8_t* cls = scratch.classes.data();
   unsigned all = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
-    const unsigned c = classify_point(plane_, v[i]);
+    const unsigned c = classify_point(plane, v[i]);
     cls[i] = static_cast<std::uint8_t>(c);
     all |= c;
   }

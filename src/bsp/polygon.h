@@ -230,7 +230,9 @@ inline std::uint8_t classify_point(const Plane& plane, const Pnt& v) {
 // distance and class is the same.
 class PlaneTest {
  public:
-  explicit PlaneTest(const Plane& plane) : plane_(plane) {
+  // The plane must outlive the test.
+  explicit PlaneTest(const Plane&&) = delete;
+  explicit PlaneTest(const Plane& plane) : plane_(&plane) {
 #if defined(__SSE2__) && !defined(QUORVALIND_SCALAR_CLASSIFY)
     const Pnt& n = plane.normal;
     nxy_ = _mm_set_pd(n.y, n.x);
@@ -245,7 +247,7 @@ class PlaneTest {
 
   [[gnu::always_inline]] std::uint8_t classify(const Polygon& poly, SplitScratch& scratch) const {
     // The offsets differ for nearly every other plane: one word decides.
-    if (same_bits(plane_.w, poly.plane.w) && same_plane_bits(plane_, poly.plane)) return COPLANAR;
+    if (same_bits(plane_->w, poly.plane.w) && same_plane_bits(*plane_, poly.plane)) return COPLANAR;
     const std::uint32_t n = poly.count;
     const Pnt* v = poly.vertices;
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
@@ -276,10 +278,10 @@ class PlaneTest {
     }
     const unsigned all = static_cast<unsigned>(_mm_movemask_pd(front) != 0) |
                          (static_cast<unsigned>(_mm_movemask_pd(back) != 0) << 1);
-    if (all == SPANNING) classify_scalar(v, n, scratch);
+    if (all == SPANNING) classify_scalar(*plane_, v, n, scratch);
     return static_cast<std::uint8_t>(all);
 #else
-    return classify_scalar(v, n, scratch);
+    return classify_scalar(*plane_, v, n, scratch);
 #endif
   }
 
@@ -308,9 +310,13 @@ class PlaneTest {
   __m128d nxy_, nzx_, nyz_, nz_, w_, eps_, neg_eps_;
 #endif
   // Classes of v[0..n) into scratch.classes, and their OR.
-  std::uint8_t classify_scalar(const Pnt* v, std::uint32_t n, SplitScratch& scratch) const;
+  static std::uint8_t classify_scalar(const Plane& plane, const Pnt* v, std::uint32_t n,
+                                      SplitScratch& scratch);
 
-  Plane plane_;
+  // The caller's plane, not a copy: nothing then takes the test's own
+  // address, so a one-off test (one polygon against one node) stays in
+  // registers instead of being stored whole first.
+  const Plane* plane_;
 };
 
 // One-off form of PlaneTest::classify.
