@@ -207,13 +207,13 @@ inline unsigned class_of_distance(double t) {
          (static_cast<unsigned>(t < -gp::PLANE_EPSILON) << 1);
 }
 
-// Signed-distance class of one vertex: FRONT above +PLANE_EPSILON, BACK below
-// -PLANE_EPSILON, COPLANAR otherwise (so exactly +-1e-7 and NaN are COPLANAR).
 // The signed distance of v from the plane, as every classification computes it.
 inline double plane_distance(const Plane& plane, const Pnt& v) {
   return ((plane.normal.x * v.x + plane.normal.y * v.y) + plane.normal.z * v.z) - plane.w;
 }
 
+// Signed-distance class of one vertex: FRONT above +PLANE_EPSILON, BACK below
+// -PLANE_EPSILON, COPLANAR otherwise (so exactly +-1e-7 and NaN are COPLANAR).
 inline std::uint8_t classify_point(const Plane& plane, const Pnt& v) {
   return static_cast<std::uint8_t>(class_of_distance(plane_distance(plane, v)));
 }
