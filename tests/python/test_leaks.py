@@ -1,5 +1,6 @@
 """Reference and memory leaks: every entry point, on its success and its
 failure paths, called thousands of times."""
+import os
 import sys
 
 import pytest
@@ -131,6 +132,11 @@ def test_no_object_leak(f):
     assert [sys.getrefcount(a) for a in ARGS] == refs
 
 
+# Under AddressSanitizer freed blocks wait in its quarantine (hundreds of MiB)
+# and come back by size class, so resident memory moves with what the earlier
+# tests freed, not with what these calls keep. Object counts still run there.
+@pytest.mark.skipif(bool(os.environ.get("QUORVALIND_SANITIZED")),
+                    reason="resident memory is the sanitizer allocator's")
 def test_resident_memory_stays_flat():
     everything = list(SUCCESS.values()) + list(FAILURE.values())
 
