@@ -1,5 +1,6 @@
 """The module tree: names, registration order, signatures, docstrings,
 class properties and the module's lifecycle."""
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -309,3 +310,14 @@ def test_second_interpreter_is_refused():
     assert lines[0].startswith("<class 'ImportError'>")
     assert "one interpreter per process" in lines[0]
     assert lines[1] == "Pnt(1, 2, 3)"
+
+
+@pytest.mark.skipif(shutil.which("nm") is None, reason="needs binutils' nm")
+def test_extension_exports_only_its_init_function():
+    # A core function exported from the extension could bind to another
+    # extension's symbol of the same name, and every call between core files
+    # would go through the PLT.
+    out = subprocess.run(["nm", "-D", "--defined-only", q.__file__],
+                         capture_output=True, text=True, check=True).stdout
+    functions = [line.split()[-1] for line in out.splitlines() if line.split()[1] in "TtWi"]
+    assert functions == ["PyInit_quorvalind"]
