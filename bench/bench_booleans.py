@@ -19,7 +19,9 @@ table and writes a log-log plot (matplotlib) as a PNG.
 
 Each (case, engine) runs in a child process, so that its peak memory (the
 growth of the resident-set peak over what the inputs already took) is its
-own. With a module built with -DQUORVALIND_COUNT_CLASSIFICATIONS=ON (the
+own. The triangles column counts the result's triangles: the BSP engines
+leave the faces cut into every piece the tree splits them into, and each
+piece costs time, so it puts the timings beside manifold3d's in proportion. With a module built with -DQUORVALIND_COUNT_CLASSIFICATIONS=ON (the
 benchmark build) the table also shows vertex classifications and
 nanoseconds per classification, and the literal engine is timed too, through
 the benchmark build's private module; ordinary builds have no switch. manifold3d evaluates lazily, so its timing includes
@@ -65,7 +67,8 @@ def inputs(case):
 
 
 def runner(engine, op, shapes):
-    """A no-argument callable doing the whole operation, and a volume getter."""
+    """A no-argument callable doing the whole operation, and a getter of the
+    result's volume and triangle count."""
     import numpy as np
     if engine in ("quorvalind", "literal"):
         import quorvalind as q
@@ -77,10 +80,12 @@ def runner(engine, op, shapes):
             bench.use_literal_engine(True)
         from solid_shapes import to_solid
         solids = [to_solid(v, t) for v, t in shapes]
+        def summary(r):
+            return r.volume(), r.mesh().num_triangles
         if op == "fuse_all":
-            return (lambda: q.algo.fuse_all(solids)), (lambda r: r.volume())
+            return (lambda: q.algo.fuse_all(solids)), summary
         fn = getattr(q.algo, op)
-        return (lambda: fn(solids[0], solids[1])), (lambda r: r.volume())
+        return (lambda: fn(solids[0], solids[1])), summary
     if engine == "manifold3d":
         import manifold3d as m3d
         ms = [m3d.Manifold(m3d.Mesh64(vert_properties=np.asarray(v, dtype=np.float64),
@@ -99,20 +104,22 @@ def runner(engine, op, shapes):
                 r = binop(ms[0], ms[1])
                 r.to_mesh()
                 return r
-        return go, (lambda r: r.volume())
+        return go, (lambda r: (r.volume(), r.num_tri()))
     from csg.core import CSG
     from csg.geom import Polygon, Vertex
     objs = [CSG.fromPolygons([Polygon([Vertex(list(map(float, v[i]))) for i in tri])
                               for tri in t]) for v, t in shapes]
 
-    def volume(r):
+    def summary(r):
         total = 0.0
+        triangles = 0
         for p in r.toPolygons():
             a = p.vertices[0].pos
             for k in range(1, len(p.vertices) - 1):
                 b, c = p.vertices[k].pos, p.vertices[k + 1].pos
                 total += a.dot(b.cross(c))
-        return total / 6.0
+                triangles += 1
+        return total / 6.0, triangles
 
     if op == "fuse_all":
         def go():
@@ -120,14 +127,14 @@ def runner(engine, op, shapes):
             for o in objs[1:]:
                 acc = acc.union(o)
             return acc
-        return go, volume
+        return go, summary
     method = {"cut": "subtract", "fuse": "union", "common": "intersect"}[op]
-    return (lambda: getattr(objs[0], method)(objs[1])), volume
+    return (lambda: getattr(objs[0], method)(objs[1])), summary
 
 
 def worker(case, engine, reps):
     op, shapes = inputs(case)
-    go, volume = runner(engine, op, shapes)
+    go, summary = runner(engine, op, shapes)
     bench = sys.modules.get("quorvalind._bench") if engine in ("quorvalind", "literal") else None
     baseline = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     count = None
@@ -146,8 +153,9 @@ def worker(case, engine, reps):
         result = go()
         times.append(time.perf_counter() - t0)
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    volume, triangles = summary(result)
     print(json.dumps({"times": times, "peak_kib": peak - baseline, "count": count,
-                      "volume": volume(result)}))
+                      "volume": volume, "triangles": triangles}))
 
 
 def measure(case, engine, reps):
@@ -179,13 +187,13 @@ def table(case, engines, reps_of):
         ratio = f"{med / base:12.2f}x" if base else ""
         cls = f"{r['count']:16d} {low * 1e9 / r['count']:9.2f}" if r.get("count") else ""
         print(f"{case:4} {engine:11} {fmt_time(med)} {fmt_time(low)} {ratio:>13} "
-              f"{r['peak_kib'] / 1024:7.1f} MiB {r['volume']:14.9f} {cls}")
+              f"{r['peak_kib'] / 1024:7.1f} MiB {r['volume']:14.9f} {r['triangles']:9d} {cls}")
     sys.stdout.flush()
     return rows
 
 
 HEADER = (f"{'case':4} {'engine':11} {'median':>13} {'min':>13} {'vs manifold3d':>13} "
-          f"{'peak mem':>10} {'volume':>14} {'classifications':>16} {'ns/class':>9}")
+          f"{'peak mem':>10} {'volume':>14} {'triangles':>9} {'classifications':>16} {'ns/class':>9}")
 
 
 def scale(args):
