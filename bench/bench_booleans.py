@@ -21,11 +21,14 @@ Each (case, engine) runs in a child process, so that its peak memory (the
 growth of the resident-set peak over what the inputs already took) is its
 own. The triangles column counts the result's triangles: the BSP engines
 leave the faces cut into every piece the tree splits them into, and each
-piece costs time, so it puts the timings beside manifold3d's in proportion. With a module built with -DQUORVALIND_COUNT_CLASSIFICATIONS=ON (the
+piece costs time, so it puts the timings beside manifold3d's in proportion.
+
+With a module built with -DQUORVALIND_COUNT_CLASSIFICATIONS=ON (the
 benchmark build) the table also shows vertex classifications and
-nanoseconds per classification, and the literal engine is timed too, through
-the benchmark build's private module; ordinary builds have no switch. manifold3d evaluates lazily, so its timing includes
-getting the result mesh out; it may use several threads.
+nanoseconds per classification, and the literal engine is timed too,
+through the benchmark build's private module; ordinary builds have no
+switch. manifold3d evaluates lazily, so its timing includes getting the
+result mesh out; it may use several threads.
 """
 import argparse
 import json
