@@ -29,7 +29,7 @@ echo "wheel: $(basename "$wheel") ($(stat -c %s "$wheel") bytes)"
 "$PY" - "$wheel" <<'PYEOF'
 import sys, zipfile
 names = zipfile.ZipFile(sys.argv[1]).namelist()
-stubs = {"__init__", "gp", "topods", "mesh", "prim", "builder", "algo", "io", "errors"}
+stubs = {"__init__", "gp", "topods", "mesh", "prim", "builder", "algo", "io", "errors", "extras"}
 missing = [s for s in sorted(stubs) if f"quorvalind-stubs/{s}.pyi" not in names]
 stray = [n for n in names if n.endswith((".h", ".a", ".cmake"))]
 if "quorvalind.abi3.so" not in names or missing or stray:

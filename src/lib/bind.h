@@ -10,6 +10,9 @@ extern PyMethodDef PRIM_FUNCTIONS[];
 extern PyMethodDef BUILDER_FUNCTIONS[];
 extern PyMethodDef ALGO_FUNCTIONS[];
 extern PyMethodDef IO_FUNCTIONS[];
+// quorvalind.extras, entered in sys.modules only (no attribute of the
+// top-level module, no __all__ entry there).
+extern PyMethodDef EXTRAS_FUNCTIONS[];
 
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
 // Benchmark builds only: enters "quorvalind._bench" in sys.modules.

@@ -129,6 +129,16 @@ bool add_errors_module() {
          enter_in_sys_modules("quorvalind.errors", errors.get());
 }
 
+// Additions beyond the module tree: like quorvalind.errors, a module that is
+// only entered in sys.modules.
+bool add_extras_module() {
+  PyRef extras(PyModule_New("quorvalind.extras"));
+  PyRef all(PyList_New(0));
+  return extras && all && PyObject_SetAttrString(extras.get(), "__all__", all.get()) == 0 &&
+         add_functions(extras.get(), EXTRAS_FUNCTIONS) &&
+         enter_in_sys_modules("quorvalind.extras", extras.get());
+}
+
 PyObject* build_module() {
   PyRef top(PyModule_Create(&MODULE_DEF));
   if (!top) return nullptr;
@@ -145,6 +155,7 @@ PyObject* build_module() {
   PyRef version(PyUnicode_FromString("0.1.0"));
   if (!version || !add_name(top.get(), "__version__", version.get())) return nullptr;
   if (!add_errors_module()) return nullptr;
+  if (!add_extras_module()) return nullptr;
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
   if (!add_bench_module()) return nullptr;
 #endif

@@ -261,6 +261,15 @@ def test_internal_fault_error_home():
     assert not hasattr(q, "errors") and "errors" not in q.__all__
 
 
+def test_extras_lives_in_sys_modules_only():
+    import quorvalind.extras as extras
+    assert sys.modules["quorvalind.extras"] is extras
+    assert not hasattr(q, "extras") and "extras" not in q.__all__
+    assert all(not hasattr(getattr(q, sub), "extras") for sub in SUBMODULES)
+    for name in extras.__all__:
+        assert getattr(extras, name).__module__ == "quorvalind.extras"
+
+
 def test_reimport_returns_the_same_module():
     first = sys.modules.pop("quorvalind")
     try:

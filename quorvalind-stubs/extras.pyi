@@ -1,0 +1,2 @@
+# Additions beyond the module tree; entered in sys.modules only.
+__all__: list[str] = []
