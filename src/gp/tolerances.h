@@ -12,6 +12,11 @@ inline constexpr double BOOLEAN_WELD_TOLERANCE = 1e-6;
 inline constexpr double DEGENERATE_LENGTH = 1e-9;
 // Grid scale used by the weld when the tolerance is not positive (cell 1e-9).
 inline constexpr double FALLBACK_WELD_SCALE = 1e9;
+// A mesh vertex this close to an unpaired edge (and strictly between its
+// ends) is a T-junction on it. Twice the largest move of the boolean weld
+// (a cell diagonal, sqrt(3) x 1e-6), rounded up: the vertex and the edge's
+// ends may each have moved that far from where the split put them.
+inline constexpr double EDGE_SPLIT_TOLERANCE = 4e-6;
 // Half-thickness of the BSP classification slab around a plane.
 inline constexpr double PLANE_EPSILON = 1e-7;
 // A BSP triangle whose unnormalised normal is shorter than this is dropped;

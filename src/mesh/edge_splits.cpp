@@ -1,0 +1,214 @@
+#include "mesh/edge_splits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "gp/tolerances.h"
+
+namespace quorvalind::mesh {
+
+namespace {
+
+// Edges by source vertex (out) and by target vertex (in), for the
+// non-degenerate triangles only.
+struct Adjacency {
+  std::vector<std::size_t> out_start, in_start;
+  std::vector<std::uint64_t> out_to, in_from;
+
+  std::span<const std::uint64_t> out(std::uint64_t v) const {
+    return {out_to.data() + out_start[v], out_start[v + 1] - out_start[v]};
+  }
+  std::span<const std::uint64_t> in(std::uint64_t v) const {
+    return {in_from.data() + in_start[v], in_start[v + 1] - in_start[v]};
+  }
+};
+
+bool degenerate(const Triangle& t) { return t[0] == t[1] || t[1] == t[2] || t[2] == t[0]; }
+
+Adjacency adjacency(const TriMesh& m) {
+  const std::size_t n = m.vertices.size();
+  Adjacency a;
+  a.out_start.assign(n + 1, 0);
+  a.in_start.assign(n + 1, 0);
+  for (const Triangle& t : m.triangles) {
+    if (degenerate(t)) continue;
+    for (int k = 0; k < 3; ++k) {
+      ++a.out_start[t[k] + 1];
+      ++a.in_start[t[(k + 1) % 3] + 1];
+    }
+  }
+  for (std::size_t v = 0; v < n; ++v) {
+    a.out_start[v + 1] += a.out_start[v];
+    a.in_start[v + 1] += a.in_start[v];
+  }
+  a.out_to.resize(a.out_start[n]);
+  a.in_from.resize(a.in_start[n]);
+  std::vector<std::size_t> out_fill(a.out_start.begin(), a.out_start.end() - 1);
+  std::vector<std::size_t> in_fill(a.in_start.begin(), a.in_start.end() - 1);
+  for (const Triangle& t : m.triangles) {
+    if (degenerate(t)) continue;
+    for (int k = 0; k < 3; ++k) {
+      const std::uint64_t u = t[k], v = t[(k + 1) % 3];
+      a.out_to[out_fill[u]++] = v;
+      a.in_from[in_fill[v]++] = u;
+    }
+  }
+  return a;
+}
+
+std::size_t occurrences(std::span<const std::uint64_t> list, std::uint64_t v) {
+  return static_cast<std::size_t>(std::count(list.begin(), list.end(), v));
+}
+
+// An edge pairs up when it and its reverse each occur exactly once.
+bool paired(const Adjacency& a, std::uint64_t u, std::uint64_t v) {
+  return occurrences(a.out(u), v) == 1 && occurrences(a.out(v), u) == 1;
+}
+
+using gp::cross;
+using gp::dot;
+using gp::sub;
+
+// The parameter of p along a -> b when p lies on the edge (see the header),
+// otherwise a negative value.
+double on_edge(const Pnt& a, const Pnt& b, const Pnt& p) {
+  const Pnt d = sub(b, a);
+  const double len2 = dot(d, d);
+  if (!(len2 > 0) || !std::isfinite(len2)) return -1;
+  const Pnt w = sub(p, a);
+  const double t = dot(w, d) / len2;
+  if (!(t > 0 && t < 1)) return -1;
+  const Pnt perp{w.x - d.x * t, w.y - d.y * t, w.z - d.z * t};
+  constexpr double kTol2 = gp::EDGE_SPLIT_TOLERANCE * gp::EDGE_SPLIT_TOLERANCE;
+  return dot(perp, perp) <= kTol2 ? t : -1;
+}
+
+}  // namespace
+
+EdgeSplits find_edge_splits(const TriMesh& m) {
+  EdgeSplits out;
+  const std::size_t tris = m.triangles.size();
+  const Adjacency adj = adjacency(m);
+
+  std::vector<bool> open(3 * tris, false);
+  bool any = false;
+  for (std::size_t t = 0; t < tris; ++t) {
+    const Triangle& tri = m.triangles[t];
+    if (degenerate(tri)) continue;
+    for (int k = 0; k < 3; ++k) {
+      if (!paired(adj, tri[k], tri[(k + 1) % 3])) open[3 * t + k] = any = true;
+    }
+  }
+  if (!any) return out;
+
+  // Walks from both ends along vertices that lie on the edge; `mark` keeps
+  // the number of the edge that last visited a vertex, so it never needs
+  // clearing.
+  std::vector<std::size_t> mark(m.vertices.size(), 0);
+  std::vector<std::uint64_t> stack;
+  std::vector<std::pair<double, std::uint64_t>> found;
+  out.starts.assign(3 * tris + 1, 0);
+  std::size_t stamp = 0;
+  for (std::size_t e = 0; e < 3 * tris; ++e) {
+    out.starts[e] = out.points.size();
+    if (!open[e]) continue;
+    const Triangle& tri = m.triangles[e / 3];
+    const int k = static_cast<int>(e % 3);
+    const std::uint64_t ia = tri[k], ib = tri[(k + 1) % 3];
+    const Pnt& a = m.vertices[ia];
+    const Pnt& b = m.vertices[ib];
+    ++stamp;
+    mark[ia] = mark[ib] = stamp;
+    stack.assign({ia, ib});
+    found.clear();
+    while (!stack.empty()) {
+      const std::uint64_t x = stack.back();
+      stack.pop_back();
+      for (const std::span<const std::uint64_t> list : {adj.out(x), adj.in(x)}) {
+        for (const std::uint64_t w : list) {
+          if (mark[w] == stamp) continue;
+          mark[w] = stamp;
+          const double t = on_edge(a, b, m.vertices[w]);
+          if (t < 0) continue;
+          found.emplace_back(t, w);
+          stack.push_back(w);
+        }
+      }
+    }
+    std::sort(found.begin(), found.end());
+    for (const auto& f : found) out.points.push_back(f.second);
+  }
+  out.starts[3 * tris] = out.points.size();
+  return out;
+}
+
+void split_triangle_loop(const TriMesh& m, const EdgeSplits& splits, std::size_t t,
+                         std::vector<std::uint64_t>& loop, std::vector<std::uint8_t>& on) {
+  loop.clear();
+  on.clear();
+  const Triangle& tri = m.triangles[t];
+  static constexpr std::uint8_t kCorner[3] = {1 | 4, 1 | 2, 2 | 4};
+  for (int k = 0; k < 3; ++k) {
+    loop.push_back(tri[k]);
+    on.push_back(kCorner[k]);
+    for (const std::uint64_t p : splits.on_edge(t, k)) {
+      loop.push_back(p);
+      on.push_back(static_cast<std::uint8_t>(1u << k));
+    }
+  }
+}
+
+void triangulate_split_triangle(std::span<const Pnt> loop, std::span<const std::uint8_t> on,
+                                std::vector<std::array<std::uint32_t, 3>>& out) {
+  const auto n = static_cast<std::uint32_t>(loop.size());
+  if (n < 3) return;
+  // Newell's normal: only its direction matters, for the sign of a turn.
+  Pnt normal{0, 0, 0};
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const Pnt& p = loop[i];
+    const Pnt& q = loop[(i + 1) % n];
+    normal.x += (p.y - q.y) * (p.z + q.z);
+    normal.y += (p.z - q.z) * (p.x + q.x);
+    normal.z += (p.x - q.x) * (p.y + q.y);
+  }
+  std::vector<std::uint32_t> prev(n), next(n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    prev[i] = (i + n - 1) % n;
+    next[i] = (i + 1) % n;
+  }
+  // How far v stands out beyond the chord p-q, on the side the loop turns.
+  auto height = [&](std::uint32_t i) {
+    const Pnt& p = loop[prev[i]];
+    const Pnt& v = loop[i];
+    const Pnt& q = loop[next[i]];
+    const Pnt chord = sub(q, p);
+    const double len = std::sqrt(dot(chord, chord));
+    const double turn = dot(cross(sub(v, p), sub(q, v)), normal);
+    return len > 0 ? turn / len : turn;
+  };
+  std::uint32_t head = 0;
+  for (std::uint32_t left = n; left > 3; --left) {
+    // A chord along an original edge would run over the points still on
+    // it: such an ear is taken only when no other is left.
+    std::uint32_t best = head, best_any = head;
+    double best_h = -std::numeric_limits<double>::infinity(), best_any_h = best_h;
+    bool have = false;
+    std::uint32_t i = head;
+    for (std::uint32_t k = 0; k < left; ++k, i = next[i]) {
+      const double h = height(i);
+      if (h > best_any_h) best_any_h = h, best_any = i;
+      if ((on[prev[i]] & on[next[i]]) != 0) continue;
+      if (!have || h > best_h) best_h = h, best = i, have = true;
+    }
+    const std::uint32_t ear = have ? best : best_any;
+    out.push_back({prev[ear], ear, next[ear]});
+    next[prev[ear]] = next[ear];
+    prev[next[ear]] = prev[ear];
+    if (ear == head) head = next[ear];
+  }
+  out.push_back({prev[head], head, next[head]});
+}
+
+}  // namespace quorvalind::mesh
