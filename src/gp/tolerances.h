@@ -12,11 +12,21 @@ inline constexpr double BOOLEAN_WELD_TOLERANCE = 1e-6;
 inline constexpr double DEGENERATE_LENGTH = 1e-9;
 // Grid scale used by the weld when the tolerance is not positive (cell 1e-9).
 inline constexpr double FALLBACK_WELD_SCALE = 1e9;
-// A mesh vertex this close to an unpaired edge (and strictly between its
-// ends) is a T-junction on it. Twice the largest move of the boolean weld
-// (a cell diagonal, sqrt(3) x 1e-6), rounded up: the vertex and the edge's
-// ends may each have moved that far from where the split put them.
-inline constexpr double EDGE_SPLIT_TOLERANCE = 4e-6;
+// A mesh vertex this close to the line of an unpaired edge (and strictly
+// between its ends) is a T-junction on it: one cell of the writers' weld.
+// The boolean splits put such vertices on the line to within rounding, and
+// the weld keeps the first vertex of a cell where it is; wider tolerances
+// (up to the boolean weld's largest move, 3.5e-6) were measured to take the
+// near corners of slivers for split points and to leave more edges unpaired.
+inline constexpr double EDGE_SPLIT_TOLERANCE = 1e-7;
+// simplify: corners in one cell of this grid are one corner (rounding
+// leaves such twins where pieces of a boolean meet).
+inline constexpr double SIMPLIFY_MERGE_TOLERANCE = 1e-8;
+// simplify: a triangle joins a plane region when its corners are this close
+// to the region's plane, and a boundary vertex is dropped when the boundary
+// through it is this straight. The most any surface point moves; half the
+// boolean weld's largest move.
+inline constexpr double SIMPLIFY_PLANE_TOLERANCE = 1e-6;
 // Half-thickness of the BSP classification slab around a plane.
 inline constexpr double PLANE_EPSILON = 1e-7;
 // A BSP triangle whose unnormalised normal is shorter than this is dropped;

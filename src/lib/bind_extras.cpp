@@ -3,10 +3,37 @@
 // top-level module, its submodules and their __all__ lists are unchanged.
 #include "lib/args.h"
 #include "lib/bind.h"
+#include "simplify/simplify.h"
 
 namespace quorvalind::lib {
 
+namespace {
+
+constexpr Signature SIMPLIFY{"simplify()", {{"solid", Kind::instance}}};
+
+PyObject* simplify(PyObject*, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    Args a(SIMPLIFY, args, kwargs);
+    const topods::Solid* solid = nullptr;
+    if (!a || !a.convert(solid)) return nullptr;
+    return wrap(topods::Solid{simplify::simplify(solid->mesh)});
+  });
+}
+
+constexpr int KW = METH_VARARGS | METH_KEYWORDS;
+
+}  // namespace
+
 PyMethodDef EXTRAS_FUNCTIONS[] = {
+    {"simplify", as_cfunction(simplify), KW,
+     "simplify(solid)\n--\n\n"
+     "The same solid in few triangles, every edge shared by two of them.\n\n"
+     "Coplanar pieces are merged into plane regions and filled again from\n"
+     "their outlines; vertices on other triangles' edges (T-junctions), inside\n"
+     "a region or on a straight boundary between two regions disappear. No\n"
+     "vertex is created or moved and no surface point moves by more than\n"
+     "1e-6, so the volume stays the same. Use it after a boolean, before the\n"
+     "next one or an export. Returns a new Solid; the argument is unchanged."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -11,17 +11,13 @@ namespace quorvalind::mesh {
 
 namespace {
 
-// Edges by source vertex (out) and by target vertex (in), for the
-// non-degenerate triangles only.
+// Edges by source vertex, for the non-degenerate triangles only.
 struct Adjacency {
-  std::vector<std::size_t> out_start, in_start;
-  std::vector<std::uint64_t> out_to, in_from;
+  std::vector<std::size_t> out_start;
+  std::vector<std::uint64_t> out_to;
 
   std::span<const std::uint64_t> out(std::uint64_t v) const {
     return {out_to.data() + out_start[v], out_start[v + 1] - out_start[v]};
-  }
-  std::span<const std::uint64_t> in(std::uint64_t v) const {
-    return {in_from.data() + in_start[v], in_start[v + 1] - in_start[v]};
   }
 };
 
@@ -31,29 +27,16 @@ Adjacency adjacency(const TriMesh& m) {
   const std::size_t n = m.vertices.size();
   Adjacency a;
   a.out_start.assign(n + 1, 0);
-  a.in_start.assign(n + 1, 0);
   for (const Triangle& t : m.triangles) {
     if (degenerate(t)) continue;
-    for (int k = 0; k < 3; ++k) {
-      ++a.out_start[t[k] + 1];
-      ++a.in_start[t[(k + 1) % 3] + 1];
-    }
+    for (int k = 0; k < 3; ++k) ++a.out_start[t[k] + 1];
   }
-  for (std::size_t v = 0; v < n; ++v) {
-    a.out_start[v + 1] += a.out_start[v];
-    a.in_start[v + 1] += a.in_start[v];
-  }
+  for (std::size_t v = 0; v < n; ++v) a.out_start[v + 1] += a.out_start[v];
   a.out_to.resize(a.out_start[n]);
-  a.in_from.resize(a.in_start[n]);
-  std::vector<std::size_t> out_fill(a.out_start.begin(), a.out_start.end() - 1);
-  std::vector<std::size_t> in_fill(a.in_start.begin(), a.in_start.end() - 1);
+  std::vector<std::size_t> fill(a.out_start.begin(), a.out_start.end() - 1);
   for (const Triangle& t : m.triangles) {
     if (degenerate(t)) continue;
-    for (int k = 0; k < 3; ++k) {
-      const std::uint64_t u = t[k], v = t[(k + 1) % 3];
-      a.out_to[out_fill[u]++] = v;
-      a.in_from[in_fill[v]++] = u;
-    }
+    for (int k = 0; k < 3; ++k) a.out_to[fill[t[k]]++] = t[(k + 1) % 3];
   }
   return a;
 }
@@ -71,19 +54,24 @@ using gp::cross;
 using gp::dot;
 using gp::sub;
 
-// The parameter of p along a -> b when p lies on the edge (see the header),
-// otherwise a negative value.
-double on_edge(const Pnt& a, const Pnt& b, const Pnt& p) {
+// The parameter of p along a -> b when p lies within the tolerance of the
+// line through a and b, NaN otherwise.
+double on_line(const Pnt& a, const Pnt& b, const Pnt& p, double& off2) {
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
   const Pnt d = sub(b, a);
   const double len2 = dot(d, d);
-  if (!(len2 > 0) || !std::isfinite(len2)) return -1;
+  if (!(len2 > 0) || !std::isfinite(len2)) return nan;
   const Pnt w = sub(p, a);
   const double t = dot(w, d) / len2;
-  if (!(t > 0 && t < 1)) return -1;
   const Pnt perp{w.x - d.x * t, w.y - d.y * t, w.z - d.z * t};
   constexpr double kTol2 = gp::EDGE_SPLIT_TOLERANCE * gp::EDGE_SPLIT_TOLERANCE;
-  return dot(perp, perp) <= kTol2 ? t : -1;
+  off2 = dot(perp, perp);
+  return off2 <= kTol2 ? t : nan;
 }
+
+bool between_ends(double t) { return t > 0 && t < 1; }
+
+constexpr std::uint64_t kDropped = std::numeric_limits<std::uint64_t>::max();
 
 }  // namespace
 
@@ -103,42 +91,99 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
   }
   if (!any) return out;
 
+  // The ends of every unpaired edge, by vertex: a T-junction's vertices are
+  // joined to the long edge's ends by unpaired edges (the pieces on the
+  // other side), while a sliver's corner near the edge is joined to it by
+  // paired ones and is no split point.
+  std::vector<std::size_t> open_start(m.vertices.size() + 1, 0);
+  for (std::size_t e = 0; e < 3 * tris; ++e) {
+    if (!open[e]) continue;
+    const Triangle& tri = m.triangles[e / 3];
+    ++open_start[tri[e % 3] + 1];
+    ++open_start[tri[(e + 1) % 3] + 1];
+  }
+  for (std::size_t v = 0; v < m.vertices.size(); ++v) open_start[v + 1] += open_start[v];
+  std::vector<std::uint64_t> open_to(open_start.back());
+  {
+    std::vector<std::size_t> fill(open_start.begin(), open_start.end() - 1);
+    for (std::size_t e = 0; e < 3 * tris; ++e) {
+      if (!open[e]) continue;
+      const Triangle& tri = m.triangles[e / 3];
+      const std::uint64_t u = tri[e % 3], v = tri[(e + 1) % 3];
+      open_to[fill[u]++] = v;
+      open_to[fill[v]++] = u;
+    }
+  }
+
   // Walks from both ends along vertices that lie on the edge; `mark` keeps
   // the number of the edge that last visited a vertex, so it never needs
   // clearing.
   std::vector<std::size_t> mark(m.vertices.size(), 0);
   std::vector<std::uint64_t> stack;
-  std::vector<std::pair<double, std::uint64_t>> found;
+  struct Found {
+    double t, off2;  // place along the edge, squared distance from its line
+    std::uint64_t v;
+  };
+  std::vector<Found> found[3];
   out.starts.assign(3 * tris + 1, 0);
   std::size_t stamp = 0;
-  for (std::size_t e = 0; e < 3 * tris; ++e) {
-    out.starts[e] = out.points.size();
-    if (!open[e]) continue;
-    const Triangle& tri = m.triangles[e / 3];
-    const int k = static_cast<int>(e % 3);
+  auto collect = [&](const Triangle& tri, int k, std::vector<Found>& into) {
     const std::uint64_t ia = tri[k], ib = tri[(k + 1) % 3];
     const Pnt& a = m.vertices[ia];
     const Pnt& b = m.vertices[ib];
+    // The triangle's own third corner is never a split point of its edge
+    // (a sliver's may lie within the tolerance), but other points on the
+    // edge may be reached through it.
+    const std::uint64_t ic = tri[(k + 2) % 3];
     ++stamp;
-    mark[ia] = mark[ib] = stamp;
+    mark[ia] = mark[ib] = mark[ic] = stamp;
     stack.assign({ia, ib});
-    found.clear();
+    double off2 = 0;
+    if (on_line(a, b, m.vertices[ic], off2) == on_line(a, b, m.vertices[ic], off2)) {
+      stack.push_back(ic);
+    }
     while (!stack.empty()) {
       const std::uint64_t x = stack.back();
       stack.pop_back();
-      for (const std::span<const std::uint64_t> list : {adj.out(x), adj.in(x)}) {
-        for (const std::uint64_t w : list) {
-          if (mark[w] == stamp) continue;
-          mark[w] = stamp;
-          const double t = on_edge(a, b, m.vertices[w]);
-          if (t < 0) continue;
-          found.emplace_back(t, w);
-          stack.push_back(w);
+      for (std::size_t j = open_start[x]; j < open_start[x + 1]; ++j) {
+        const std::uint64_t w = open_to[j];
+        if (mark[w] == stamp) continue;
+        mark[w] = stamp;
+        // Collinear runs may overlap the edge from beyond either end, so the
+        // walk follows the whole line and keeps what lies between the ends.
+        const double t = on_line(a, b, m.vertices[w], off2);
+        if (t != t) continue;
+        if (between_ends(t)) into.push_back({t, off2, w});
+        stack.push_back(w);
+      }
+    }
+  };
+  for (std::size_t t = 0; t < tris; ++t) {
+    for (int k = 0; k < 3; ++k) {
+      found[k].clear();
+      if (open[3 * t + k]) collect(m.triangles[t], k, found[k]);
+    }
+    // Near a sharp corner a point may lie on two edges' lines at once; it
+    // goes to the nearer edge only, so that no loop passes it twice.
+    for (int k = 0; k < 3; ++k) {
+      for (Found& f : found[k]) {
+        for (int j = 0; j < 3; ++j) {
+          if (j == k) continue;
+          for (const Found& g : found[j]) {
+            if (g.v == f.v && (g.off2 < f.off2 || (g.off2 == f.off2 && j < k))) f.v = kDropped;
+          }
         }
       }
     }
-    std::sort(found.begin(), found.end());
-    for (const auto& f : found) out.points.push_back(f.second);
+    for (int k = 0; k < 3; ++k) {
+      out.starts[3 * t + k] = out.points.size();
+      std::sort(found[k].begin(), found[k].end(), [](const Found& x, const Found& y) {
+        return x.t != y.t ? x.t < y.t : x.v < y.v;
+      });
+      for (const Found& f : found[k]) {
+        if (f.v != kDropped) out.points.push_back(f.v);
+      }
+    }
   }
   out.starts[3 * tris] = out.points.size();
   return out;

@@ -40,9 +40,13 @@ struct EdgeSplits {
 // "Lies on the edge": only edges without their reverse twin are looked at
 // (an edge whose reverse appears exactly once, and itself exactly once, is
 // already conforming), and a vertex v lies on edge (a, b) when
-//   - v is joined to a or b by a path of mesh edges whose inner vertices
-//     lie on (a, b) too (a T-junction's vertices always are: the pieces on
-//     the other side cover the edge from end to end), and
+//   - v is joined to a or b by a path of unpaired edges whose vertices all
+//     lie within the tolerance of the line through a and b (a T-junction's
+//     vertices always are: the pieces on the other side cover the edge,
+//     possibly overlapping it from beyond its ends, along edges that are
+//     unpaired because the long edge stands in for their twins; the near
+//     corner of a sliver beside the edge is joined by paired edges), and
+//   - v is not a corner of the triangle itself, and
 //   - its projection falls strictly between a and b, and
 //   - it is at most gp::EDGE_SPLIT_TOLERANCE from the line through a and b.
 // A mesh whose edges all pair up gives an empty result at once. Degenerate

@@ -72,10 +72,10 @@ TEST_P(TJunction, FoundOnTheLongEdgeAndResolved) {
 }
 
 // Within the tolerance on either side of the edge, and exactly on it.
-INSTANTIATE_TEST_SUITE_P(Offsets, TJunction, ::testing::Values(0.0, 3.9e-6, -3.9e-6));
+INSTANTIATE_TEST_SUITE_P(Offsets, TJunction, ::testing::Values(0.0, 0.9e-7, -0.9e-7));
 
 TEST(EdgeSplits, FarVertexIsNotOnTheEdge) {
-  const TriMesh m = cube_with_t_junction(-1e-5);
+  const TriMesh m = cube_with_t_junction(-2e-7);
   EXPECT_EQ(mesh::find_edge_splits(m).on_edge(6, 1).size(), 0u);
 }
 

@@ -1,0 +1,348 @@
+#include "simplify/polygon_fill.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+// Ear cutting on a doubly linked ring:
+//
+//   splice each hole into the outer ring through a bridge to a vertex it
+//   can see (leftmost hole first, found by a ray cast to the left);
+//   walk the ring; a vertex is an ear when it turns left and no other
+//   corner lies inside or on its triangle; cut ears until three are left.
+//
+// Large rings keep a second list in z-order (Morton code of the position),
+// so that the corners near an ear are found without scanning the ring.
+// Unlike a general-purpose filler, no collinear corner is ever removed:
+// corners on a straight edge are shared with the region next door.
+namespace quorvalind::simplify {
+
+namespace {
+
+struct Node {
+  std::uint32_t i;  // position in pts
+  double x, y;
+  Node* prev = nullptr;
+  Node* next = nullptr;
+  std::uint32_t z = 0;
+  Node* prev_z = nullptr;
+  Node* next_z = nullptr;
+};
+
+// Twice the signed area of p, q, r, negative for a left (counter-clockwise)
+// turn.
+inline double area(const Node* p, const Node* q, const Node* r) {
+  return (q->y - p->y) * (r->x - q->x) - (q->x - p->x) * (r->y - q->y);
+}
+
+inline bool same_place(const Node* a, const Node* b) { return a->x == b->x && a->y == b->y; }
+
+// Whether (px, py) lies in or on the triangle a, b, c (counter-clockwise).
+inline bool point_in_triangle(double ax, double ay, double bx, double by, double cx, double cy,
+                              double px, double py) {
+  return (cx - px) * (ay - py) >= (ax - px) * (cy - py) &&
+         (ax - px) * (by - py) >= (bx - px) * (ay - py) &&
+         (bx - px) * (cy - py) >= (cx - px) * (by - py);
+}
+
+class Filler {
+ public:
+  Filler(std::span<const Pt2> pts, std::size_t capacity) : pts_(pts) { nodes_.reserve(capacity); }
+
+  // A ring linked in the given order; nullptr for an empty ring.
+  Node* link(const std::vector<std::uint32_t>& ring) {
+    Node* last = nullptr;
+    for (const std::uint32_t i : ring) last = insert(i, last);
+    return last ? last->next : nullptr;
+  }
+
+  // Splices every hole into the outer ring; false when a hole finds no
+  // bridge.
+  bool splice_holes(Node*& outer, std::vector<Node*>& holes) {
+    std::vector<Node*> leftmost;
+    for (Node* h : holes) leftmost.push_back(leftmost_of(h));
+    std::sort(leftmost.begin(), leftmost.end(), [](const Node* a, const Node* b) {
+      if (a->x != b->x) return a->x < b->x;
+      if (a->y != b->y) return a->y < b->y;
+      return a->i < b->i;
+    });
+    for (Node* h : leftmost) {
+      Node* bridge = find_bridge(h, outer);
+      if (!bridge) return false;
+      split(bridge, h);
+    }
+    return true;
+  }
+
+  // Drops nodes that repeat their predecessor's place (a hole touching the
+  // outer ring at a corner leaves such pairs): a zero-length edge has no
+  // corner to keep. Returns a node still in the ring, or nullptr when fewer
+  // than three are left.
+  Node* drop_repeats(Node* start) {
+    std::size_t n = 0;
+    const Node* q = start;
+    do {
+      ++n;
+      q = q->next;
+    } while (q != start);
+    Node* p = start;
+    for (std::size_t since = 0; since < n;) {
+      if (same_place(p, p->next)) {
+        unlink(p->next);
+        if (--n < 3) return nullptr;
+        since = 0;
+      } else {
+        p = p->next;
+        ++since;
+      }
+    }
+    return p;
+  }
+
+  bool cut(Node* ear, std::size_t count, std::vector<std::array<std::uint32_t, 3>>& out) {
+    if (count > 80) index_curve(ear);
+    Node* stop = ear;
+    while (ear->prev != ear->next) {
+      Node* prev = ear->prev;
+      Node* next = ear->next;
+      if (hashed_ ? is_ear_hashed(ear) : is_ear(ear)) {
+        out.push_back({prev->i, ear->i, next->i});
+        unlink(ear);
+        // Moving on two places gives fewer slivers than staying here.
+        ear = next->next;
+        stop = next->next;
+        continue;
+      }
+      ear = next;
+      if (ear == stop) return false;
+    }
+    return true;
+  }
+
+ private:
+  Node* insert(std::uint32_t i, Node* last) {
+    nodes_.push_back(Node{i, pts_[i].x, pts_[i].y});
+    Node* p = &nodes_.back();
+    if (!last) {
+      p->prev = p->next = p;
+    } else {
+      p->next = last->next;
+      p->prev = last;
+      last->next->prev = p;
+      last->next = p;
+    }
+    return p;
+  }
+
+  void unlink(Node* p) {
+    p->next->prev = p->prev;
+    p->prev->next = p->next;
+    if (p->prev_z) p->prev_z->next_z = p->next_z;
+    if (p->next_z) p->next_z->prev_z = p->prev_z;
+  }
+
+  static Node* leftmost_of(Node* start) {
+    Node* p = start;
+    Node* left = start;
+    do {
+      if (p->x < left->x || (p->x == left->x && p->y < left->y)) left = p;
+      p = p->next;
+    } while (p != start);
+    return left;
+  }
+
+  // Whether the diagonal a-b leaves a into the polygon's inside.
+  static bool locally_inside(const Node* a, const Node* b) {
+    return area(a->prev, a, a->next) < 0 ? area(a, b, a->next) >= 0 && area(a, a->prev, b) >= 0
+                                         : area(a, b, a->prev) < 0 || area(a, a->next, b) < 0;
+  }
+
+  static bool sector_contains_sector(const Node* m, const Node* p) {
+    return area(m->prev, m, p->prev) < 0 && area(p->next, m, m->next) < 0;
+  }
+
+  // A vertex of the outer ring that the hole's leftmost vertex h sees: the
+  // nearer end of the first edge a ray to the left meets, or, when corners
+  // lie in the triangle between h, the hit and that end, the one of them at
+  // the smallest angle to the ray.
+  static Node* find_bridge(Node* h, Node* outer) {
+    Node* p = outer;
+    const double hx = h->x, hy = h->y;
+    double qx = -std::numeric_limits<double>::infinity();
+    Node* m = nullptr;
+    do {
+      if (hy <= p->y && hy >= p->next->y && p->next->y != p->y) {
+        const double x = p->x + (hy - p->y) * (p->next->x - p->x) / (p->next->y - p->y);
+        if (x <= hx && x > qx) {
+          qx = x;
+          m = p->x < p->next->x ? p : p->next;
+          if (x == hx) return m;
+        }
+      }
+      p = p->next;
+    } while (p != outer);
+    if (!m) return nullptr;
+    Node* const stop = m;
+    const double mx = m->x, my = m->y;
+    double tan_min = std::numeric_limits<double>::infinity();
+    p = m;
+    do {
+      if (hx >= p->x && p->x >= mx && hx != p->x &&
+          point_in_triangle(hy < my ? hx : qx, hy, mx, my, hy < my ? qx : hx, hy, p->x, p->y)) {
+        const double tan = std::fabs(hy - p->y) / (hx - p->x);
+        if (locally_inside(p, h) &&
+            (tan < tan_min ||
+             (tan == tan_min && (p->x > m->x || (p->x == m->x && sector_contains_sector(m, p)))))) {
+          m = p;
+          tan_min = tan;
+        }
+      }
+      p = p->next;
+    } while (p != stop);
+    return m;
+  }
+
+  // Links a to b by two copies of each, so that the ring runs a, b, ...
+  // around b's ring ..., b', a', on around a's.
+  void split(Node* a, Node* b) {
+    Node* a2 = insert_free(*a);
+    Node* b2 = insert_free(*b);
+    Node* an = a->next;
+    Node* bp = b->prev;
+    a->next = b;
+    b->prev = a;
+    a2->next = an;
+    an->prev = a2;
+    b2->next = a2;
+    a2->prev = b2;
+    bp->next = b2;
+    b2->prev = bp;
+  }
+
+  Node* insert_free(const Node& copy) {
+    nodes_.push_back(Node{copy.i, copy.x, copy.y});
+    return &nodes_.back();
+  }
+
+  // The ear test proper: a left turn, and no other corner in or on the
+  // triangle. Copies of the ear's own corners (bridge ends) do not count.
+  bool clear_of(const Node* a, const Node* b, const Node* c, const Node* p) const {
+    if (p == a || p == b || p == c || same_place(p, a) || same_place(p, b) || same_place(p, c)) {
+      return true;
+    }
+    return !point_in_triangle(a->x, a->y, b->x, b->y, c->x, c->y, p->x, p->y);
+  }
+
+  bool is_ear(const Node* ear) const {
+    const Node* a = ear->prev;
+    const Node* c = ear->next;
+    if (area(a, ear, c) >= 0) return false;
+    for (const Node* p = c->next; p != a; p = p->next) {
+      if (!clear_of(a, ear, c, p)) return false;
+    }
+    return true;
+  }
+
+  bool is_ear_hashed(const Node* ear) const {
+    const Node* a = ear->prev;
+    const Node* b = ear;
+    const Node* c = ear->next;
+    if (area(a, b, c) >= 0) return false;
+    const double x0 = std::min({a->x, b->x, c->x}), x1 = std::max({a->x, b->x, c->x});
+    const double y0 = std::min({a->y, b->y, c->y}), y1 = std::max({a->y, b->y, c->y});
+    const std::uint32_t min_z = z_of(x0, y0), max_z = z_of(x1, y1);
+    auto blocks = [&](const Node* p) {
+      return p->x >= x0 && p->x <= x1 && p->y >= y0 && p->y <= y1 && !clear_of(a, b, c, p);
+    };
+    for (const Node* p = ear->prev_z; p && p->z >= min_z; p = p->prev_z) {
+      if (blocks(p)) return false;
+    }
+    for (const Node* n = ear->next_z; n && n->z <= max_z; n = n->next_z) {
+      if (blocks(n)) return false;
+    }
+    return true;
+  }
+
+  // Morton code of a point on a 32767 x 32767 grid over the ring's box.
+  std::uint32_t z_of(double x, double y) const {
+    auto cell = [this](double v, double lo) {
+      const double c = (v - lo) * inv_size_;
+      return c <= 0 ? 0u : c >= 32767 ? 32767u : static_cast<std::uint32_t>(c);
+    };
+    std::uint32_t ix = cell(x, min_x_), iy = cell(y, min_y_);
+    auto spread = [](std::uint32_t v) {
+      v = (v | (v << 8)) & 0x00FF00FF;
+      v = (v | (v << 4)) & 0x0F0F0F0F;
+      v = (v | (v << 2)) & 0x33333333;
+      v = (v | (v << 1)) & 0x55555555;
+      return v;
+    };
+    return spread(ix) | (spread(iy) << 1);
+  }
+
+  void index_curve(Node* start) {
+    min_x_ = min_y_ = std::numeric_limits<double>::infinity();
+    double max_x = -min_x_, max_y = -min_y_;
+    std::vector<Node*> ring;
+    Node* p = start;
+    do {
+      ring.push_back(p);
+      min_x_ = std::min(min_x_, p->x);
+      min_y_ = std::min(min_y_, p->y);
+      max_x = std::max(max_x, p->x);
+      max_y = std::max(max_y, p->y);
+      p = p->next;
+    } while (p != start);
+    const double size = std::max(max_x - min_x_, max_y - min_y_);
+    inv_size_ = size > 0 ? 32767 / size : 0;
+    for (Node* n : ring) n->z = z_of(n->x, n->y);
+    // Ties by place in the node store keep the order independent of the sort.
+    std::sort(ring.begin(), ring.end(),
+              [](const Node* a, const Node* b) { return a->z != b->z ? a->z < b->z : a < b; });
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+      ring[k]->prev_z = k ? ring[k - 1] : nullptr;
+      ring[k]->next_z = k + 1 < ring.size() ? ring[k + 1] : nullptr;
+    }
+    hashed_ = true;
+  }
+
+  std::span<const Pt2> pts_;
+  std::vector<Node> nodes_;
+  bool hashed_ = false;
+  double min_x_ = 0, min_y_ = 0, inv_size_ = 0;
+};
+
+}  // namespace
+
+bool fill_polygon(std::span<const Pt2> pts, const std::vector<std::vector<std::uint32_t>>& rings,
+                  std::vector<std::array<std::uint32_t, 3>>& out) {
+  if (rings.empty() || rings[0].size() < 3) return false;
+  std::size_t count = 0;
+  for (const auto& r : rings) count += r.size();
+  // Every node, bridge copies included, lives in one store that never
+  // reallocates.
+  Filler f(pts, count + 2 * rings.size());
+  Node* outer = f.link(rings[0]);
+  std::vector<Node*> holes;
+  for (std::size_t k = 1; k < rings.size(); ++k) {
+    if (rings[k].size() < 3) return false;
+    holes.push_back(f.link(rings[k]));
+  }
+  if (!f.splice_holes(outer, holes)) return false;
+  outer = f.drop_repeats(outer);
+  if (!outer) return false;
+  const std::size_t before = out.size();
+  std::size_t left = 0;
+  const Node* p = outer;
+  do {
+    ++left;
+    p = p->next;
+  } while (p != outer);
+  if (!f.cut(outer, left, out)) {
+    out.resize(before);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quorvalind::simplify

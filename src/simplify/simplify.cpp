@@ -1,0 +1,597 @@
+#include "simplify/simplify.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "gp/fault.h"
+#include "gp/tolerances.h"
+#include "mesh/edge_splits.h"
+#include "simplify/polygon_fill.h"
+
+// Why the surface cannot move: every output vertex is an input vertex at its
+// own place, and every output triangle lies in a region whose input
+// triangles all had their corners within the plane tolerance of one plane.
+// A region's outline runs through the kept vertices of its boundary, and a
+// boundary vertex is dropped only when the boundary chain through it stays
+// within the same tolerance of the straight segment that replaces it
+// (Douglas-Peucker on the chain), so the outline moves no more than that.
+// The fill covers exactly the outline (checked by area, every triangle
+// turning the region's way), hence the surface of each region moves by at
+// most the tolerance, and regions that share a chain share its kept
+// vertices: the pieces meet edge to edge.
+namespace quorvalind::simplify {
+
+using gp::Pnt;
+using mesh::Triangle;
+using mesh::TriMesh;
+
+namespace {
+
+constexpr std::uint32_t NONE = std::numeric_limits<std::uint32_t>::max();
+// Rounds of "fill, pin the regions that failed, fill again" before every
+// region keeps its own triangles.
+constexpr int MAX_ROUNDS = 8;
+
+bool finite(const Pnt& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+double dist2(const Pnt& a, const Pnt& b) {
+  const Pnt d = gp::sub(a, b);
+  return gp::dot(d, d);
+}
+
+// A plane region's 2D frame: the two coordinates left when the normal's
+// largest component is dropped, swapped where needed so that turning
+// counter-clockwise about the normal is counter-clockwise in 2D.
+struct Frame {
+  int u = 0, v = 1;
+  explicit Frame(const Pnt& n) {
+    const double ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
+    if (az >= ax && az >= ay) {
+      u = n.z >= 0 ? 0 : 1, v = n.z >= 0 ? 1 : 0;
+    } else if (ax >= ay) {
+      u = n.x >= 0 ? 1 : 2, v = n.x >= 0 ? 2 : 1;
+    } else {
+      u = n.y >= 0 ? 2 : 0, v = n.y >= 0 ? 0 : 2;
+    }
+  }
+  static double at(const Pnt& p, int k) { return k == 0 ? p.x : k == 1 ? p.y : p.z; }
+  Pt2 of(const Pnt& p) const { return {at(p, u), at(p, v)}; }
+};
+
+double cross2(const Pt2& a, const Pt2& b, const Pt2& c) {
+  return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
+}
+
+double ring_area(const std::vector<Pt2>& pts, const std::vector<std::uint32_t>& ring) {
+  double s = 0;
+  for (std::size_t k = 0; k < ring.size(); ++k) {
+    const Pt2& a = pts[ring[k]];
+    const Pt2& b = pts[ring[(k + 1) % ring.size()]];
+    s += a.x * b.y - b.x * a.y;
+  }
+  return s / 2;
+}
+
+// Squared distance from p to the segment a-b (to a when a == b).
+double seg_dist2(const Pnt& p, const Pnt& a, const Pnt& b) {
+  const Pnt d = gp::sub(b, a);
+  const double len2 = gp::dot(d, d);
+  double t = len2 > 0 ? gp::dot(gp::sub(p, a), d) / len2 : 0;
+  t = t < 0 ? 0 : t > 1 ? 1 : t;
+  const Pnt q{a.x + d.x * t, a.y + d.y * t, a.z + d.z * t};
+  return dist2(p, q);
+}
+
+bool inside_ring(const std::vector<Pt2>& pts, const std::vector<std::uint32_t>& ring, const Pt2& q) {
+  bool in = false;
+  for (std::size_t k = 0, j = ring.size() - 1; k < ring.size(); j = k++) {
+    const Pt2& a = pts[ring[k]];
+    const Pt2& b = pts[ring[j]];
+    if ((a.y > q.y) != (b.y > q.y) && q.x < (b.x - a.x) * (q.y - a.y) / (b.y - a.y) + a.x) in = !in;
+  }
+  return in;
+}
+
+class Simplifier {
+ public:
+  explicit Simplifier(const TriMesh& in) : v_(in.vertices) {
+    // Twins left by rounding share a cell of the merge grid; the first of a
+    // cell keeps its place, as in every weld of the kernel.
+    const auto rep = mesh::weld_firsts<std::uint32_t>(in, gp::SIMPLIFY_MERGE_TOLERANCE);
+    m_.vertices = in.vertices;
+    for (const Triangle& t : in.triangles) {
+      const Triangle r{rep[t[0]], rep[t[1]], rep[t[2]]};
+      if (r[0] != r[1] && r[1] != r[2] && r[2] != r[0]) m_.triangles.push_back(r);
+    }
+  }
+
+  TriMesh run() {
+    build_loops();
+    build_twins();
+    grow_regions();
+    for (int round = 0;; ++round) {
+      if (round == MAX_ROUNDS - 1) std::fill(raw_.begin(), raw_.end(), 1);
+      pin_raw_regions();
+      classify_vertices();
+      simplify_chains();
+      if (fill_regions() || round == MAX_ROUNDS - 1) break;
+    }
+    return assemble();
+  }
+
+ private:
+  std::size_t triangles() const { return m_.triangles.size(); }
+  std::span<const std::uint32_t> loop(std::size_t t) const {
+    return {loops_.data() + loop_start_[t], loop_start_[t + 1] - loop_start_[t]};
+  }
+
+  // Each triangle's corners with the vertices on its edges, back to back.
+  void build_loops() {
+    const mesh::EdgeSplits splits = mesh::find_edge_splits(m_);
+    std::vector<std::uint64_t> l;
+    std::vector<std::uint8_t> on;
+    loop_start_.reserve(triangles() + 1);
+    loop_start_.push_back(0);
+    for (std::size_t t = 0; t < triangles(); ++t) {
+      mesh::split_triangle_loop(m_, splits, t, l, on);
+      for (const std::uint64_t x : l) loops_.push_back(static_cast<std::uint32_t>(x));
+      loop_start_.push_back(loops_.size());
+    }
+  }
+
+  // For every loop edge (by its place in loops_), the triangle across it
+  // when the edge pairs up, NONE otherwise; the ends of edges that do not
+  // pair are pinned.
+  void build_twins() {
+    struct Rec {
+      std::uint32_t lo, hi;
+      std::uint32_t sid;  // place in loops_ of the edge's first vertex
+      bool forward;
+    };
+    std::vector<Rec> recs;
+    recs.reserve(loops_.size());
+    for (std::size_t t = 0; t < triangles(); ++t) {
+      const auto l = loop(t);
+      for (std::size_t k = 0; k < l.size(); ++k) {
+        const std::uint32_t a = l[k], b = l[(k + 1) % l.size()];
+        recs.push_back({std::min(a, b), std::max(a, b), static_cast<std::uint32_t>(loop_start_[t] + k),
+                        a < b});
+      }
+    }
+    std::sort(recs.begin(), recs.end(), [](const Rec& x, const Rec& y) {
+      return x.lo != y.lo ? x.lo < y.lo : x.hi != y.hi ? x.hi < y.hi : x.sid < y.sid;
+    });
+    tri_of_.resize(loops_.size());
+    for (std::size_t t = 0; t < triangles(); ++t) {
+      for (std::size_t s = loop_start_[t]; s < loop_start_[t + 1]; ++s) tri_of_[s] = static_cast<std::uint32_t>(t);
+    }
+    twin_.assign(loops_.size(), NONE);
+    first_side_.assign(loops_.size(), 0);
+    pinned_.assign(v_.size(), 0);
+    for (std::size_t g = 0; g < recs.size();) {
+      std::size_t e = g;
+      while (e < recs.size() && recs[e].lo == recs[g].lo && recs[e].hi == recs[g].hi) ++e;
+      if (e - g == 2 && recs[g].forward != recs[g + 1].forward &&
+          tri_of_[recs[g].sid] != tri_of_[recs[g + 1].sid]) {
+        twin_[recs[g].sid] = recs[g + 1].sid;
+        twin_[recs[g + 1].sid] = recs[g].sid;
+        first_side_[recs[g].sid] = 1;
+      } else {
+        pinned_[recs[g].lo] = pinned_[recs[g].hi] = 1;
+      }
+      g = e;
+    }
+  }
+
+  // Regions grow from the largest triangles first, so that each takes the
+  // plane of its best-conditioned triangle.
+  void grow_regions() {
+    const std::size_t n = triangles();
+    normal_.resize(n);
+    std::vector<double> twice_area(n), height(n);
+    for (std::size_t t = 0; t < n; ++t) {
+      const Triangle& tri = m_.triangles[t];
+      const Pnt &a = v_[tri[0]], &b = v_[tri[1]], &c = v_[tri[2]];
+      normal_[t] = gp::cross(gp::sub(b, a), gp::sub(c, a));
+      twice_area[t] = std::sqrt(gp::dot(normal_[t], normal_[t]));
+      const double longest = std::sqrt(std::max({dist2(a, b), dist2(b, c), dist2(c, a)}));
+      height[t] = longest > 0 ? twice_area[t] / longest : 0;
+    }
+    std::vector<std::uint32_t> order(n);
+    for (std::size_t t = 0; t < n; ++t) order[t] = static_cast<std::uint32_t>(t);
+    // NaN (from overflowing products) sorts last, as no area.
+    std::vector<double> key(n);
+    for (std::size_t t = 0; t < n; ++t) key[t] = twice_area[t] == twice_area[t] ? twice_area[t] : -1;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t x, std::uint32_t y) { return key[x] > key[y]; });
+    region_.assign(n, NONE);
+    std::vector<std::uint32_t> queue;
+    constexpr double tol = gp::SIMPLIFY_PLANE_TOLERANCE;
+    for (const std::uint32_t seed : order) {
+      if (region_[seed] != NONE) continue;
+      const auto r = static_cast<std::uint32_t>(plane_.size());
+      region_[seed] = r;
+      const bool flat = twice_area[seed] > 0 && std::isfinite(twice_area[seed]);
+      const double inv = flat ? 1 / twice_area[seed] : 0;
+      const Pnt nu{normal_[seed].x * inv, normal_[seed].y * inv, normal_[seed].z * inv};
+      plane_.push_back(nu);
+      // A triangle without a normal stays alone and keeps its shape.
+      raw_.push_back(flat ? 0 : 1);
+      if (!flat) continue;
+      const double d = gp::dot(nu, v_[m_.triangles[seed][0]]);
+      queue.assign(1, seed);
+      while (!queue.empty()) {
+        const std::uint32_t t = queue.back();
+        queue.pop_back();
+        for (std::size_t s = loop_start_[t]; s < loop_start_[t + 1]; ++s) {
+          if (twin_[s] == NONE) continue;
+          const std::uint32_t u = tri_of_[twin_[s]];
+          if (region_[u] != NONE) continue;
+          const Triangle& tu = m_.triangles[u];
+          bool near = true;
+          for (int k = 0; k < 3 && near; ++k) near = std::fabs(gp::dot(nu, v_[tu[k]]) - d) <= tol;
+          if (!near || !(gp::dot(nu, normal_[u]) > 0 || height[u] <= tol)) continue;
+          region_[u] = r;
+          queue.push_back(u);
+        }
+      }
+    }
+    // Triangles of each region, in triangle order.
+    const std::size_t regions = plane_.size();
+    region_start_.assign(regions + 1, 0);
+    for (std::size_t t = 0; t < n; ++t) ++region_start_[region_[t] + 1];
+    for (std::size_t r = 0; r < regions; ++r) region_start_[r + 1] += region_start_[r];
+    region_tris_.resize(n);
+    std::vector<std::size_t> fill(region_start_.begin(), region_start_.end() - 1);
+    for (std::size_t t = 0; t < n; ++t) region_tris_[fill[region_[t]]++] = static_cast<std::uint32_t>(t);
+  }
+
+  std::span<const std::uint32_t> region_triangles(std::size_t r) const {
+    return {region_tris_.data() + region_start_[r], region_start_[r + 1] - region_start_[r]};
+  }
+
+  bool boundary(std::size_t s) const {
+    return twin_[s] == NONE || region_[tri_of_[twin_[s]]] != region_[tri_of_[s]];
+  }
+
+  void pin_raw_regions() {
+    for (std::size_t t = 0; t < triangles(); ++t) {
+      if (!raw_[region_[t]]) continue;
+      for (const std::uint32_t x : loop(t)) pinned_[x] = 1;
+    }
+  }
+
+  // How many regions meet at each vertex (counted up to three), and the
+  // paired boundary edges at each vertex, once per edge.
+  void classify_vertices() {
+    const std::size_t nv = v_.size();
+    reg_a_.assign(nv, NONE);
+    reg_b_.assign(nv, NONE);
+    many_.assign(nv, 0);
+    for (std::size_t t = 0; t < triangles(); ++t) {
+      const std::uint32_t r = region_[t];
+      for (const std::uint32_t x : loop(t)) {
+        if (reg_a_[x] == NONE || reg_a_[x] == r) reg_a_[x] = r;
+        else if (reg_b_[x] == NONE || reg_b_[x] == r) reg_b_[x] = r;
+        else many_[x] = 1;
+      }
+    }
+    bnd_start_.assign(nv + 1, 0);
+    for (std::size_t s = 0; s < loops_.size(); ++s) {
+      if (!first_side_[s] || !boundary(s)) continue;
+      ++bnd_start_[loops_[s] + 1];
+      ++bnd_start_[next_in_loop(s) + 1];
+    }
+    for (std::size_t x = 0; x < nv; ++x) bnd_start_[x + 1] += bnd_start_[x];
+    bnd_.resize(bnd_start_[nv]);
+    std::vector<std::size_t> fill(bnd_start_.begin(), bnd_start_.end() - 1);
+    for (std::size_t s = 0; s < loops_.size(); ++s) {
+      if (!first_side_[s] || !boundary(s)) continue;
+      const std::uint32_t a = loops_[s], b = next_in_loop(s);
+      bnd_[fill[a]++] = b;
+      bnd_[fill[b]++] = a;
+    }
+  }
+
+  std::uint32_t next_in_loop(std::size_t s) const {
+    const std::uint32_t t = tri_of_[s];
+    return s + 1 < loop_start_[t + 1] ? loops_[s + 1] : loops_[loop_start_[t]];
+  }
+
+  std::span<const std::uint32_t> boundary_neighbours(std::uint32_t x) const {
+    return {bnd_.data() + bnd_start_[x], bnd_start_[x + 1] - bnd_start_[x]};
+  }
+
+  // A vertex that a straight boundary may drop: two regions, one chain.
+  bool chain_vertex(std::uint32_t x) const {
+    return !pinned_[x] && !many_[x] && reg_b_[x] != NONE && boundary_neighbours(x).size() == 2;
+  }
+
+  // Drops the chain vertices that the straight-line test lets go.
+  void simplify_chains() {
+    const std::size_t nv = v_.size();
+    dropped_.assign(nv, 0);
+    std::vector<std::uint8_t> walked(nv, 0);
+    std::vector<std::uint32_t> chain;
+    auto walk = [&](std::uint32_t start, std::uint32_t first) {
+      chain.assign({start, first});
+      walked[first] = 1;
+      std::uint32_t prev = start, cur = first;
+      for (;;) {
+        const auto nb = boundary_neighbours(cur);
+        const std::uint32_t next = nb[0] == prev ? nb[1] : nb[0];
+        chain.push_back(next);
+        if (next == start || !chain_vertex(next) || walked[next]) break;
+        walked[next] = 1;
+        prev = cur;
+        cur = next;
+      }
+      drop_straight(chain);
+    };
+    for (std::uint32_t c = 0; c < nv; ++c) {
+      if (chain_vertex(c)) continue;
+      for (const std::uint32_t w : boundary_neighbours(c)) {
+        if (chain_vertex(w) && !walked[w]) walk(c, w);
+      }
+    }
+    // Closed chains without a corner: their first vertex stands in for one.
+    for (std::uint32_t c = 0; c < nv; ++c) {
+      if (!chain_vertex(c) || walked[c]) continue;
+      walked[c] = 1;
+      walk(c, boundary_neighbours(c)[0]);
+    }
+  }
+
+  // Douglas-Peucker over chain[lo..hi]: ends kept, the farthest vertex kept
+  // when it lies beyond the tolerance, the rest dropped.
+  void drop_straight(const std::vector<std::uint32_t>& chain) {
+    constexpr double tol2 = gp::SIMPLIFY_PLANE_TOLERANCE * gp::SIMPLIFY_PLANE_TOLERANCE;
+    std::vector<std::pair<std::size_t, std::size_t>> todo{{0, chain.size() - 1}};
+    while (!todo.empty()) {
+      const auto [lo, hi] = todo.back();
+      todo.pop_back();
+      if (hi - lo < 2) continue;
+      const Pnt& a = v_[chain[lo]];
+      const Pnt& b = v_[chain[hi]];
+      std::size_t far = lo;
+      double far_d = -1;
+      for (std::size_t k = lo + 1; k < hi; ++k) {
+        const double d = seg_dist2(v_[chain[k]], a, b);
+        if (d > far_d) far_d = d, far = k;
+      }
+      if (far_d > tol2 || !(far_d == far_d)) {
+        todo.push_back({lo, far});
+        todo.push_back({far, hi});
+      } else {
+        for (std::size_t k = lo + 1; k < hi; ++k) {
+          if (chain_vertex(chain[k])) dropped_[chain[k]] = 1;
+        }
+      }
+    }
+  }
+
+  bool kept(std::uint32_t x) const { return !dropped_[x] && (pinned_[x] || reg_b_[x] != NONE); }
+
+  // Fills every region that is not raw; regions that fail turn raw. True
+  // when none failed.
+  bool fill_regions() {
+    filled_.assign(plane_.size(), {});
+    bool all = true;
+    for (std::size_t r = 0; r < plane_.size(); ++r) {
+      if (raw_[r]) continue;
+      if (!fill_region(r)) {
+        raw_[r] = 1;
+        all = false;
+      }
+    }
+    return all;
+  }
+
+  bool fill_region(std::size_t r) {
+    const Frame frame(plane_[r]);
+    // The region's outline edges, in loop order per triangle.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
+    for (const std::uint32_t t : region_triangles(r)) {
+      for (std::size_t s = loop_start_[t]; s < loop_start_[t + 1]; ++s) {
+        if (boundary(s)) edges.push_back({loops_[s], next_in_loop(s)});
+      }
+    }
+    if (edges.size() < 3) return false;
+    std::sort(edges.begin(), edges.end());
+    std::vector<std::uint8_t> used(edges.size(), 0);
+    std::vector<std::vector<std::uint32_t>> rings;
+    for (std::size_t start = 0; start < edges.size(); ++start) {
+      if (used[start]) continue;
+      std::vector<std::uint32_t> ring;
+      std::size_t e = start;
+      for (std::size_t steps = 0;; ++steps) {
+        if (steps > edges.size()) return false;
+        used[e] = 1;
+        const auto [a, b] = edges[e];
+        if (kept(a)) ring.push_back(a);
+        if (b == edges[start].first) break;
+        // Out of b: the unused edge turning furthest left, so that rings
+        // touching at a vertex come apart instead of crossing.
+        auto lo = std::lower_bound(edges.begin(), edges.end(), std::make_pair(b, std::uint32_t{0}));
+        std::size_t best = edges.size();
+        double best_turn = 0;
+        const Pt2 pa = frame.of(v_[a]), pb = frame.of(v_[b]);
+        for (auto it = lo; it != edges.end() && it->first == b; ++it) {
+          const std::size_t k = static_cast<std::size_t>(it - edges.begin());
+          if (used[k]) continue;
+          const Pt2 pc = frame.of(v_[it->second]);
+          const double dx1 = pb.x - pa.x, dy1 = pb.y - pa.y, dx2 = pc.x - pb.x, dy2 = pc.y - pb.y;
+          const double turn = std::atan2(dx1 * dy2 - dy1 * dx2, dx1 * dx2 + dy1 * dy2);
+          if (best == edges.size() || turn > best_turn) best = k, best_turn = turn;
+        }
+        if (best == edges.size()) return false;
+        e = best;
+      }
+      rings.push_back(std::move(ring));
+    }
+    // 2D corners, one per ring entry.
+    std::vector<Pt2> pts;
+    std::vector<std::uint32_t> ids;
+    std::vector<std::vector<std::uint32_t>> pos_rings;
+    for (const auto& ring : rings) {
+      if (ring.size() < 3) return false;
+      std::vector<std::uint32_t> pr;
+      for (const std::uint32_t x : ring) {
+        pr.push_back(static_cast<std::uint32_t>(pts.size()));
+        pts.push_back(frame.of(v_[x]));
+        ids.push_back(x);
+      }
+      pos_rings.push_back(std::move(pr));
+    }
+    std::vector<double> areas;
+    std::vector<std::size_t> outers, holes;
+    for (std::size_t k = 0; k < pos_rings.size(); ++k) {
+      const double a = ring_area(pts, pos_rings[k]);
+      if (!(a != 0) || !std::isfinite(a)) return false;
+      areas.push_back(a);
+      (a > 0 ? outers : holes).push_back(k);
+    }
+    if (outers.empty()) return false;
+    // Each hole goes to the smallest outer ring around one of its corners
+    // that is not on that ring.
+    std::vector<std::vector<std::size_t>> holes_of(pos_rings.size());
+    for (const std::size_t h : holes) {
+      std::size_t home = pos_rings.size();
+      for (const std::size_t o : outers) {
+        if (outers.size() == 1) {
+          home = o;
+          break;
+        }
+        for (const std::uint32_t p : pos_rings[h]) {
+          const bool on_ring = std::any_of(pos_rings[o].begin(), pos_rings[o].end(),
+                                           [&](std::uint32_t q) { return ids[q] == ids[p]; });
+          if (on_ring) continue;
+          if (inside_ring(pts, pos_rings[o], pts[p]) && (home == pos_rings.size() || areas[o] < areas[home])) {
+            home = o;
+          }
+          break;
+        }
+      }
+      if (home == pos_rings.size()) return false;
+      holes_of[home].push_back(h);
+    }
+    std::vector<std::array<std::uint32_t, 3>> tris;
+    for (const std::size_t o : outers) {
+      std::vector<std::vector<std::uint32_t>> group{pos_rings[o]};
+      double want = areas[o];
+      for (const std::size_t h : holes_of[o]) {
+        group.push_back(pos_rings[h]);
+        want += areas[h];
+      }
+      const std::size_t before = tris.size();
+      if (!fill_polygon(pts, group, tris)) return false;
+      double got = 0;
+      for (std::size_t k = before; k < tris.size(); ++k) {
+        const double z = cross2(pts[tris[k][0]], pts[tris[k][1]], pts[tris[k][2]]);
+        if (!(z > 0)) return false;
+        got += z / 2;
+      }
+      if (!(std::fabs(got - want) <= 1e-9 * std::fabs(areas[o]))) return false;
+    }
+    auto& out = filled_[r];
+    for (const auto& t : tris) out.push_back({ids[t[0]], ids[t[1]], ids[t[2]]});
+    return true;
+  }
+
+  TriMesh assemble() const {
+    std::vector<std::array<std::uint32_t, 3>> tris;
+    std::vector<std::uint64_t> l;
+    std::vector<std::uint8_t> on;
+    std::vector<Pnt> pts;
+    std::vector<std::array<std::uint32_t, 3>> pieces;
+    const mesh::EdgeSplits none;
+    for (std::size_t r = 0; r < plane_.size(); ++r) {
+      if (!raw_[r]) {
+        tris.insert(tris.end(), filled_[r].begin(), filled_[r].end());
+        continue;
+      }
+      for (const std::uint32_t t : region_triangles(r)) {
+        const auto lp = loop(t);
+        if (lp.size() == 3) {
+          tris.push_back({lp[0], lp[1], lp[2]});
+          continue;
+        }
+        // The loop's masks: which of the corners' edges each entry is on.
+        const Triangle& tri = m_.triangles[t];
+        l.assign(lp.begin(), lp.end());
+        on.clear();
+        int edge = 0;
+        for (const std::uint64_t x : l) {
+          if (edge < 3 && x == tri[edge]) {
+            static constexpr std::uint8_t kCorner[3] = {1 | 4, 1 | 2, 2 | 4};
+            on.push_back(kCorner[edge]);
+            ++edge;
+          } else {
+            on.push_back(static_cast<std::uint8_t>(1u << (edge - 1)));
+          }
+        }
+        pts.clear();
+        for (const std::uint64_t x : l) pts.push_back(v_[x]);
+        pieces.clear();
+        mesh::triangulate_split_triangle(pts, on, pieces);
+        for (const auto& p : pieces) tris.push_back({lp[p[0]], lp[p[1]], lp[p[2]]});
+      }
+    }
+    // Used vertices only, in input order.
+    std::vector<std::uint32_t> renumber(v_.size(), NONE);
+    for (const auto& t : tris) {
+      for (const std::uint32_t x : t) renumber[x] = 0;
+    }
+    TriMesh out;
+    for (std::size_t x = 0; x < v_.size(); ++x) {
+      if (renumber[x] == NONE) continue;
+      renumber[x] = static_cast<std::uint32_t>(out.vertices.size());
+      out.vertices.push_back(v_[x]);
+    }
+    out.triangles.reserve(tris.size());
+    for (const auto& t : tris) out.triangles.push_back({renumber[t[0]], renumber[t[1]], renumber[t[2]]});
+    return out;
+  }
+
+  const std::vector<Pnt>& v_;
+  TriMesh m_;
+  std::vector<std::uint32_t> loops_;
+  std::vector<std::size_t> loop_start_;
+  std::vector<std::uint32_t> tri_of_, twin_;
+  std::vector<std::uint8_t> first_side_, pinned_;
+  std::vector<Pnt> normal_, plane_;
+  std::vector<std::uint32_t> region_;
+  std::vector<std::uint8_t> raw_;
+  std::vector<std::size_t> region_start_;
+  std::vector<std::uint32_t> region_tris_;
+  std::vector<std::uint32_t> reg_a_, reg_b_;
+  std::vector<std::uint8_t> many_, dropped_;
+  std::vector<std::size_t> bnd_start_;
+  std::vector<std::uint32_t> bnd_;
+  std::vector<std::vector<std::array<std::uint32_t, 3>>> filled_;
+};
+
+}  // namespace
+
+TriMesh simplify(const TriMesh& m) {
+  const std::size_t n = m.vertices.size();
+  for (const Triangle& t : m.triangles) {
+    for (const std::uint64_t x : t) {
+      if (x >= n) gp::throw_index_out_of_bounds(n, x);
+    }
+  }
+  // Indices are kept in 32 bits.
+  if (n >= NONE || m.triangles.size() >= NONE / 4) throw std::bad_alloc();
+  for (const Triangle& t : m.triangles) {
+    for (const std::uint64_t x : t) {
+      if (!finite(m.vertices[x])) return m;
+    }
+  }
+  return Simplifier(m).run();
+}
+
+}  // namespace quorvalind::simplify

@@ -1,0 +1,31 @@
+#pragma once
+// The same surface in few triangles, with every edge paired.
+#include "mesh/tri_mesh.h"
+
+namespace quorvalind::simplify {
+
+// Merges coplanar triangles into maximal plane regions and fills each region
+// again from its outline, so that a boolean result's pieces and T-junctions
+// disappear:
+//   - corners closer than gp::SIMPLIFY_MERGE_TOLERANCE are merged, and
+//     vertices lying on another triangle's edge (mesh/edge_splits.h) become
+//     corners of that triangle too;
+//   - a region grows from its largest triangle over paired edges to the
+//     triangles whose corners lie within gp::SIMPLIFY_PLANE_TOLERANCE of
+//     the seed's plane and that face its way (or are slivers no higher than
+//     that tolerance);
+//   - a vertex inside one region is dropped; a vertex where exactly two
+//     regions meet along a boundary that is straight within the same
+//     tolerance is dropped from both (one decision per boundary chain);
+//     every other vertex stays where it is;
+//   - a region that cannot be filled from its outline (a pinched or
+//     degenerate outline) keeps its own triangles, split at the vertices on
+//     their edges, and pins its vertices for its neighbours.
+// So no vertex is created or moved, and no surface point moves by more than
+// the plane tolerance. Input that is open, non-manifold or inside out gives
+// a result of the same kind; the result is deterministic. A mesh with a
+// non-finite coordinate comes back unchanged. Throws gp::InternalFault for
+// a triangle index beyond the vertex list.
+mesh::TriMesh simplify(const mesh::TriMesh& m);
+
+}  // namespace quorvalind::simplify

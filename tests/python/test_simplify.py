@@ -1,0 +1,162 @@
+"""quorvalind.extras.simplify: boolean results come back edge-manifold, with
+the same volume and only input vertices; hostile meshes in a child process."""
+import subprocess
+import sys
+import textwrap
+from collections import Counter
+
+import numpy as np
+import pytest
+import trimesh
+
+import quorvalind as q
+from quorvalind.extras import simplify
+from solid_shapes import mesh_arrays
+
+Pnt, Trsf = q.Pnt, q.Trsf
+
+
+def sphere(r, segments, at=(0, 0, 0)):
+    s = q.make_sphere(r, q.MeshParams(segments, segments // 2))
+    return q.transform(s, Trsf.translation(Pnt(*at)))
+
+
+def cylinder(r, h, at, segments=64):
+    return q.transform(q.make_cylinder(r, h, q.MeshParams(segments, 32)), Trsf.translation(Pnt(*at)))
+
+
+def bracket():
+    plate = q.make_box(Pnt(0, 0, 0), 8, 6, 1)
+    for x, y in ((1, 1), (7, 1), (1, 5), (7, 5)):
+        plate = q.cut(plate, cylinder(0.4, 3, (x, y, -1)))
+    boss = cylinder(1.5, 3, (4, 3, 0))
+    return q.cut(q.fuse(plate, boss), cylinder(0.8, 5, (4, 3, -1)))
+
+
+CASES = {
+    "box-cylinder": lambda: q.cut(q.make_box(Pnt(0, 0, 0), 2, 2, 1), cylinder(0.5, 3, (1, 1, -1))),
+    "boxes-fuse": lambda: q.fuse(q.make_box(Pnt(0, 0, 0), 1, 1, 1), q.make_box(Pnt(.5, .5, .5), 1, 1, 1)),
+    "boxes-cut": lambda: q.cut(q.make_box(Pnt(0, 0, 0), 1, 1, 1), q.make_box(Pnt(.5, .5, .5), 1, 1, 1)),
+    "spheres-fuse": lambda: q.fuse(sphere(1, 32), sphere(1, 32, (0.5, 0.3, 0.2))),
+    "spheres-cut": lambda: q.cut(sphere(1, 32), sphere(1, 32, (0.5, 0.3, 0.2))),
+    "spheres-common": lambda: q.common(sphere(1, 32), sphere(1, 32, (0.5, 0.3, 0.2))),
+    "bracket": bracket,
+}
+
+
+def edge_counts(t):
+    return Counter(map(tuple, np.concatenate([t[:, [0, 1]], t[:, [1, 2]], t[:, [2, 0]]]).tolist()))
+
+
+def assert_edge_manifold(t):
+    edges = edge_counts(t)
+    bad = [e for e, n in edges.items() if n != 1 or edges.get((e[1], e[0])) != 1]
+    assert not bad, f"{len(bad)} edges not shared by exactly two opposite triangles: {bad[:4]}"
+
+
+@pytest.fixture(scope="module", params=sorted(CASES))
+def case(request):
+    raw = CASES[request.param]()
+    return request.param, raw, simplify(raw)
+
+
+def test_result_is_closed_and_the_same_solid(case):
+    name, raw, s = case
+    v, t = mesh_arrays(s)
+    assert_edge_manifold(t)
+    assert s.volume() == pytest.approx(raw.volume(), rel=1e-9)
+    rv, _ = mesh_arrays(raw)
+    assert set(map(tuple, v.tolist())) <= set(map(tuple, rv.tolist())), "a vertex was made or moved"
+    tm = trimesh.Trimesh(v, t, process=False)
+    assert tm.is_watertight and tm.is_volume
+    assert s.mesh().num_triangles < raw.mesh().num_triangles
+
+
+def test_deterministic_and_argument_unchanged(case):
+    name, raw, s = case
+    before = (raw.mesh().vertices_flat(), raw.mesh().triangles_flat())
+    again = simplify(raw)
+    assert again is not raw and again is not s
+    assert again.mesh().vertices_flat() == s.mesh().vertices_flat()
+    assert again.mesh().triangles_flat() == s.mesh().triangles_flat()
+    assert (raw.mesh().vertices_flat(), raw.mesh().triangles_flat()) == before
+
+
+def test_box_minus_cylinder_is_as_small_as_a_clean_fill():
+    # Two caps of 4 + 64 corners with one hole (68 triangles each), 64 wall
+    # quads, 4 side quads.
+    s = simplify(CASES["box-cylinder"]())
+    assert s.mesh().num_triangles == 2 * 68 + 2 * 64 + 2 * 4
+
+
+@pytest.mark.parametrize("solid, triangles", [
+    (lambda: q.make_box(Pnt(0, 0, 0), 1, 2, 3), 12),
+    (lambda: sphere(1, 16), None),
+    (lambda: q.make_cylinder(1, 2), None),
+])
+def test_conforming_solids_keep_their_shape(solid, triangles):
+    x = solid()
+    s = simplify(x)
+    assert s.volume() == pytest.approx(x.volume(), rel=1e-12)
+    assert_edge_manifold(mesh_arrays(s)[1])
+    if triangles is not None:
+        assert s.mesh().num_triangles == triangles
+    assert s.mesh().num_triangles <= x.mesh().num_triangles
+
+
+def test_chained_cuts_stay_small():
+    plate = q.make_box(Pnt(0, 0, 0), 10, 10, 1)
+    for i in range(6):
+        plate = simplify(q.cut(plate, cylinder(0.3, 3, (1.5 + i * 1.4, 5, -1), segments=16)))
+    v, t = mesh_arrays(plate)
+    assert_edge_manifold(t)
+    # Caps of 4 + 6 x 16 corners with 6 holes, 6 x 16 wall quads, 4 sides.
+    assert len(t) == 2 * (4 + 96 + 12 - 2) + 2 * 96 + 8
+    assert plate.volume() == pytest.approx(100 - 6 * q.make_cylinder(0.3, 1, q.MeshParams(16, 8)).volume(),
+                                           rel=1e-12)
+
+
+def test_argument_errors():
+    with pytest.raises(TypeError, match="argument 'solid'"):
+        simplify(q.make_box(Pnt(0, 0, 0), 1, 1, 1).mesh())
+    with pytest.raises(TypeError):
+        simplify()
+    assert simplify.__text_signature__ == "(solid)"
+
+
+HOSTILE = textwrap.dedent("""
+    import math, quorvalind as q
+    from quorvalind.extras import simplify
+    from quorvalind.errors import InternalFaultError
+    box = q.make_box(q.Pnt(0, 0, 0), 1, 1, 1).mesh()
+    v, t = box.vertices_flat(), box.triangles_flat()
+    cases = [
+        (v, t[:-3]),                          # open
+        (v, [t[i + k] for i in range(0, len(t), 3) for k in (0, 2, 1)]),  # inside out
+        (v, t + t),                           # every face twice
+        (v, t + [0, 1, 2, 0, 1, 2]),          # non-manifold extra
+        ([0] * 9, [0, 1, 2]),                 # one point
+        ([0, 0, 0, 1, 0, 0, 2, 0, 0], [0, 1, 2]),  # collinear
+        (v[:3] + [math.nan] * 3 + v[6:], t),  # NaN corner
+        ([x * 1e300 for x in v], t),          # overflow
+        ([x * 1e-300 for x in v], t),         # underflow
+        ([], []),
+    ]
+    for vs, ts in cases:
+        s = q.solid_from_mesh(vs, ts)
+        r = simplify(s)
+        assert isinstance(r, q.Solid)
+        assert r.mesh().num_triangles <= s.mesh().num_triangles or len(ts) < 9
+    try:
+        simplify(q.solid_from_mesh(v, t + [0, 1, 99]))
+    except InternalFaultError as e:
+        assert "99" in str(e)
+    else:
+        raise AssertionError("bad index accepted")
+    print("ok")
+""")
+
+
+def test_hostile_meshes_in_a_child_process():
+    out = subprocess.run([sys.executable, "-c", HOSTILE], capture_output=True, text=True, timeout=120)
+    assert out.returncode == 0 and out.stdout.strip() == "ok", out.stderr[-2000:]
