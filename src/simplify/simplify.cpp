@@ -107,6 +107,62 @@ class Simplifier {
       const Triangle r{rep[t[0]], rep[t[1]], rep[t[2]]};
       if (r[0] != r[1] && r[1] != r[2] && r[2] != r[0]) m_.triangles.push_back(r);
     }
+    drop_flaps();
+  }
+
+  // A weld that pulls a corner onto an edge can leave a flap: a sliver lying
+  // on a triangle edge, whose three edges each occur once more than their
+  // reverse. Taking it away pairs them; the surface moves by the sliver's
+  // height, at most gp::SIMPLIFY_FLAP_HEIGHT.
+  void drop_flaps() {
+    const std::size_t n = m_.triangles.size();
+    std::vector<std::uint32_t> slivers;
+    for (std::size_t t = 0; t < n; ++t) {
+      const Triangle& tri = m_.triangles[t];
+      const Pnt &a = v_[tri[0]], &b = v_[tri[1]], &c = v_[tri[2]];
+      const Pnt nrm = gp::cross(gp::sub(b, a), gp::sub(c, a));
+      const double longest2 = std::max({dist2(a, b), dist2(b, c), dist2(c, a)});
+      // height = |n| / longest, compared squared to stay clear of a root.
+      if (gp::dot(nrm, nrm) <= gp::SIMPLIFY_FLAP_HEIGHT * gp::SIMPLIFY_FLAP_HEIGHT * longest2) {
+        slivers.push_back(static_cast<std::uint32_t>(t));
+      }
+    }
+    if (slivers.empty()) return;
+    // Directed edges by source vertex, with their triangle.
+    const std::size_t nv = v_.size();
+    std::vector<std::size_t> start(nv + 1, 0);
+    for (const Triangle& t : m_.triangles) {
+      for (int k = 0; k < 3; ++k) ++start[t[k] + 1];
+    }
+    for (std::size_t x = 0; x < nv; ++x) start[x + 1] += start[x];
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> out(start[nv]);  // (to, triangle)
+    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+    for (std::size_t t = 0; t < n; ++t) {
+      const Triangle& tri = m_.triangles[t];
+      for (int k = 0; k < 3; ++k) {
+        out[fill[tri[k]]++] = {static_cast<std::uint32_t>(tri[(k + 1) % 3]), static_cast<std::uint32_t>(t)};
+      }
+    }
+    std::vector<std::uint8_t> gone(n, 0);
+    auto count = [&](std::uint64_t u, std::uint64_t v) {
+      std::size_t c = 0;
+      for (std::size_t j = start[u]; j < start[u + 1]; ++j) c += out[j].first == v && !gone[out[j].second];
+      return c;
+    };
+    for (const std::uint32_t t : slivers) {
+      const Triangle& tri = m_.triangles[t];
+      bool excess = true;
+      for (int k = 0; k < 3 && excess; ++k) {
+        const std::uint64_t u = tri[k], v = tri[(k + 1) % 3];
+        excess = count(u, v) > count(v, u);
+      }
+      if (excess) gone[t] = 1;
+    }
+    std::size_t kept = 0;
+    for (std::size_t t = 0; t < n; ++t) {
+      if (!gone[t]) m_.triangles[kept++] = m_.triangles[t];
+    }
+    m_.triangles.resize(kept);
   }
 
   TriMesh run() {

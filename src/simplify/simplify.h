@@ -21,8 +21,10 @@ namespace quorvalind::simplify {
 //   - a region that cannot be filled from its outline (a pinched or
 //     degenerate outline) keeps its own triangles, split at the vertices on
 //     their edges, and pins its vertices for its neighbours.
+//   - slivers no higher than gp::SIMPLIFY_FLAP_HEIGHT that hang on an edge
+//     as flaps (their three edges each once too many) are taken away first.
 // So no vertex is created or moved, and no surface point moves by more than
-// the plane tolerance. Input that is open, non-manifold or inside out gives
+// the flap height. Input that is open, non-manifold or inside out gives
 // a result of the same kind; the result is deterministic. A mesh with a
 // non-finite coordinate comes back unchanged. Throws gp::InternalFault for
 // a triangle index beyond the vertex list.
