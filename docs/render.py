@@ -20,6 +20,7 @@ from mpl_toolkits.mplot3d.art3d import Line3DCollection, Poly3DCollection  # noq
 
 import quorvalind as q  # noqa: E402
 from quorvalind import Ax1, MeshParams, Pnt, Trsf  # noqa: E402
+from quorvalind.extras import simplify  # noqa: E402
 
 LIGHT = np.array([0.3, -0.7, 0.65])
 LIGHT = LIGHT / np.linalg.norm(LIGHT)
@@ -177,6 +178,12 @@ def pictures():
     yield "io_binary_stl", lambda: Scene().solid(
         from_binary_stl(q.write_binary_stl(q.cut(box, cyl).mesh())), edges=True)
     yield "bracket", lambda: Scene().solid(bracket())
+    # Before and after: the raw cut keeps every piece; simplify fills each
+    # face again from its outline.
+    beside = Trsf.translation(Pnt(0, 2.2, 0))
+    yield "extras_simplify", lambda: (
+        Scene().solid(q.cut(box, cyl), edges=True)
+        .solid(q.transform(simplify(q.cut(box, cyl)), beside), "second", edges=True))
 
 
 def main(argv):

@@ -1,2 +1,6 @@
 # Additions beyond the module tree; entered in sys.modules only.
-__all__: list[str] = []
+from .topods import Solid
+
+__all__ = ["simplify"]
+
+def simplify(solid: Solid) -> Solid: ...
