@@ -115,12 +115,12 @@ def bracket():
     plate = q.make_box(Pnt(0, 0, 0), 40, 30, 4)
     cylinder = q.make_cylinder(2, 6, MeshParams(circle_segments=32))
     for x, y in ((6, 6), (34, 6), (34, 24), (6, 24)):
-        plate = q.cut(plate, q.transform(cylinder, Trsf.translation(Pnt(x, y, -1))))
+        plate = simplify(q.cut(plate, q.transform(cylinder, Trsf.translation(Pnt(x, y, -1)))))
     boss = q.transform(q.make_cylinder(7, 12, MeshParams(circle_segments=48)),
                        Trsf.translation(Pnt(20, 15, 0)))
     bore = q.transform(q.make_cylinder(4, 14, MeshParams(circle_segments=48)),
                        Trsf.translation(Pnt(20, 15, -1)))
-    return q.cut(q.fuse(plate, boss), bore)
+    return simplify(q.cut(simplify(q.fuse(plate, boss)), bore))
 
 
 def from_binary_stl(data):

@@ -8,6 +8,7 @@ import sys
 
 import quorvalind as q
 from quorvalind import Pnt, Trsf, Ax1
+from quorvalind.extras import simplify
 
 
 def tetrahedron() -> q.Solid:
@@ -38,16 +39,20 @@ def ring() -> q.Solid:
 
 
 def bracket() -> q.Solid:
-    """A plate minus a pattern of bolt holes, fused with a round boss, minus its bore."""
+    """A plate minus a pattern of bolt holes, fused with a round boss, minus its bore.
+
+    Each boolean is followed by simplify: the next one then works on a few
+    triangles, and the written files pair every edge.
+    """
     plate = q.make_box(Pnt(0, 0, 0), 40, 30, 4)
     cylinder = q.make_cylinder(2, 6, q.MeshParams(circle_segments=32))
     for x, y in ((6, 6), (34, 6), (34, 24), (6, 24)):
-        plate = q.cut(plate, q.transform(cylinder, Trsf.translation(Pnt(x, y, -1))))
+        plate = simplify(q.cut(plate, q.transform(cylinder, Trsf.translation(Pnt(x, y, -1)))))
     boss = q.transform(q.make_cylinder(7, 12, q.MeshParams(circle_segments=48)),
                        Trsf.translation(Pnt(20, 15, 0)))
     bore = q.transform(q.make_cylinder(4, 14, q.MeshParams(circle_segments=48)),
                        Trsf.translation(Pnt(20, 15, -1)))
-    return q.cut(q.fuse(plate, boss), bore)
+    return simplify(q.cut(simplify(q.fuse(plate, boss)), bore))
 
 
 def write_all(out_dir: str, name: str, solid: q.Solid) -> list[str]:
