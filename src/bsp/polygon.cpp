@@ -199,6 +199,69 @@ void append_mesh_polygons(const mesh::TriMesh& m, VertexPool& pool, PolygonList&
 //   front piece = f if len(f) >= 3; back piece = b if len(b) >= 3
 //
 // Both pieces keep the parent's plane unchanged.
+//
+// The pieces share the points appended to both. On a plane that meets the
+// polygon those are the two ends of one chord, and the pieces tile the
+// polygon. A plane at a tiny angle to the polygon leaves a band of the
+// polygon inside the slab, and a slab vertex may lie well off the line
+// where the plane crosses the polygon: with three or more shared points
+// both pieces cover the polygon those points span, and that area would be
+// kept twice. That case is cut again at the plane itself (split_at_plane).
+namespace {
+
+// The spanning walk with the slab's COPLANAR vertices put on the side of
+// their signed distance (exact 0 and NaN stay on the plane), into f and b:
+// the shared points are then the chord's ends. A crossing is at
+// s = t[i] / (t[i] - t[j]) from the signed distances, which lies in [0, 1]
+// whatever their size, where (w - n . v[i]) / d can be far off when both
+// are near zero. Returns false, leaving f and b alone, when every slab
+// vertex is exactly on the plane (nothing would change).
+bool split_at_plane(const Plane& plane, const Polygon& poly, SplitScratch& scratch,
+                    bool& crossings_on_edges) {
+  const std::uint32_t m = poly.count;
+  const Pnt* v = poly.vertices;
+  const std::uint8_t* cls = scratch.classes.data();
+  std::vector<double>& t = scratch.distances;
+  std::vector<std::uint8_t>& side = scratch.sides;
+  t.resize(m);
+  side.resize(m);
+  bool moved = false;
+  for (std::uint32_t i = 0; i < m; ++i) {
+    t[i] = plane_distance(plane, v[i]);
+    side[i] = cls[i];
+    if (cls[i] == COPLANAR) {
+      side[i] = static_cast<std::uint8_t>((t[i] > 0.0) | ((t[i] < 0.0) << 1));
+      moved = moved || side[i] != COPLANAR;
+    }
+  }
+  if (!moved) return false;
+  std::vector<Pnt>& f = scratch.front;
+  std::vector<Pnt>& b = scratch.back;
+  f.clear();
+  b.clear();
+  crossings_on_edges = true;
+  for (std::uint32_t i = 0; i < m; ++i) {
+    const std::uint32_t j = i + 1 == m ? 0 : i + 1;
+    const Pnt& vi = v[i];
+    if (side[i] != BACK) f.push_back(vi);
+    if (side[i] != FRONT) b.push_back(vi);
+    if ((side[i] | side[j]) == SPANNING) {
+      const double s = t[i] / (t[i] - t[j]);
+      if (!(s >= 0.0 && s <= 1.0)) {  // NaN from infinite distances: no crossing point
+        crossings_on_edges = false;
+        continue;
+      }
+      const Pnt e = gp::sub(v[j], vi);
+      const Pnt p{vi.x + e.x * s, vi.y + e.y * s, vi.z + e.z * s};
+      f.push_back(p);
+      b.push_back(p);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 SpanPieces split_spanning(const Plane& plane, const Polygon& poly, VertexPool& pool,
                           SplitScratch& scratch) {
   const std::uint32_t m = poly.count;
@@ -210,6 +273,7 @@ SpanPieces split_spanning(const Plane& plane, const Polygon& poly, VertexPool& p
   f.clear();
   b.clear();
   SpanPieces out;
+  std::uint32_t shared = 0;  // points appended to both pieces
   for (std::uint32_t i = 0; i < m; ++i) {
     const std::uint32_t j = i + 1 == m ? 0 : i + 1;
     const std::uint8_t ti = cls[i];
@@ -217,6 +281,7 @@ SpanPieces split_spanning(const Plane& plane, const Polygon& poly, VertexPool& p
     const Pnt& vi = v[i];
     if (ti != BACK) f.push_back(vi);
     if (ti != FRONT) b.push_back(vi);
+    if (ti == COPLANAR) ++shared;
     if ((ti | tj) == SPANNING) {
       const Pnt& vj = v[j];
       const Pnt e = gp::sub(vj, vi);
@@ -227,9 +292,12 @@ SpanPieces split_spanning(const Plane& plane, const Polygon& poly, VertexPool& p
         const Pnt p{vi.x + e.x * s, vi.y + e.y * s, vi.z + e.z * s};
         f.push_back(p);
         b.push_back(p);
+        ++shared;
       }
     }
   }
+  // More than two shared points: the pieces overlap.
+  if (shared > 2) split_at_plane(plane, poly, scratch, out.crossings_on_edges);
   if (f.size() >= 3) {
     out.front = make_polygon(pool, f, poly.plane);
     out.has_front = true;

@@ -90,6 +90,9 @@ struct SplitScratch {
   std::vector<std::uint8_t> classes;
   std::vector<Pnt> front;
   std::vector<Pnt> back;
+  // Signed distances and sides of a split cut again at the plane itself.
+  std::vector<double> distances;
+  std::vector<std::uint8_t> sides;
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
   std::uint64_t classifications = 0;
 #endif
@@ -332,7 +335,9 @@ inline bool faces_same_way(const Plane& plane, const Polygon& poly) {
 }
 
 // Cuts a SPANNING polygon (classes in scratch.classes) into a front and a back
-// piece; a piece of fewer than 3 vertices is not made. Returns which were.
+// piece that tile it; a piece of fewer than 3 vertices is not made. Returns
+// which were. Where the slab's vertices would make the pieces overlap, the
+// cut is made at the plane itself (see polygon.cpp).
 struct SpanPieces {
   Polygon front, back;
   bool has_front = false, has_back = false;

@@ -103,6 +103,37 @@ TEST(Booleans, OverlappingBoxes) {
   }
 }
 
+TEST(Booleans, NearlyCoplanarFacesKeepTheirAreaOnce) {
+  // Faces whose triangles meet at about 1e-7 rad: splits by each other's
+  // planes used to keep slivers twice (2.4e-5 of the volume, an open
+  // surface) even where the other operand never touches the solid.
+  const Solid a{test_shapes::tilted_float_cube()};
+  const double va = mesh::signed_volume(a.mesh);
+  ASSERT_NEAR(va, 1e9, 1e3);
+  const Solid far = box(5000, 5000, 5000, 5100, 5100, 5100);
+  const struct {
+    const char* what;
+    Solid r;
+    double volume;
+  } cases[] = {
+      {"cut far", cut(a, far), va},
+      {"fuse far", fuse(a, far), va + 1e6},
+      {"common self", common(a, a), va},
+      {"fuse self", fuse(a, a), va},
+  };
+  for (const auto& c : cases) {
+    EXPECT_NEAR(mesh::signed_volume(c.r.mesh), c.volume, 1e-9 * va) << c.what;
+    // A closed surface: its area-weighted normals sum to zero.
+    gp::Pnt sum{0, 0, 0};
+    for (const auto& t : c.r.mesh.triangles) {
+      const gp::Pnt& p = c.r.mesh.vertices[t[0]];
+      sum = gp::add(sum, gp::cross(gp::sub(c.r.mesh.vertices[t[1]], p),
+                                   gp::sub(c.r.mesh.vertices[t[2]], p)));
+    }
+    EXPECT_LT(std::sqrt(gp::dot(sum, sum)), 1e-3) << c.what;  // the cube's is 1.2e7
+  }
+}
+
 TEST(Booleans, ResultTriangleOrderIsTheFanOfThePolygons) {
   // The solid layer is the mesh layer plus the weld: same triangles, welded,
   // on both sides of the engine switch (the spheres take the skipping one).

@@ -302,6 +302,70 @@ TEST(Split, NaNVertexCountsAsCoplanar) {
   expect_points({l.f[0].vertices[1], l.f[0].vertices[2]}, {{1, 0, 1}, {0.5, 0.5, 0}});
 }
 
+// Twice the vector area of a polygon (sum of its fan's cross products).
+Pnt twice_area(const Polygon& p) {
+  Pnt s{0, 0, 0};
+  for (std::uint32_t k = 1; k + 1 < p.count; ++k) {
+    s = gp::add(s, gp::cross(gp::sub(p.vertices[k], p.vertices[0]),
+                             gp::sub(p.vertices[k + 1], p.vertices[0])));
+  }
+  return s;
+}
+
+TEST(Split, PlaneAtATinyAngleCutsIntoTiles) {
+  // A quad piece of a scanned part scaled to 1,000 units, cut by the plane
+  // of a neighbouring face 5e-8 rad off its own. Corners 1 and 0 lie beyond
+  // the slab on either side, corners 2 and 3 inside it (t = 1.1e-9 and
+  // -9.4e-8) but off the line where the plane crosses: the slab's pieces
+  // [p01 1 2 3] and [0 p01 2 3] both held the triangle (p01 2 3), 11 % of
+  // the quad, and a whole tree kept 2,270 cubic units of surface twice.
+  bsp::Workspace ws;
+  const Plane cut{{-6.4812049342451758e-08, -0.81798319519872964, -0.5752421163062319},
+                  423.41351719425109};
+  const Plane own{{-1.1432835400259687e-07, -0.81798318009274407, -0.5752421377866439},
+                  423.41352522786156};
+  const Pnt quad[] = {{-181.32747136939437, -351.9449960039683, -235.6023812327243},
+                      {-163.82270257216462, -351.94499560551139, -235.60238527836404},
+                      {-172.01842914500975, -356.97318197721478, -228.45240000215614},
+                      {-173.32875611378563, -356.31516824825923, -229.38808252155431}};
+  const Polygon p = bsp::make_polygon(ws.pool, quad, own);
+  const Lists l = split(cut, p, ws);
+  ASSERT_EQ(l.f.size(), 1u);
+  ASSERT_EQ(l.b.size(), 1u);
+  const Pnt whole = twice_area(p);
+  const Pnt pieces = gp::add(twice_area(l.f[0]), twice_area(l.b[0]));
+  const double len = std::sqrt(gp::dot(whole, whole));
+  const Pnt excess = gp::sub(pieces, whole);
+  EXPECT_LT(std::sqrt(gp::dot(excess, excess)), 1e-12 * len);
+  // The pieces meet along one chord: corner 2 (just in front) goes to the
+  // front piece only, corner 3 (just behind) to the back piece only.
+  expect_points({l.f[0].vertices[1], l.f[0].vertices[2]}, {quad[1], quad[2]});
+  EXPECT_EQ(l.f[0].count, 4u);
+  EXPECT_EQ(l.b[0].count, 4u);
+  for (const Polygon* piece : {&l.f[0], &l.b[0]}) EXPECT_TRUE(same_bits(piece->plane, own));
+  // Every piece vertex lies on the quad's edges: classify them against the
+  // cut and they fall where the pieces say, up to the crossing points.
+  for (std::uint32_t i = 0; i < l.f[0].count; ++i) {
+    EXPECT_GE(bsp::plane_distance(cut, l.f[0].vertices[i]), -1e-12);
+  }
+  for (std::uint32_t i = 0; i < l.b[0].count; ++i) {
+    EXPECT_LE(bsp::plane_distance(cut, l.b[0].vertices[i]), 1e-12);
+  }
+}
+
+TEST(Split, SlabVerticesAtTheChordEndsStayShared) {
+  // Two slab corners that are the chord's ends (t = -4.9e-8 and 4.9e-8)
+  // tile the square as the slab walk always did: both pieces keep both.
+  bsp::Workspace ws;
+  const Pnt sq[] = {{0, 7e-8, 0}, {1, 0, 0}, {1 + 7e-8, 1, 0}, {0, 1, 0}};
+  const Polygon p = bsp::make_polygon(ws.pool, sq, kXY);
+  const Lists l = split({{0.7071067811865475, -0.7071067811865475, 0}, 0}, p, ws);
+  ASSERT_EQ(l.f.size(), 1u);
+  ASSERT_EQ(l.b.size(), 1u);
+  expect_points(verts(l.f[0]), {sq[0], sq[1], sq[2]});
+  expect_points(verts(l.b[0]), {sq[0], sq[2], sq[3]});
+}
+
 TEST(PolygonsToMesh, FanTriangulation) {
   bsp::Workspace ws;
   const Pnt quad[] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};

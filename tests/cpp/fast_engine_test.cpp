@@ -128,6 +128,11 @@ TEST(FastEngine, SameAsLiteralOnTheBooleanTestInputs) {
     if (every_chain) tuned.emplace();
     const std::string how = every_chain ? " (every chain skipped)" : "";
     for (const auto& c : cases) expect_same_all_ops(c.a, c.b, c.what + how);
+    // Faces at about 1e-7 rad to their neighbours: splits cut at the plane.
+    const TriMesh tilted = test_shapes::tilted_float_cube();
+    expect_same_all_ops(tilted, box(5000, 5000, 5000, 5100, 5100, 5100), "tilted far" + how);
+    expect_same_all_ops(tilted, tilted, "tilted self" + how);
+    expect_same_all_ops(tilted, moved(tilted, 61, 43, 29), "tilted shifted" + how);
     // Far from the origin, where triangles classify off their own planes.
     for (double offset : {1e9, 1e12, 1e15}) {
       const TriMesh cyl = moved(test_shapes::cylinder(64, 0.5, 3), offset, 0, 0);

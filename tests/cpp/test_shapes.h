@@ -2,8 +2,10 @@
 // Small local builders for the boolean tests: the same triangles, in the same
 // order, as the kernel's box, cylinder, sphere and torus builders, finished
 // the same way (weld at 1e-7, outward orientation).
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <map>
 
 #include "brep_prim_api/finish.h"
 #include "gp/tolerances.h"
@@ -91,6 +93,57 @@ inline TriMesh torus(std::uint64_t n, double major, double minor) {
     }
   }
   return quorvalind::brep_prim_api::finish_mesh(m);
+}
+
+// A cube whose faces are grids of 4 x 4 squares (two triangles each), turned
+// by a fixed rotation, stored in single precision at 25.26 units (as an STL
+// file holds it) and scaled to 1,000: each face's triangles then lie at
+// angles of about 1e-7 to each other, so planes of one face cut the others'
+// polygons nearly parallel. Not welded: vertices shared by index.
+inline TriMesh tilted_float_cube() {
+  constexpr int n = 4;
+  constexpr double ext = 25.256338048288953;
+  constexpr double R[3][3] = {{0.1479180348582636, 0.6142654520404601, 0.7751117399402482},
+                              {-0.7051895618046186, 0.6150064753728643, -0.3528097464232763},
+                              {-0.6934175775717543, -0.49441378386830565, 0.524144134218389}};
+  TriMesh m;
+  std::map<std::array<int, 3>, std::uint64_t> index;
+  const auto vertex = [&](std::array<int, 3> g) {
+    auto [it, fresh] = index.try_emplace(g, m.vertices.size());
+    if (fresh) {
+      const double x = g[0] / double(n) - 0.5, y = g[1] / double(n) - 0.5, z = g[2] / double(n) - 0.5;
+      double c[3];
+      for (int k = 0; k < 3; ++k) {
+        c[k] = double(float(((R[k][0] * x + R[k][1] * y) + R[k][2] * z) * ext)) * (1000.0 / ext);
+      }
+      m.vertices.push_back({c[0], c[1], c[2]});
+    }
+    return it->second;
+  };
+  for (int axis = 0; axis < 3; ++axis) {
+    const int u = axis == 0 ? 1 : 0, w = axis == 2 ? 1 : 2;
+    for (int side : {0, n}) {
+      // (u, w, axis) is right-handed except for axis 1: those faces, and
+      // every face at side 0, are wound the other way round to face out.
+      const bool flip = (side == 0) != (axis == 1);
+      for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+          const auto at = [&](int a, int b) {
+            std::array<int, 3> g{};
+            g[axis] = side, g[u] = a, g[w] = b;
+            return vertex(g);
+          };
+          const std::uint64_t a = at(i, j), b = at(i + 1, j), c = at(i + 1, j + 1), d = at(i, j + 1);
+          if (flip) {
+            m.triangles.push_back({a, c, b}), m.triangles.push_back({a, d, c});
+          } else {
+            m.triangles.push_back({a, b, c}), m.triangles.push_back({a, c, d});
+          }
+        }
+      }
+    }
+  }
+  return m;
 }
 
 inline TriMesh moved(TriMesh m, double dx, double dy, double dz) {

@@ -71,6 +71,24 @@ def test_nested_boxes_and_self():
         assert counts(r) == (8, 12) and r.volume() == pytest.approx(6.0, rel=1e-15)
 
 
+# The example of docs/algo.md: an inward-wound closed operand is its
+# complement, and volume() does not show the winding.
+TET_CORNERS = [0.5, 0.5, 0.5, 1.5, 0.5, 0.5, 0.5, 1.5, 0.5, 0.5, 0.5, 1.5]
+INSIDE_OUT_TET = [0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2]
+
+
+@pytest.mark.parametrize("op, volume, triangles", [
+    ("cut", 1 / 6, 4), ("common", 8 - 1 / 6, None), ("fuse", 0.0, 0)])
+def test_inside_out_operand_acts_as_its_complement(op, volume, triangles):
+    inside_out = q.solid_from_mesh(TET_CORNERS, INSIDE_OUT_TET)
+    assert inside_out.volume() == pytest.approx(1 / 6, rel=1e-15)
+    assert signed_volume(inside_out.mesh()) == pytest.approx(-1 / 6, rel=1e-15)
+    r = getattr(algo, op)(q.make_box(q.Pnt(0, 0, 0), 2, 2, 2), inside_out)
+    assert signed_volume(r.mesh()) == pytest.approx(volume, rel=1e-14, abs=1e-15)
+    if triangles is not None:
+        assert r.mesh().num_triangles == triangles
+
+
 def test_empty_operands_and_fresh_results():
     # Duplicate vertices show that a copy is not welded.
     dup = to_solid([0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1], [0, 1, 2, 3, 4, 5])
