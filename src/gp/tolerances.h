@@ -15,10 +15,15 @@ inline constexpr double FALLBACK_WELD_SCALE = 1e9;
 // A mesh vertex this close to the line of an unpaired edge (and strictly
 // between its ends) is a T-junction on it: one cell of the writers' weld.
 // The boolean splits put such vertices on the line to within rounding, and
-// the weld keeps the first vertex of a cell where it is; wider tolerances
-// (up to the boolean weld's largest move, 3.5e-6) were measured to take the
-// near corners of slivers for split points and to leave more edges unpaired.
+// the weld keeps the first vertex of a cell where it is; the wide tolerance
+// below, taken for every edge, was measured to take the near corners of
+// slivers for split points and to leave more edges unpaired.
 inline constexpr double EDGE_SPLIT_TOLERANCE = 1e-7;
+// The tolerance for the edges whose pieces still do not pair with the one
+// above: twice the boolean weld's largest move (a cell diagonal,
+// sqrt(3) x 1e-6), rounded up. Meshes read from single-precision files
+// have vertices a few 1e-7 off the edges they split.
+inline constexpr double EDGE_SPLIT_WIDE_TOLERANCE = 4e-6;
 // simplify: corners in one cell of this grid are one corner (rounding
 // leaves such twins where pieces of a boolean meet).
 inline constexpr double SIMPLIFY_MERGE_TOLERANCE = 1e-8;

@@ -56,7 +56,7 @@ using gp::sub;
 
 // The parameter of p along a -> b when p lies within the tolerance of the
 // line through a and b, NaN otherwise.
-double on_line(const Pnt& a, const Pnt& b, const Pnt& p, double& off2) {
+double on_line(const Pnt& a, const Pnt& b, const Pnt& p, double tol2, double& off2) {
   constexpr double nan = std::numeric_limits<double>::quiet_NaN();
   const Pnt d = sub(b, a);
   const double len2 = dot(d, d);
@@ -64,14 +64,47 @@ double on_line(const Pnt& a, const Pnt& b, const Pnt& p, double& off2) {
   const Pnt w = sub(p, a);
   const double t = dot(w, d) / len2;
   const Pnt perp{w.x - d.x * t, w.y - d.y * t, w.z - d.z * t};
-  constexpr double kTol2 = gp::EDGE_SPLIT_TOLERANCE * gp::EDGE_SPLIT_TOLERANCE;
   off2 = dot(perp, perp);
-  return off2 <= kTol2 ? t : nan;
+  return off2 <= tol2 ? t : nan;
 }
 
 bool between_ends(double t) { return t > 0 && t < 1; }
 
 constexpr std::uint64_t kDropped = std::numeric_limits<std::uint64_t>::max();
+
+// Marks in `wide` the open edges (by 3 * triangle + slot) that have a piece
+// without its reverse among the pieces of all open edges; true if any.
+bool mark_unpaired_pieces(const TriMesh& m, const EdgeSplits& s, const std::vector<bool>& open,
+                          std::vector<bool>& wide) {
+  struct Piece {
+    std::uint64_t u, v;
+    std::size_t edge;
+  };
+  std::vector<Piece> pieces;
+  for (std::size_t e = 0; e < open.size(); ++e) {
+    if (!open[e]) continue;
+    const Triangle& tri = m.triangles[e / 3];
+    std::uint64_t prev = tri[e % 3];
+    for (const std::uint64_t p : s.on_edge(e / 3, static_cast<int>(e % 3))) {
+      pieces.push_back({prev, p, e});
+      prev = p;
+    }
+    pieces.push_back({prev, tri[(e + 1) % 3], e});
+  }
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> keys;
+  keys.reserve(pieces.size());
+  for (const Piece& p : pieces) keys.emplace_back(p.u, p.v);
+  std::sort(keys.begin(), keys.end());
+  auto count = [&](std::uint64_t u, std::uint64_t v) {
+    const auto r = std::equal_range(keys.begin(), keys.end(), std::make_pair(u, v));
+    return r.second - r.first;
+  };
+  bool any = false;
+  for (const Piece& p : pieces) {
+    if (count(p.u, p.v) != 1 || count(p.v, p.u) != 1) wide[p.edge] = any = true;
+  }
+  return any;
+}
 
 }  // namespace
 
@@ -127,7 +160,7 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
   std::vector<Found> found[3];
   out.starts.assign(3 * tris + 1, 0);
   std::size_t stamp = 0;
-  auto collect = [&](const Triangle& tri, int k, std::vector<Found>& into) {
+  auto collect = [&](const Triangle& tri, int k, double tol2, std::vector<Found>& into) {
     const std::uint64_t ia = tri[k], ib = tri[(k + 1) % 3];
     const Pnt& a = m.vertices[ia];
     const Pnt& b = m.vertices[ib];
@@ -139,7 +172,7 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
     mark[ia] = mark[ib] = mark[ic] = stamp;
     stack.assign({ia, ib});
     double off2 = 0;
-    if (on_line(a, b, m.vertices[ic], off2) == on_line(a, b, m.vertices[ic], off2)) {
+    if (on_line(a, b, m.vertices[ic], tol2, off2) == on_line(a, b, m.vertices[ic], tol2, off2)) {
       stack.push_back(ic);
     }
     while (!stack.empty()) {
@@ -151,41 +184,52 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
         mark[w] = stamp;
         // Collinear runs may overlap the edge from beyond either end, so the
         // walk follows the whole line and keeps what lies between the ends.
-        const double t = on_line(a, b, m.vertices[w], off2);
+        const double t = on_line(a, b, m.vertices[w], tol2, off2);
         if (t != t) continue;
         if (between_ends(t)) into.push_back({t, off2, w});
         stack.push_back(w);
       }
     }
   };
-  for (std::size_t t = 0; t < tris; ++t) {
-    for (int k = 0; k < 3; ++k) {
-      found[k].clear();
-      if (open[3 * t + k]) collect(m.triangles[t], k, found[k]);
-    }
-    // Near a sharp corner a point may lie on two edges' lines at once; it
-    // goes to the nearer edge only, so that no loop passes it twice.
-    for (int k = 0; k < 3; ++k) {
-      for (Found& f : found[k]) {
-        for (int j = 0; j < 3; ++j) {
-          if (j == k) continue;
-          for (const Found& g : found[j]) {
-            if (g.v == f.v && (g.off2 < f.off2 || (g.off2 == f.off2 && j < k))) f.v = kDropped;
+  // Every open edge first with the tight tolerance; an edge whose pieces
+  // then still do not pair is split again with the wide one (a vertex of a
+  // single-precision mesh may sit a few 1e-7 off the line it lies on).
+  constexpr double kTight2 = gp::EDGE_SPLIT_TOLERANCE * gp::EDGE_SPLIT_TOLERANCE;
+  constexpr double kWide2 = gp::EDGE_SPLIT_WIDE_TOLERANCE * gp::EDGE_SPLIT_WIDE_TOLERANCE;
+  std::vector<bool> wide(3 * tris, false);
+  auto pass = [&] {
+    out.points.clear();
+    for (std::size_t t = 0; t < tris; ++t) {
+      for (int k = 0; k < 3; ++k) {
+        found[k].clear();
+        if (open[3 * t + k]) collect(m.triangles[t], k, wide[3 * t + k] ? kWide2 : kTight2, found[k]);
+      }
+      // Near a sharp corner a point may lie on two edges' lines at once; it
+      // goes to the nearer edge only, so that no loop passes it twice.
+      for (int k = 0; k < 3; ++k) {
+        for (Found& f : found[k]) {
+          for (int j = 0; j < 3; ++j) {
+            if (j == k) continue;
+            for (const Found& g : found[j]) {
+              if (g.v == f.v && (g.off2 < f.off2 || (g.off2 == f.off2 && j < k))) f.v = kDropped;
+            }
           }
         }
       }
-    }
-    for (int k = 0; k < 3; ++k) {
-      out.starts[3 * t + k] = out.points.size();
-      std::sort(found[k].begin(), found[k].end(), [](const Found& x, const Found& y) {
-        return x.t != y.t ? x.t < y.t : x.v < y.v;
-      });
-      for (const Found& f : found[k]) {
-        if (f.v != kDropped) out.points.push_back(f.v);
+      for (int k = 0; k < 3; ++k) {
+        out.starts[3 * t + k] = out.points.size();
+        std::sort(found[k].begin(), found[k].end(), [](const Found& x, const Found& y) {
+          return x.t != y.t ? x.t < y.t : x.v < y.v;
+        });
+        for (const Found& f : found[k]) {
+          if (f.v != kDropped) out.points.push_back(f.v);
+        }
       }
     }
-  }
-  out.starts[3 * tris] = out.points.size();
+    out.starts[3 * tris] = out.points.size();
+  };
+  pass();
+  if (mark_unpaired_pieces(m, out, open, wide)) pass();
   return out;
 }
 

@@ -111,8 +111,8 @@ class Simplifier {
   }
 
   // A weld that pulls a corner onto an edge can leave a flap: a sliver lying
-  // on a triangle edge, whose three edges each occur once more than their
-  // reverse. Taking it away pairs them; the surface moves by the sliver's
+  // on a triangle edge (which then occurs twice), whose three edges each
+  // occur once more than their reverse. Taking it away pairs them; the surface moves by the sliver's
   // height, at most gp::SIMPLIFY_FLAP_HEIGHT.
   void drop_flaps() {
     const std::size_t n = m_.triangles.size();
@@ -151,12 +151,17 @@ class Simplifier {
     };
     for (const std::uint32_t t : slivers) {
       const Triangle& tri = m_.triangles[t];
-      bool excess = true;
+      // Every edge once too many, and one of them twice over: the edge the
+      // flap lies on. (Edges beside T-junctions are unpaired too, but not
+      // doubled: a small triangle there is surface, not a flap.)
+      bool excess = true, doubled = false;
       for (int k = 0; k < 3 && excess; ++k) {
         const std::uint64_t u = tri[k], v = tri[(k + 1) % 3];
-        excess = count(u, v) > count(v, u);
+        const std::size_t c = count(u, v);
+        excess = c > count(v, u);
+        doubled = doubled || c >= 2;
       }
-      if (excess) gone[t] = 1;
+      if (excess && doubled) gone[t] = 1;
     }
     std::size_t kept = 0;
     for (std::size_t t = 0; t < n; ++t) {
