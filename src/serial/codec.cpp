@@ -31,14 +31,60 @@ constexpr std::uint8_t tag_of() {
   throw DecodeError("cannot restore a quorvalind value: " + what);
 }
 
+// Bytes per stored index: the narrowest width whose range holds them all.
+// OR-ing the indices gives the bit length of the largest in one pass.
+unsigned index_width(const std::vector<mesh::Triangle>& ts) {
+  std::uint64_t bits = 0;
+  for (const mesh::Triangle& t : ts) bits |= t[0] | t[1] | t[2];
+  return bits <= 0xFF ? 1 : bits <= 0xFFFF ? 2 : bits <= 0xFFFFFFFF ? 4 : 8;
+}
+
+bool valid_index_width(unsigned w) { return w == 1 || w == 2 || w == 4 || w == 8; }
+
 // Body writers are written once over a sink that either counts or stores.
 struct Counter {
   std::size_t n = 0;
   void f64(double) { n += 8; }
   void u64(std::uint64_t) { n += 8; }
+  void u8(unsigned) { n += 1; }
   void points(const std::vector<gp::Pnt>& v) { n += 24 * v.size(); }
-  void triangles(const std::vector<mesh::Triangle>& v) { n += 24 * v.size(); }
+  void triangles(const std::vector<mesh::Triangle>& v, unsigned width) {
+    n += 3 * width * v.size();
+  }
 };
+
+// Indices narrowed to U, little-endian.
+template <class U>
+void store_indices(std::byte* p, const std::vector<mesh::Triangle>& ts) {
+  for (const mesh::Triangle& t : ts) {
+    for (std::uint64_t i : t) {
+      const U u = static_cast<U>(i);
+      if constexpr (HOST_IS_LITTLE_ENDIAN) {
+        std::memcpy(p, &u, sizeof(U));
+      } else {
+        for (std::size_t b = 0; b < sizeof(U); ++b) p[b] = static_cast<std::byte>(i >> (8 * b));
+      }
+      p += sizeof(U);
+    }
+  }
+}
+
+template <class U>
+void load_indices(std::vector<mesh::Triangle>& ts, const std::byte* p) {
+  for (mesh::Triangle& t : ts) {
+    for (std::uint64_t& i : t) {
+      if constexpr (HOST_IS_LITTLE_ENDIAN) {
+        U u;
+        std::memcpy(&u, p, sizeof(U));
+        i = u;
+      } else {
+        i = 0;
+        for (std::size_t b = 0; b < sizeof(U); ++b) i |= static_cast<std::uint64_t>(p[b]) << (8 * b);
+      }
+      p += sizeof(U);
+    }
+  }
+}
 
 struct Writer {
   std::byte* p;
@@ -50,6 +96,7 @@ struct Writer {
     store_u64(p, v);
     p += 8;
   }
+  void u8(unsigned v) { *p++ = static_cast<std::byte>(v); }
   void points(const std::vector<gp::Pnt>& v) {
     if constexpr (HOST_IS_LITTLE_ENDIAN) {
       if (!v.empty()) std::memcpy(p, v.data(), 24 * v.size());
@@ -62,17 +109,14 @@ struct Writer {
       }
     }
   }
-  void triangles(const std::vector<mesh::Triangle>& v) {
-    if constexpr (HOST_IS_LITTLE_ENDIAN) {
-      if (!v.empty()) std::memcpy(p, v.data(), 24 * v.size());
-      p += 24 * v.size();
-    } else {
-      for (const mesh::Triangle& t : v) {
-        u64(t[0]);
-        u64(t[1]);
-        u64(t[2]);
-      }
+  void triangles(const std::vector<mesh::Triangle>& v, unsigned width) {
+    switch (width) {
+      case 1: store_indices<std::uint8_t>(p, v); break;
+      case 2: store_indices<std::uint16_t>(p, v); break;
+      case 4: store_indices<std::uint32_t>(p, v); break;
+      default: store_indices<std::uint64_t>(p, v); break;
     }
+    p += 3 * width * v.size();
   }
 };
 
@@ -120,10 +164,12 @@ void body(S& s, const topods::Face& f) {
 }
 template <class S>
 void body(S& s, const mesh::TriMesh& m) {
+  const unsigned width = index_width(m.triangles);
   s.u64(m.vertices.size());
   s.u64(m.triangles.size());
+  s.u8(width);
   s.points(m.vertices);
-  s.triangles(m.triangles);
+  s.triangles(m.triangles, width);
 }
 template <class S>
 void body(S& s, const topods::Solid& v) {
@@ -143,6 +189,7 @@ class Reader {
 
   double f64() { return load_f64(take(8)); }
   std::uint64_t u64() { return load_u64(take(8)); }
+  unsigned u8() { return static_cast<unsigned>(*take(1)); }
 
   // A count of items of `item_size` bytes each that must still fit.
   std::size_t count(std::size_t item_size) {
@@ -158,12 +205,14 @@ class Reader {
       for (gp::Pnt& q : out) q = {f64(), f64(), f64()};
     }
   }
-  void triangles(std::vector<mesh::Triangle>& out, std::size_t n) {
+  void triangles(std::vector<mesh::Triangle>& out, std::size_t n, unsigned width) {
     out.resize(n);
-    if constexpr (HOST_IS_LITTLE_ENDIAN) {
-      if (n) std::memcpy(out.data(), take(24 * n), 24 * n);
-    } else {
-      for (mesh::Triangle& t : out) t = {u64(), u64(), u64()};
+    const std::byte* p = take(3 * width * n);
+    switch (width) {
+      case 1: load_indices<std::uint8_t>(out, p); break;
+      case 2: load_indices<std::uint16_t>(out, p); break;
+      case 4: load_indices<std::uint32_t>(out, p); break;
+      default: load_indices<std::uint64_t>(out, p); break;
     }
   }
   std::size_t left() const { return static_cast<std::size_t>(end_ - p_); }
@@ -209,18 +258,22 @@ void read(Reader& r, topods::Face& f) {
 void read(Reader& r, mesh::TriMesh& m) {
   const std::uint64_t nv = r.u64();
   const std::uint64_t nt = r.u64();
+  const unsigned width = r.u8();
+  if (!valid_index_width(width)) {
+    fail("index width " + std::to_string(width) + " is not 1, 2, 4 or 8");
+  }
   // Both lists must fit, checked without overflow before allocating either.
-  if (nv > r.left() / 24 || nt > (r.left() - 24 * nv) / 24) {
+  if (nv > r.left() / 24 || nt > (r.left() - 24 * nv) / (3 * width)) {
     fail("mesh counts of " + std::to_string(nv) + " vertices and " + std::to_string(nt) +
          " triangles exceed the data");
   }
   r.points(m.vertices, static_cast<std::size_t>(nv));
-  r.triangles(m.triangles, static_cast<std::size_t>(nt));
+  r.triangles(m.triangles, static_cast<std::size_t>(nt), width);
 }
 void read(Reader& r, topods::Solid& s) { read(r, s.mesh); }
 void read(Reader& r, topods::Compound& c) {
-  // Each solid takes at least its two 8-byte counts.
-  c.solids.resize(r.count(16));
+  // Each solid takes at least its two 8-byte counts and its index width.
+  c.solids.resize(r.count(17));
   for (topods::Solid& s : c.solids) read(r, s.mesh);
 }
 

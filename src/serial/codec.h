@@ -19,7 +19,9 @@
 //   MeshParams    circle_segments, lat_segments (2 u64)
 //   Wire          u64 n, then n points
 //   Face          outer wire, u64 h, then h wires
-//   TriMesh, Solid  u64 V, u64 T, V points, T index triples (3 u64 each)
+//   TriMesh, Solid  u64 V, u64 T, u8 W, V points, then T index triples of
+//                 unsigned W-byte indices, W the narrowest of 1, 2, 4, 8 that
+//                 holds every index (2 below 65,536 vertices: 6 bytes a triangle)
 //   Compound      u64 n, then n TriMesh bodies
 #include <cstddef>
 #include <cstdint>

@@ -167,6 +167,21 @@ TEST(Codec, EveryRecordRoundTripsToTheBit) {
   EXPECT_TRUE(c.solids[1].mesh.vertices.empty() && c.solids[1].mesh.triangles.empty());
 }
 
+TEST(Codec, IndicesTakeTheNarrowestWidthThatHoldsThem) {
+  struct Case {
+    std::uint64_t top;
+    std::size_t width;
+  };
+  for (Case c : {Case{0, 1}, Case{255, 1}, Case{256, 2}, Case{65535, 2}, Case{65536, 4},
+                 Case{0xFFFFFFFFull, 4}, Case{0x100000000ull, 8}, Case{~0ull, 8}}) {
+    mesh::TriMesh m;
+    m.vertices = {{1, 2, 3}};
+    m.triangles = {{0, c.top, 1}, {c.top, c.top / 2, 0}};
+    EXPECT_EQ(serial::encoded_size(m), 14u + 17u + 24u + 2 * 3 * c.width + 4u) << c.top;
+    EXPECT_TRUE(same(round_trip(m), m)) << c.top;
+  }
+}
+
 TEST(Codec, EveryTruncationAndEveryExtensionIsRefused) {
   const std::vector<std::byte> data = serial::encode(compound());
   for (std::size_t n = 0; n < data.size(); ++n) {
@@ -230,6 +245,11 @@ TEST(Codec, SealedRecordsWithLyingCountsAreRefusedWithoutAllocating) {
   serial::store_u64(bad.data() + 14, 2);
   reseal(bad);
   EXPECT_NE(decode_error(bad).find("left after the record's body"), std::string::npos);
+
+  bad = data;
+  bad[14 + 16] = std::byte{3};  // the index width
+  reseal(bad);
+  EXPECT_NE(decode_error(bad).find("index width 3 is not 1, 2, 4 or 8"), std::string::npos);
 
   std::vector<std::byte> face = serial::encode(holed_face());
   serial::store_u64(face.data() + 14, ~0ull);

@@ -28,10 +28,11 @@ def seal(tag, body, version=1):
     return head + body + struct.pack("<I", zlib.crc32(head + body))
 
 
-def mesh_body(vertices, triangles):
-    return (struct.pack("<QQ", len(vertices), len(triangles))
+def mesh_body(vertices, triangles, width=8):
+    code = {1: "B", 2: "H", 4: "I", 8: "Q"}[width]
+    return (struct.pack("<QQB", len(vertices), len(triangles), width)
             + b"".join(struct.pack("<3d", *v) for v in vertices)
-            + b"".join(struct.pack("<3Q", *t) for t in triangles))
+            + b"".join(struct.pack(f"<3{code}", *t) for t in triangles))
 
 
 def pts(*coords):
@@ -168,13 +169,18 @@ def test_deepcopy_keeps_sharing_inside_containers():
 
 
 def test_payload_is_versioned_compact_binary():
-    s = VALUES["Solid"]
+    s = q.make_sphere(1.0)
     fn, (data,) = s.__reduce__()
     assert fn is extras._restore and fn.__module__ == "quorvalind.extras"
     assert type(data) is bytes and data[:5] == b"QVLD\x01"
     m = s.mesh()
-    # 24 bytes per vertex and per triangle, plus a fixed 34-byte frame.
-    assert len(data) == 24 * (m.num_vertices + m.num_triangles) + 14 + 16 + 4
+    # 24 bytes a vertex, three 2-byte indices a triangle (fewer than 65,536
+    # vertices), the counts and index width, and a 14-byte header and 4-byte
+    # checksum around them.
+    assert 2 ** 8 < m.num_vertices < 2 ** 16
+    assert len(data) == 24 * m.num_vertices + 6 * m.num_triangles + 14 + 17 + 4
+    # Smaller than the pickled flat lists.
+    assert len(pickle.dumps(s, 4)) < len(pickle.dumps((m.vertices_flat(), m.triangles_flat()), 4))
     assert len(pickle.dumps(s, 4)) < len(data) + 80
     assert len(pickle.dumps(q.Pnt(1, 2, 3), 4)) < 100
 
@@ -185,6 +191,11 @@ def test_hand_built_records_restore():
     mp = extras._restore(seal(11, struct.pack("<QQ", 7, 3)))
     assert (mp.circle_segments, mp.lat_segments) == (7, 3)
     assert extras._restore(memoryview(seal(1, bytes(24)))).as_tuple() == (0, 0, 0)
+    # The index width is the reader's to honour, narrowest or not.
+    for width in (1, 2, 4, 8):
+        s = extras._restore(seal(8, mesh_body([(0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1)],
+                                              [(0, 2, 1), (0, 1, 3), (0, 3, 2), (1, 2, 3)], width)))
+        assert repr(s) == "Solid(volume=0.1667)" and s.mesh().triangles_flat()[-3:] == [1, 2, 3]
     with pytest.raises(InternalFaultError, match="the len is 3 but the index is 9"):
         extras._restore(seal(8, mesh_body([(0, 0, 0)] * 3, [(0, 1, 9)]))).volume()
 
@@ -226,7 +237,9 @@ def test_every_truncation_and_extension_is_refused(name):
     (seal(12, b""), "unknown record tag 12"),
     (seal(1, bytes(16)), "the body ends early"),
     (seal(1, bytes(32)), "8 bytes left after the record's body"),
-    (seal(9, struct.pack("<QQ", 2 ** 62, 0)), "exceed the data"),
+    (seal(9, struct.pack("<QQB", 2 ** 62, 0, 1)), "exceed the data"),
+    (seal(9, struct.pack("<QQB", 0, 1, 8) + bytes(23)), "exceed the data"),
+    (seal(9, struct.pack("<QQB", 0, 0, 16)), "index width 16 is not 1, 2, 4 or 8"),
     (seal(7, struct.pack("<Q", 2 ** 64 - 1)), "exceeds the data"),
     (seal(1, bytes(24))[:-1] + b"\0", "checksum mismatch"),
 ])
