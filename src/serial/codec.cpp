@@ -26,6 +26,10 @@ constexpr std::uint8_t tag_of() {
   }
 }
 
+// Counts, widths and tags all print as 64-bit unsigned: one instantiation of
+// the standard formatter, the one the rest of the build already uses.
+std::string decimal(std::uint64_t v) { return std::to_string(v); }
+
 // Every refusal is spelled here.
 [[noreturn]] void fail(const std::string& what) {
   throw DecodeError("cannot restore a quorvalind value: " + what);
@@ -194,7 +198,7 @@ class Reader {
   // A count of items of `item_size` bytes each that must still fit.
   std::size_t count(std::size_t item_size) {
     const std::uint64_t n = u64();
-    if (n > left() / item_size) fail("a count of " + std::to_string(n) + " exceeds the data");
+    if (n > left() / item_size) fail("a count of " + decimal(n) + " exceeds the data");
     return static_cast<std::size_t>(n);
   }
   void points(std::vector<gp::Pnt>& out, std::size_t n) {
@@ -260,11 +264,11 @@ void read(Reader& r, mesh::TriMesh& m) {
   const std::uint64_t nt = r.u64();
   const unsigned width = r.u8();
   if (!valid_index_width(width)) {
-    fail("index width " + std::to_string(width) + " is not 1, 2, 4 or 8");
+    fail("index width " + decimal(width) + " is not 1, 2, 4 or 8");
   }
   // Both lists must fit, checked without overflow before allocating either.
   if (nv > r.left() / 24 || nt > (r.left() - 24 * nv) / (3 * width)) {
-    fail("mesh counts of " + std::to_string(nv) + " vertices and " + std::to_string(nt) +
+    fail("mesh counts of " + decimal(nv) + " vertices and " + decimal(nt) +
          " triangles exceed the data");
   }
   r.points(m.vertices, static_cast<std::size_t>(nv));
@@ -287,7 +291,7 @@ Value read_tagged(std::uint8_t tag, Reader& r) {
     }
     return read_tagged<I + 1>(tag, r);
   } else {
-    fail("unknown record tag " + std::to_string(tag));
+    fail("unknown record tag " + decimal(tag));
   }
 }
 
@@ -317,27 +321,27 @@ void encode_into(const T& v, std::span<std::byte> out) {
 Value decode(std::span<const std::byte> data) {
   const std::size_t size = data.size();
   if (size < HEADER_SIZE + CHECKSUM_SIZE) {
-    fail(std::to_string(size) + " bytes is too short for a serialised value (at least " +
-         std::to_string(HEADER_SIZE + CHECKSUM_SIZE) + ")");
+    fail(decimal(size) + " bytes is too short for a serialised value (at least " +
+         decimal(HEADER_SIZE + CHECKSUM_SIZE) + ")");
   }
   const std::byte* p = data.data();
   if (std::memcmp(p, MAGIC, 4) != 0) fail("the data does not start with the magic \"QVLD\"");
   const auto version = static_cast<unsigned>(p[4]);
   if (version != FORMAT_VERSION) {
-    fail("format version " + std::to_string(version) + " is not readable by this build (it reads " +
-         std::to_string(FORMAT_VERSION) + ")");
+    fail("format version " + decimal(version) + " is not readable by this build (it reads " +
+         decimal(FORMAT_VERSION) + ")");
   }
   const std::uint64_t announced = load_u64(p + 6);
   if (announced != size) {
-    fail("the header announces " + std::to_string(announced) + " bytes but there are " +
-         std::to_string(size) + (announced > size ? " (truncated)" : " (trailing data)"));
+    fail("the header announces " + decimal(announced) + " bytes but there are " +
+         decimal(size) + (announced > size ? " (truncated)" : " (trailing data)"));
   }
   if (load_u32(p + size - CHECKSUM_SIZE) != crc32(data.first(size - CHECKSUM_SIZE))) {
     fail("checksum mismatch (corrupted data)");
   }
   Reader r(p + HEADER_SIZE, p + size - CHECKSUM_SIZE);
   Value v = read_tagged(static_cast<std::uint8_t>(p[5]), r);
-  if (r.left() != 0) fail(std::to_string(r.left()) + " bytes left after the record's body");
+  if (r.left() != 0) fail(decimal(r.left()) + " bytes left after the record's body");
   return v;
 }
 
