@@ -205,26 +205,6 @@ TEST(Codec, EveryChangedByteIsRefused) {
   }
 }
 
-TEST(Codec, HeaderMessages) {
-  std::vector<std::byte> data = serial::encode(gp::Pnt{1, 2, 3});
-  EXPECT_EQ(decode_error(std::span(data).first(5)),
-            "cannot restore a quorvalind value: 5 bytes is too short for a serialised value (at "
-            "least 18)");
-  std::vector<std::byte> bad = data;
-  bad[0] = std::byte{'X'};
-  EXPECT_NE(decode_error(bad).find("magic"), std::string::npos);
-  bad = data;
-  bad[4] = std::byte{2};
-  EXPECT_NE(decode_error(bad).find("format version 2 is not readable"), std::string::npos);
-  bad = data;
-  bad[20] ^= std::byte{1};
-  EXPECT_NE(decode_error(bad).find("checksum mismatch"), std::string::npos);
-  bad = data;
-  bad[5] = std::byte{99};
-  reseal(bad);
-  EXPECT_NE(decode_error(bad).find("unknown record tag 99"), std::string::npos);
-}
-
 TEST(Codec, SealedRecordsWithLyingCountsAreRefusedWithoutAllocating) {
   // A mesh record whose counts claim far more than the data holds, each
   // with a valid checksum: refused before any list is sized.

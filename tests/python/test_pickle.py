@@ -220,16 +220,6 @@ def error_of(data):
     return str(e.value)
 
 
-@pytest.mark.parametrize("name", list(VALUES))
-def test_every_truncation_and_extension_is_refused(name):
-    data = VALUES[name].__reduce__()[1][0]
-    for n in sorted({0, 1, 4, 13, 14, 17, 18, len(data) // 2, len(data) - 5, len(data) - 1}):
-        if n < len(data):
-            error_of(data[:n])
-    assert "trailing data" in error_of(data + b"\0")
-    assert "truncated" in error_of(data[:-1])
-
-
 @pytest.mark.parametrize("data,message", [
     (b"", "0 bytes is too short"),
     (b"QVLE" + bytes(30), "magic"),
