@@ -3,8 +3,8 @@
 // top-level module, its submodules and their __all__ lists are unchanged.
 #include "lib/args.h"
 #include "lib/bind.h"
-#include "simplify/simplify.h"
 #include "lib/transfer.h"
+#include "simplify/simplify.h"
 
 namespace quorvalind::lib {
 
