@@ -28,10 +28,7 @@ def test_build_parts_writes_every_part(tmp_path):
 
 @pytest.mark.parametrize("executor", [[], ["--dask"]], ids=["processes", "dask"])
 def test_batch_parts_writes_every_part(tmp_path, executor):
-    import quorvalind.extras as extras
     import trimesh
-    if not hasattr(extras, "simplify"):
-        pytest.skip("the example simplifies with quorvalind.extras.simplify, not built yet")
     if executor:
         pytest.importorskip("dask.distributed")
     out = subprocess.run([sys.executable, os.path.join(EXAMPLES, "batch_parts.py"), str(tmp_path),
