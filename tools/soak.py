@@ -9,10 +9,13 @@ exits non-zero if resident memory grew by more than --max-growth-mib over the
 whole run (after a warm-up) or any argument's reference count moved.
 """
 import argparse
+import copy
+import pickle
 import sys
 import time
 
 import quorvalind as q
+import quorvalind.extras as extras
 from quorvalind.errors import InternalFaultError
 
 
@@ -60,8 +63,10 @@ SOLIDS = [TET, TET2]
 BAD_SOLIDS = [TET, TET2, "x"]
 BAD_POINTS = BadLen(SQUARE + [5])
 NAN = float("nan")
+PICKLED = TET.__reduce__()[1][0]
+BUFFERS = extras.mesh_buffers(MESH)
 ARGS = [P, O, AX, T, TET_V, TET_T, TET, TET2, MESH, FAULTY, FAULTY_MESH, MP, SQUARE, HOLE, WIRE,
-        HOLE_WIRE, HOLES, FACE, PROFILE, SOLIDS, BAD_SOLIDS, BAD_POINTS]
+        HOLE_WIRE, HOLES, FACE, PROFILE, SOLIDS, BAD_SOLIDS, BAD_POINTS, PICKLED, BUFFERS]
 
 ENTRY_POINTS = {
     # gp
@@ -124,6 +129,14 @@ ENTRY_POINTS = {
     "write_step": lambda: q.write_step(MESH, "part"),
     "write_step bad name": lambda: q.write_step(MESH, 5),
     "write_step index fault": lambda: q.write_step(FAULTY_MESH, "part"),
+    # pickling, copying, flat arrays
+    "pickle round trip": lambda: pickle.loads(pickle.dumps([TET, FACE, T, MP], 5)),
+    "copy/deepcopy": lambda: (copy.copy(MESH), copy.deepcopy(FACE)),
+    "_restore damaged": lambda: extras._restore(PICKLED[:-1]),
+    "_restore not bytes": lambda: extras._restore(TET_V),
+    "mesh_buffers": lambda: extras.mesh_buffers(MESH),
+    "solid_from_buffers": lambda: extras.solid_from_buffers(*BUFFERS),
+    "solid_from_buffers bad length": lambda: extras.solid_from_buffers(BUFFERS[0][:-1], b""),
 }
 
 

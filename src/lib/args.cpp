@@ -49,6 +49,17 @@ bool to_text(PyObject* obj, std::string& out) {
   return true;
 }
 
+bool to_bytes(PyObject* obj, Bytes& out) {
+  PyRef b(PyObject_Bytes(obj));
+  if (!b) return false;
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(b.get(), &data, &size) < 0) return false;
+  out.data = std::as_bytes(std::span<const char>(data, static_cast<std::size_t>(size)));
+  out.object = std::move(b);
+  return true;
+}
+
 bool check_sequence(PyObject* obj) {
   // str passes the sequence check but is refused first.
   if (PyUnicode_Check(obj)) {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@
 
 namespace quorvalind::lib {
 
-enum class Kind { number, count, instance, mesh_params, text, sequence };
+enum class Kind { number, count, instance, mesh_params, text, sequence, buffer };
 
 struct Param {
   const char* name = nullptr;
@@ -56,6 +57,15 @@ bool to_number(PyObject* obj, double& out);
 bool to_count(PyObject* obj, std::uint64_t& out);
 bool to_mesh_params(PyObject* obj, std::optional<brep_prim_api::MeshParams>& out);
 bool to_text(PyObject* obj, std::string& out);
+
+// A buffer argument: whatever bytes(obj) accepts (bytes as they are, no
+// copy; bytearray, memoryview, arrays, lists of small ints copied). The
+// limited API of 3.9 has no buffer protocol, so bytes() is the one way in.
+struct Bytes {
+  PyRef object;                     // keeps `data` alive
+  std::span<const std::byte> data;
+};
+bool to_bytes(PyObject* obj, Bytes& out);
 
 template <class T>
 bool to_instance(PyObject* obj, const T*& out) {
@@ -130,6 +140,10 @@ template <>
 struct KindOf<std::string> {
   static constexpr Kind kind = Kind::text;
 };
+template <>
+struct KindOf<Bytes> {
+  static constexpr Kind kind = Kind::buffer;
+};
 template <class E>
 struct KindOf<std::vector<E>> {
   static constexpr Kind kind = Kind::sequence;
@@ -141,6 +155,7 @@ inline bool convert_arg(PyObject* o, std::optional<brep_prim_api::MeshParams>& o
   return to_mesh_params(o, out);
 }
 inline bool convert_arg(PyObject* o, std::string& out) { return to_text(o, out); }
+inline bool convert_arg(PyObject* o, Bytes& out) { return to_bytes(o, out); }
 template <class T>
 bool convert_arg(PyObject* o, const T*& out) {
   return to_instance(o, out);

@@ -13,6 +13,9 @@ extern PyMethodDef IO_FUNCTIONS[];
 // quorvalind.extras, entered in sys.modules only (no attribute of the
 // top-level module, no __all__ entry there).
 extern PyMethodDef EXTRAS_FUNCTIONS[];
+// Private names of quorvalind.extras (the pickle reconstructor): attributes
+// without an __all__ entry.
+extern PyMethodDef EXTRAS_PRIVATE_FUNCTIONS[];
 
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
 // Benchmark builds only: enters "quorvalind._bench" in sys.modules.

@@ -3,6 +3,7 @@
 // top-level module, its submodules and their __all__ lists are unchanged.
 #include "lib/args.h"
 #include "lib/bind.h"
+#include "lib/transfer.h"
 #include "simplify/simplify.h"
 
 namespace quorvalind::lib {
@@ -34,6 +35,8 @@ PyMethodDef EXTRAS_FUNCTIONS[] = {
      "vertex is created or moved and no surface point moves by more than\n"
      "1e-6, so the volume stays the same. Use it after a boolean, before the\n"
      "next one or an export. Returns a new Solid; the argument is unchanged."},
+    {"mesh_buffers", as_cfunction(mesh_buffers), KW, MESH_BUFFERS_DOC},
+    {"solid_from_buffers", as_cfunction(solid_from_buffers), KW, SOLID_FROM_BUFFERS_DOC},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -16,6 +16,7 @@
 
 #include "gp/text_format.h"
 #include "lib/args.h"
+#include "lib/transfer.h"
 
 namespace quorvalind::lib {
 
@@ -108,6 +109,7 @@ PyMethodDef PNT_METHODS[] = {
     {"distance", as_cfunction(pnt_distance), METH_VARARGS | METH_KEYWORDS,
      "distance($self, o)\n--\n\n"},
     {"as_tuple", pnt_as_tuple, METH_NOARGS, "as_tuple($self)\n--\n\n"},
+    QUORVALIND_PICKLE_METHODS(gp::Pnt),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -157,6 +159,7 @@ PyObject* ax1_direction(PyObject* self, void*) {
 
 PyMethodDef AX1_METHODS[] = {
     {"oz", ax1_oz, METH_NOARGS | METH_STATIC, "oz()\n--\n\n"},
+    QUORVALIND_PICKLE_METHODS(gp::Ax1),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -252,6 +255,7 @@ PyMethodDef TRSF_METHODS[] = {
      "then($self, outer)\n--\n\nCompose: apply `self`, then `outer`."},
     {"apply_point", as_cfunction(trsf_apply_point), METH_VARARGS | METH_KEYWORDS,
      "apply_point($self, p)\n--\n\n"},
+    QUORVALIND_PICKLE_METHODS(gp::Trsf),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "lib/args.h"
+#include "lib/transfer.h"
 
 namespace quorvalind::lib {
 
@@ -82,6 +83,7 @@ PyMethodDef TRI_MESH_METHODS[] = {
      "vertices_flat($self)\n--\n\nFlat `[x0, y0, z0, x1, y1, z1, ...]` vertex buffer."},
     {"triangles_flat", tri_mesh_triangles_flat, METH_NOARGS,
      "triangles_flat($self)\n--\n\nFlat `[i0, j0, k0, i1, j1, k1, ...]` triangle index buffer."},
+    QUORVALIND_PICKLE_METHODS(mesh::TriMesh),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -108,6 +110,7 @@ PyObject* bbox_volume(PyObject* self, PyObject*) {
 
 PyMethodDef BBOX_METHODS[] = {
     {"volume", bbox_volume, METH_NOARGS, "volume($self)\n--\n\n"},
+    QUORVALIND_PICKLE_METHODS(gp::BBox),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -18,6 +18,7 @@
 #include "brep_prim_api/sphere.h"
 #include "lib/args.h"
 #include "lib/bind.h"
+#include "lib/transfer.h"
 
 namespace quorvalind::lib {
 
@@ -51,6 +52,11 @@ PyObject* mesh_params_lat_segments(PyObject* self, void*) {
   return PyLong_FromUnsignedLongLong(value_of<brep_prim_api::MeshParams>(self).lat_segments);
 }
 
+PyMethodDef MESH_PARAMS_METHODS[] = {
+    QUORVALIND_PICKLE_METHODS(brep_prim_api::MeshParams),
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef MESH_PARAMS_GETSET[] = {
     {"circle_segments", mesh_params_circle_segments, nullptr, nullptr, nullptr},
     {"lat_segments", mesh_params_lat_segments, nullptr, nullptr, nullptr},
@@ -61,6 +67,7 @@ PyType_Slot MESH_PARAMS_SLOTS[] = {
     {Py_tp_doc, slot_doc("MeshParams(circle_segments=64, lat_segments=32)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(mesh_params_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<brep_prim_api::MeshParams>)},
+    {Py_tp_methods, MESH_PARAMS_METHODS},
     {Py_tp_getset, MESH_PARAMS_GETSET},
     {0, nullptr},
 };

@@ -13,6 +13,7 @@
 
 #include "gp/text_format.h"
 #include "lib/args.h"
+#include "lib/transfer.h"
 
 namespace quorvalind::lib {
 
@@ -35,6 +36,11 @@ PyObject* vertex_point(PyObject* self, void*) {
   return guarded([&] { return wrap(value_of<topods::Vertex>(self).point); });
 }
 
+PyMethodDef VERTEX_METHODS[] = {
+    QUORVALIND_PICKLE_METHODS(topods::Vertex),
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef VERTEX_GETSET[] = {
     {"point", vertex_point, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -44,27 +50,46 @@ PyType_Slot VERTEX_SLOTS[] = {
     {Py_tp_doc, slot_doc("Vertex(p)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(vertex_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<topods::Vertex>)},
+    {Py_tp_methods, VERTEX_METHODS},
     {Py_tp_getset, VERTEX_GETSET},
     {0, nullptr},
 };
 
-// ---- Wire, Face, Compound
+// ---- Wire, Face, Compound (no members beyond pickling and copying)
+
+PyMethodDef WIRE_METHODS[] = {
+    QUORVALIND_PICKLE_METHODS(topods::Wire),
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyType_Slot WIRE_SLOTS[] = {
     {Py_tp_new, reinterpret_cast<void*>(no_constructor<topods::Wire>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<topods::Wire>)},
+    {Py_tp_methods, WIRE_METHODS},
     {0, nullptr},
+};
+
+PyMethodDef FACE_METHODS[] = {
+    QUORVALIND_PICKLE_METHODS(topods::Face),
+    {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot FACE_SLOTS[] = {
     {Py_tp_new, reinterpret_cast<void*>(no_constructor<topods::Face>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<topods::Face>)},
+    {Py_tp_methods, FACE_METHODS},
     {0, nullptr},
+};
+
+PyMethodDef COMPOUND_METHODS[] = {
+    QUORVALIND_PICKLE_METHODS(topods::Compound),
+    {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot COMPOUND_SLOTS[] = {
     {Py_tp_new, reinterpret_cast<void*>(no_constructor<topods::Compound>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<topods::Compound>)},
+    {Py_tp_methods, COMPOUND_METHODS},
     {0, nullptr},
 };
 
@@ -92,6 +117,7 @@ PyObject* solid_repr(PyObject* self) {
 PyMethodDef SOLID_METHODS[] = {
     {"volume", solid_volume, METH_NOARGS, "volume($self)\n--\n\n"},
     {"mesh", solid_mesh, METH_NOARGS, "mesh($self)\n--\n\n"},
+    QUORVALIND_PICKLE_METHODS(topods::Solid),
     {nullptr, nullptr, 0, nullptr},
 };
 

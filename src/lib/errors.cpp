@@ -7,6 +7,7 @@
 #include "bsp/csg_thread.h"
 #include "gp/fault.h"
 #include "mesh_io/stl.h"
+#include "serial/codec.h"
 
 namespace quorvalind::lib {
 
@@ -76,6 +77,13 @@ void raise_cannot_convert(PyObject* obj, const char* target) {
 
 void raise_str_to_vec() { PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`"); }
 
+void raise_partial_items(const char* param, std::size_t size, const char* items,
+                         std::size_t item_size) {
+  PyErr_Format(PyExc_ValueError,
+               "argument '%s': %zu bytes is not a whole number of %s (%zu bytes each)", param,
+               size, items, item_size);
+}
+
 void raise_other_interpreter() {
   PyErr_SetString(PyExc_ImportError,
                   "quorvalind supports one interpreter per process and is already loaded in "
@@ -119,6 +127,8 @@ void translate_exception() noexcept {
     // A signal handler raised while a boolean waited for its csg thread:
     // its exception is the error, already pending.
     if (!PyErr_Occurred()) raise_internal_fault("csg operation interrupted");
+  } catch (const serial::DecodeError& e) {
+    PyErr_SetString(PyExc_ValueError, e.what());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const mesh_io::CountOverflow& e) {

@@ -26,6 +26,10 @@ void raise_multiple_values(const char* fn, const char* name);
 // Conversion: "'{}' object cannot be converted to '{}'".
 void raise_cannot_convert(PyObject* obj, const char* target);
 void raise_str_to_vec();
+// ValueError "argument '{param}': {size} bytes is not a whole number of {items}
+// ({item_size} bytes each)".
+void raise_partial_items(const char* param, std::size_t size, const char* items,
+                         std::size_t item_size);
 
 void raise_other_interpreter();
 void raise_no_constructor(const char* class_name);

@@ -136,6 +136,7 @@ bool add_extras_module() {
   PyRef all(PyList_New(0));
   return extras && all && PyObject_SetAttrString(extras.get(), "__all__", all.get()) == 0 &&
          add_functions(extras.get(), EXTRAS_FUNCTIONS) &&
+         PyModule_AddFunctions(extras.get(), EXTRAS_PRIVATE_FUNCTIONS) == 0 &&
          enter_in_sys_modules("quorvalind.extras", extras.get());
 }
 
