@@ -11,17 +11,13 @@ namespace quorvalind::mesh {
 
 namespace {
 
-// Edges by source vertex (out) and by target vertex (in), for the
-// non-degenerate triangles only.
+// Edges by source vertex, for the non-degenerate triangles only.
 struct Adjacency {
-  std::vector<std::size_t> out_start, in_start;
-  std::vector<std::uint64_t> out_to, in_from;
+  std::vector<std::size_t> out_start;
+  std::vector<std::uint64_t> out_to;
 
   std::span<const std::uint64_t> out(std::uint64_t v) const {
     return {out_to.data() + out_start[v], out_start[v + 1] - out_start[v]};
-  }
-  std::span<const std::uint64_t> in(std::uint64_t v) const {
-    return {in_from.data() + in_start[v], in_start[v + 1] - in_start[v]};
   }
 };
 
@@ -31,29 +27,16 @@ Adjacency adjacency(const TriMesh& m) {
   const std::size_t n = m.vertices.size();
   Adjacency a;
   a.out_start.assign(n + 1, 0);
-  a.in_start.assign(n + 1, 0);
   for (const Triangle& t : m.triangles) {
     if (degenerate(t)) continue;
-    for (int k = 0; k < 3; ++k) {
-      ++a.out_start[t[k] + 1];
-      ++a.in_start[t[(k + 1) % 3] + 1];
-    }
+    for (int k = 0; k < 3; ++k) ++a.out_start[t[k] + 1];
   }
-  for (std::size_t v = 0; v < n; ++v) {
-    a.out_start[v + 1] += a.out_start[v];
-    a.in_start[v + 1] += a.in_start[v];
-  }
+  for (std::size_t v = 0; v < n; ++v) a.out_start[v + 1] += a.out_start[v];
   a.out_to.resize(a.out_start[n]);
-  a.in_from.resize(a.in_start[n]);
   std::vector<std::size_t> out_fill(a.out_start.begin(), a.out_start.end() - 1);
-  std::vector<std::size_t> in_fill(a.in_start.begin(), a.in_start.end() - 1);
   for (const Triangle& t : m.triangles) {
     if (degenerate(t)) continue;
-    for (int k = 0; k < 3; ++k) {
-      const std::uint64_t u = t[k], v = t[(k + 1) % 3];
-      a.out_to[out_fill[u]++] = v;
-      a.in_from[in_fill[v]++] = u;
-    }
+    for (int k = 0; k < 3; ++k) a.out_to[out_fill[t[k]]++] = t[(k + 1) % 3];
   }
   return a;
 }
@@ -90,23 +73,56 @@ double on_edge(const Pnt& a, const Pnt& b, const Pnt& p) {
 EdgeSplits find_edge_splits(const TriMesh& m) {
   EdgeSplits out;
   const std::size_t tris = m.triangles.size();
+  const std::size_t n = m.vertices.size();
   const Adjacency adj = adjacency(m);
 
   std::vector<bool> open(3 * tris, false);
-  bool any = false;
+  std::size_t open_edges = 0;
   for (std::size_t t = 0; t < tris; ++t) {
     const Triangle& tri = m.triangles[t];
     if (degenerate(tri)) continue;
     for (int k = 0; k < 3; ++k) {
-      if (!paired(adj, tri[k], tri[(k + 1) % 3])) open[3 * t + k] = any = true;
+      if (!paired(adj, tri[k], tri[(k + 1) % 3])) open[3 * t + k] = true, ++open_edges;
     }
   }
-  if (!any) return out;
+  if (open_edges == 0) return out;
+
+  // The unpaired edges, both ways round, by vertex: the pieces along a long
+  // edge meet it through edges of their own that are unpaired too, so the
+  // walk below needs no others (and skips the paired fans around a vertex).
+  std::vector<std::size_t> near_start(n + 1, 0);
+  for (std::size_t e = 0; e < 3 * tris; ++e) {
+    if (!open[e]) continue;
+    const Triangle& tri = m.triangles[e / 3];
+    const int k = static_cast<int>(e % 3);
+    ++near_start[tri[k] + 1];
+    ++near_start[tri[(k + 1) % 3] + 1];
+  }
+  for (std::size_t v = 0; v < n; ++v) near_start[v + 1] += near_start[v];
+  std::vector<std::uint64_t> near(near_start[n]);
+  {
+    std::vector<std::size_t> fill(near_start.begin(), near_start.end() - 1);
+    for (std::size_t e = 0; e < 3 * tris; ++e) {
+      if (!open[e]) continue;
+      const Triangle& tri = m.triangles[e / 3];
+      const int k = static_cast<int>(e % 3);
+      const std::uint64_t u = tri[k], v = tri[(k + 1) % 3];
+      near[fill[u]++] = v;
+      near[fill[v]++] = u;
+    }
+  }
+
+  // Pieces of a closed surface put a few vertices on each unpaired edge; a
+  // soup whose points all crowd within the tolerance would put every vertex
+  // on every edge. Past this many steps of the walk the mesh has no
+  // conforming form worth the name and is left as it is (no splits).
+  const std::size_t budget = 64 * (2 * open_edges + n) + (std::size_t{1} << 16);
+  std::size_t work = 0;
 
   // Walks from both ends along vertices that lie on the edge; `mark` keeps
   // the number of the edge that last visited a vertex, so it never needs
   // clearing.
-  std::vector<std::size_t> mark(m.vertices.size(), 0);
+  std::vector<std::size_t> mark(n, 0);
   std::vector<std::uint64_t> stack;
   std::vector<std::pair<double, std::uint64_t>> found;
   out.starts.assign(3 * tris + 1, 0);
@@ -120,26 +136,30 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
     const Pnt& a = m.vertices[ia];
     const Pnt& b = m.vertices[ib];
     ++stamp;
-    mark[ia] = mark[ib] = stamp;
+    // The triangle's own third corner is never a split point: cutting a
+    // sliver at it would only give flat pieces.
+    mark[ia] = mark[ib] = mark[tri[(k + 2) % 3]] = stamp;
     stack.assign({ia, ib});
     found.clear();
     while (!stack.empty()) {
       const std::uint64_t x = stack.back();
       stack.pop_back();
-      for (const std::span<const std::uint64_t> list : {adj.out(x), adj.in(x)}) {
-        for (const std::uint64_t w : list) {
-          if (mark[w] == stamp) continue;
-          mark[w] = stamp;
-          const double t = on_edge(a, b, m.vertices[w]);
-          if (t < 0) continue;
-          found.emplace_back(t, w);
-          stack.push_back(w);
-        }
+      work += near_start[x + 1] - near_start[x];
+      if (work > budget) return EdgeSplits{};
+      for (std::size_t i = near_start[x]; i < near_start[x + 1]; ++i) {
+        const std::uint64_t w = near[i];
+        if (mark[w] == stamp) continue;
+        mark[w] = stamp;
+        const double t = on_edge(a, b, m.vertices[w]);
+        if (t < 0) continue;
+        found.emplace_back(t, w);
+        stack.push_back(w);
       }
     }
     std::sort(found.begin(), found.end());
     for (const auto& f : found) out.points.push_back(f.second);
   }
+  if (out.points.empty()) return EdgeSplits{};  // as the header promises: empty when nothing is split
   out.starts[3 * tris] = out.points.size();
   return out;
 }

@@ -39,14 +39,19 @@ struct EdgeSplits {
 //
 // "Lies on the edge": only edges without their reverse twin are looked at
 // (an edge whose reverse appears exactly once, and itself exactly once, is
-// already conforming), and a vertex v lies on edge (a, b) when
-//   - v is joined to a or b by a path of mesh edges whose inner vertices
-//     lie on (a, b) too (a T-junction's vertices always are: the pieces on
-//     the other side cover the edge from end to end), and
-//   - its projection falls strictly between a and b, and
+// already conforming), and a vertex v lies on edge (a, b) of triangle
+// (a, b, c) when
+//   - v is joined to a or b by a path of unpaired edges whose inner
+//     vertices lie on (a, b) too (a T-junction's vertices always are: the
+//     pieces on the other side cover the edge from end to end, with edges
+//     that have no twin), and
+//   - v is not c, and its projection falls strictly between a and b, and
 //   - it is at most gp::EDGE_SPLIT_TOLERANCE from the line through a and b.
 // A mesh whose edges all pair up gives an empty result at once. Degenerate
-// triangles (two equal corner indices) are ignored.
+// triangles (two equal corner indices) are ignored. The search is bounded
+// by a linear budget (64 steps per unpaired edge end and per vertex, plus
+// 65,536); a soup whose points crowd within the tolerance of each other
+// exceeds it and gets an empty result, as a mesh without T-junctions.
 EdgeSplits find_edge_splits(const TriMesh& m);
 
 // Triangles covering triangle (a, b, c) with the split points of its edges

@@ -97,3 +97,27 @@ TEST(EdgeSplits, SplitTriangleHasNoFlatPieces) {
   }
   EXPECT_DOUBLE_EQ(area, 8.0);
 }
+
+// A sliver's own third corner lies on its long edge but is no split point;
+// a vertex of the neighbour across that edge is.
+TEST(EdgeSplits, OwnCornerIsNotASplitPoint) {
+  TriMesh m;
+  m.vertices = {{0, 0, 0}, {2, 0, 0}, {1, 1e-6, 0}, {1, -1, 0}};
+  m.triangles = {{0, 1, 2}, {1, 0, 3}};  // open, but nothing lies on an edge
+  EXPECT_TRUE(mesh::find_edge_splits(m).empty());
+  m.triangles = {{0, 1, 2}, {1, 2, 3}, {2, 0, 3}};  // 0-1 is long against 1-2, 2-0
+  const mesh::EdgeSplits s = mesh::find_edge_splits(m);
+  EXPECT_EQ(s.on_edge(0, 0).size(), 0u);
+  m.vertices.push_back({1, 1, 0});
+  m.triangles = {{0, 1, 4}, {1, 2, 3}, {2, 0, 3}};
+  const mesh::EdgeSplits t = mesh::find_edge_splits(m);
+  ASSERT_EQ(t.on_edge(0, 0).size(), 1u);
+  EXPECT_EQ(t.on_edge(0, 0)[0], 2u);
+}
+
+// Points crowded within the tolerance of every edge: the search stops at
+// its budget and the soup is left as it is, quickly.
+TEST(EdgeSplits, CrowdedSoupStaysUnsplit) {
+  const TriMesh m = test::hostile_soup(7, 20000, 40000);
+  EXPECT_TRUE(mesh::find_edge_splits(m).empty());
+}
