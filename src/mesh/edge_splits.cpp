@@ -54,18 +54,18 @@ using gp::cross;
 using gp::dot;
 using gp::sub;
 
-// The parameter of p along a -> b when p lies on the edge (see the header),
-// otherwise a negative value.
-double on_edge(const Pnt& a, const Pnt& b, const Pnt& p) {
+// The parameter of p along a -> b when p is within the tolerance of the
+// line through a and b (NaN otherwise, and for a degenerate edge).
+double on_line(const Pnt& a, const Pnt& b, const Pnt& p) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   const Pnt d = sub(b, a);
   const double len2 = dot(d, d);
-  if (!(len2 > 0) || !std::isfinite(len2)) return -1;
+  if (!(len2 > 0) || !std::isfinite(len2)) return kNaN;
   const Pnt w = sub(p, a);
   const double t = dot(w, d) / len2;
-  if (!(t > 0 && t < 1)) return -1;
   const Pnt perp{w.x - d.x * t, w.y - d.y * t, w.z - d.z * t};
   constexpr double kTol2 = gp::EDGE_SPLIT_TOLERANCE * gp::EDGE_SPLIT_TOLERANCE;
-  return dot(perp, perp) <= kTol2 ? t : -1;
+  return dot(perp, perp) <= kTol2 ? t : kNaN;
 }
 
 }  // namespace
@@ -119,11 +119,15 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
   const std::size_t budget = 64 * (2 * open_edges + n) + (std::size_t{1} << 16);
   std::size_t work = 0;
 
-  // Walks from both ends along vertices that lie on the edge; `mark` keeps
-  // the number of the edge that last visited a vertex, so it never needs
-  // clearing.
+  // Walks from both ends along unpaired edges that run on the edge's line
+  // and overlap it (parameters t and u of their ends with min <= 1 and
+  // max >= 0): two pieces' edges along one line may each pass the other's
+  // ends, so a split point can be reached only through a vertex beyond an
+  // end. The points strictly between the ends are the split points. `mark`
+  // keeps the number of the edge that last looked at a vertex, so it never
+  // needs clearing.
   std::vector<std::size_t> mark(n, 0);
-  std::vector<std::uint64_t> stack;
+  std::vector<std::pair<std::uint64_t, double>> stack;
   std::vector<std::pair<double, std::uint64_t>> found;
   out.starts.assign(3 * tris + 1, 0);
   std::size_t stamp = 0;
@@ -139,21 +143,26 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
     // The triangle's own third corner is never a split point: cutting a
     // sliver at it would only give flat pieces.
     mark[ia] = mark[ib] = mark[tri[(k + 2) % 3]] = stamp;
-    stack.assign({ia, ib});
+    stack.assign({{ia, 0.0}, {ib, 1.0}});
     found.clear();
     while (!stack.empty()) {
-      const std::uint64_t x = stack.back();
+      const auto [x, tx] = stack.back();
       stack.pop_back();
       work += near_start[x + 1] - near_start[x];
       if (work > budget) return EdgeSplits{};
       for (std::size_t i = near_start[x]; i < near_start[x + 1]; ++i) {
         const std::uint64_t w = near[i];
         if (mark[w] == stamp) continue;
+        const double t = on_line(a, b, m.vertices[w]);
+        if (std::isnan(t)) {
+          mark[w] = stamp;
+          continue;
+        }
+        // An edge beyond one end: w may still be reached another way.
+        if (!(std::min(t, tx) <= 1 && std::max(t, tx) >= 0)) continue;
         mark[w] = stamp;
-        const double t = on_edge(a, b, m.vertices[w]);
-        if (t < 0) continue;
-        found.emplace_back(t, w);
-        stack.push_back(w);
+        if (t > 0 && t < 1) found.emplace_back(t, w);
+        stack.emplace_back(w, t);
       }
     }
     std::sort(found.begin(), found.end());

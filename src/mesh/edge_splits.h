@@ -41,12 +41,14 @@ struct EdgeSplits {
 // (an edge whose reverse appears exactly once, and itself exactly once, is
 // already conforming), and a vertex v lies on edge (a, b) of triangle
 // (a, b, c) when
-//   - v is joined to a or b by a path of unpaired edges whose inner
-//     vertices lie on (a, b) too (a T-junction's vertices always are: the
-//     pieces on the other side cover the edge from end to end, with edges
-//     that have no twin), and
+//   - v is joined to a or b by a path of unpaired edges that each overlap
+//     the segment a-b and whose vertices are all at most
+//     gp::EDGE_SPLIT_TOLERANCE from the line through a and b (a
+//     T-junction's vertices always are: the pieces on the other side cover
+//     the edge from end to end, with edges that have no twin; those edges
+//     may reach past a or b, where pieces on both sides were split), and
 //   - v is not c, and its projection falls strictly between a and b, and
-//   - it is at most gp::EDGE_SPLIT_TOLERANCE from the line through a and b.
+//   - v itself is at most gp::EDGE_SPLIT_TOLERANCE from that line.
 // A mesh whose edges all pair up gives an empty result at once. Degenerate
 // triangles (two equal corner indices) are ignored. The search is bounded
 // by a linear budget (64 steps per unpaired edge end and per vertex, plus

@@ -121,3 +121,24 @@ TEST(EdgeSplits, CrowdedSoupStaysUnsplit) {
   const TriMesh m = test::hostile_soup(7, 20000, 40000);
   EXPECT_TRUE(mesh::find_edge_splits(m).empty());
 }
+
+// Pieces on both sides split along one line: the long edge p1-p3 holds p2,
+// which no mesh edge joins to p1 or p3; it is reached through p0 and p4,
+// the other side's corners beyond the ends.
+TEST(EdgeSplits, OverlappingEdgesAlongOneLine) {
+  TriMesh m;
+  m.vertices = {{0, 0, 0}, {1, 0, 0}, {2, 1e-6, 0}, {3, 0, 0}, {4, 0, 0},  // p0 .. p4
+                {2, -1, 0}, {0.5, 1, 0}, {3.5, 1, 0}, {2, 0, 1}};
+  m.triangles = {{1, 3, 8},   // the long edge p1 -> p3
+                 {0, 5, 2},   // edge p2 -> p0 holds p1
+                 {4, 2, 5},   // edge p4 -> p2 holds p3
+                 {6, 0, 1},   // p0 -> p1
+                 {3, 4, 7}};  // p3 -> p4
+  const mesh::EdgeSplits s = mesh::find_edge_splits(m);
+  ASSERT_EQ(s.on_edge(0, 0).size(), 1u);
+  EXPECT_EQ(s.on_edge(0, 0)[0], 2u);
+  ASSERT_EQ(s.on_edge(1, 2).size(), 1u);
+  EXPECT_EQ(s.on_edge(1, 2)[0], 1u);
+  ASSERT_EQ(s.on_edge(2, 0).size(), 1u);
+  EXPECT_EQ(s.on_edge(2, 0)[0], 3u);
+}
