@@ -45,9 +45,11 @@ std::size_t occurrences(std::span<const std::uint64_t> list, std::uint64_t v) {
   return static_cast<std::size_t>(std::count(list.begin(), list.end(), v));
 }
 
-// An edge pairs up when it and its reverse each occur exactly once.
+// An edge pairs up when it occurs as often as its reverse: every facet
+// along it then meets whole edges on the other side (two solids touching
+// along an edge give it twice each way).
 bool paired(const Adjacency& a, std::uint64_t u, std::uint64_t v) {
-  return occurrences(a.out(u), v) == 1 && occurrences(a.out(v), u) == 1;
+  return occurrences(a.out(u), v) == occurrences(a.out(v), u);
 }
 
 using gp::cross;

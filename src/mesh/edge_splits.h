@@ -38,9 +38,9 @@ struct EdgeSplits {
 // The split points of every edge of `m`, whose indices must be in range.
 //
 // "Lies on the edge": only edges without their reverse twin are looked at
-// (an edge whose reverse appears exactly once, and itself exactly once, is
-// already conforming), and a vertex v lies on edge (a, b) of triangle
-// (a, b, c) when
+// (an edge that appears as often as its reverse, once each in a closed
+// surface, is already conforming), and a vertex v lies on edge (a, b) of
+// triangle (a, b, c) when
 //   - v is joined to a or b by a path of unpaired edges that each overlap
 //     the segment a-b and whose vertices are all at most
 //     gp::EDGE_SPLIT_TOLERANCE from the line through a and b (a

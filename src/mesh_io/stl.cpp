@@ -116,9 +116,27 @@ std::string write_ascii_stl(const mesh::TriMesh& m, std::string_view name) {
 
 namespace {
 
+// One directed edge's share of the edge fingerprint: hash(u, v) minus
+// hash(v, u), so that an edge and its reverse cancel. The hash mixes the
+// pair nonlinearly; with a linear one the edges of a T-junction (a to b
+// against b to p to a) would cancel as well.
+inline std::uint64_t edge_hash(std::uint64_t u, std::uint64_t v) {
+  std::uint64_t x = u * 0x9E3779B97F4A7C15ull + v;
+  x ^= x >> 31;
+  x *= 0xBF58476D1CE4E5B9ull;
+  return x ^ (x >> 29);
+}
+inline std::uint64_t edge_share(std::uint64_t u, std::uint64_t v) {
+  return edge_hash(u, v) - edge_hash(v, u);
+}
+
 // Facets of one run of input triangles that survive the weld.
 struct Census {
   std::size_t kept = 0;
+  // Sum of edge_share over the surviving facets' edges between weld cells
+  // (mod 2^64): zero when every edge occurs as often as its reverse, that
+  // is when no edge is open and no vertex can lie on one.
+  std::uint64_t edges = 0;
   // The first index of the run that is out of range, in the weld's order
   // (triangle by triangle, corners i, j, k), if there is one.
   bool bad = false;
@@ -138,7 +156,9 @@ Census take_census(const mesh::TriMesh& m, const Index* f, std::size_t begin, st
       return out;
     }
     const Index a = f[t[0]], b = f[t[1]], c = f[t[2]];
-    out.kept += (a != c && a != b && b != c);
+    if (a == c || a == b || b == c) continue;
+    ++out.kept;
+    out.edges += edge_share(a, b) + edge_share(b, c) + edge_share(c, a);
   }
   return out;
 }
@@ -215,52 +235,6 @@ void write_records(const mesh::TriMesh& m, const Index* f, std::size_t begin, st
   else write_records<Index, false>(m, f, begin, end, p);
 }
 
-// Whether every edge of the welded mesh pairs up: each directed edge (u, v)
-// between weld cells occurs with its reverse (v, u) exactly once. Then no
-// vertex can lie on an edge (find_edge_splits looks at unpaired edges only)
-// and the records come straight from the weld map. The out-edges of each
-// cell are gathered by counting sort; a reverse that occurs exactly once for
-// every edge also rules out any edge occurring twice (its reverse would see
-// it twice).
-template <class Index, class Offset>
-bool edges_pair_up_as(const mesh::TriMesh& m, const Index* f) {
-  const std::size_t n = m.vertices.size();
-  std::vector<Offset> start(n + 1, 0);
-  for (const mesh::Triangle& t : m.triangles) {
-    const Index a = f[t[0]], b = f[t[1]], c = f[t[2]];
-    if (a == c || a == b || b == c) continue;
-    ++start[a + 1], ++start[b + 1], ++start[c + 1];
-  }
-  for (std::size_t v = 0; v < n; ++v) start[v + 1] += start[v];
-  std::vector<Index> to(start[n]);
-  for (const mesh::Triangle& t : m.triangles) {
-    const Index a = f[t[0]], b = f[t[1]], c = f[t[2]];
-    if (a == c || a == b || b == c) continue;
-    to[start[a]++] = b, to[start[b]++] = c, to[start[c]++] = a;
-  }
-  // The fill moved each start to the next vertex's: out(v) now ends at
-  // start[v] and begins at start[v - 1].
-  const Index* out = to.data();
-  for (std::size_t u = 0; u < n; ++u) {
-    const Offset begin = u == 0 ? 0 : start[u - 1];
-    for (Offset e = begin; e < start[u]; ++e) {
-      const Index v = out[e];
-      std::size_t back = 0;
-      for (Offset k = v == 0 ? 0 : start[v - 1]; k < start[v]; ++k) back += out[k] == u;
-      if (back != 1) return false;
-    }
-  }
-  return true;
-}
-
-template <class Index>
-bool edges_pair_up(const mesh::TriMesh& m, const Index* f) {
-  if (3 * m.triangles.size() < std::numeric_limits<std::uint32_t>::max()) {
-    return edges_pair_up_as<Index, std::uint32_t>(m, f);
-  }
-  return edges_pair_up_as<Index, std::uint64_t>(m, f);
-}
-
 char* put_header(char* p, std::uint32_t count) {
   std::memcpy(p, kBinaryHeader, sizeof kBinaryHeader - 1);
   std::memset(p + (sizeof kBinaryHeader - 1), 0, kHeaderSize - (sizeof kBinaryHeader - 1));
@@ -324,7 +298,10 @@ void write_binary_stl_as(const mesh::TriMesh& m, const std::function<char*(std::
   for (const Census& c : census) {
     if (c.bad) gp::throw_index_out_of_bounds(m.vertices.size(), c.bad_index);
   }
-  if (!edges_pair_up(m, f) && write_split_records(m, buffer, plan.packed)) return;
+  // Every edge matched by its reverse (up to a 2^-64 chance of a fingerprint
+  // collision): nothing to split, and the records come from the weld map.
+  const bool matched = census[0].edges + census[1].edges == 0;
+  if (!matched && write_split_records(m, buffer, plan.packed)) return;
   const std::size_t kept = census[0].kept + census[1].kept;
   const std::uint32_t count = binary_stl_count(kept);
   const std::size_t size = kHeaderSize + 4 + kRecordSize * kept;
