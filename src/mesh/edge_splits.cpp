@@ -70,6 +70,15 @@ double on_line(const Pnt& a, const Pnt& b, const Pnt& p) {
   return dot(perp, perp) <= kTol2 ? t : kNaN;
 }
 
+// Whether p is farther than the tolerance from q: a vertex that close to an
+// edge's end may be that end moved by a weld, and cutting there would leave
+// a sliver no wider than the uncertainty.
+bool apart(const Pnt& q, const Pnt& p) {
+  const Pnt d = sub(p, q);
+  constexpr double kTol2 = gp::EDGE_SPLIT_TOLERANCE * gp::EDGE_SPLIT_TOLERANCE;
+  return !(dot(d, d) <= kTol2);
+}
+
 }  // namespace
 
 EdgeSplits find_edge_splits(const TriMesh& m) {
@@ -163,7 +172,9 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
         // An edge beyond one end: w may still be reached another way.
         if (!(std::min(t, tx) <= 1 && std::max(t, tx) >= 0)) continue;
         mark[w] = stamp;
-        if (t > 0 && t < 1) found.emplace_back(t, w);
+        if (t > 0 && t < 1 && apart(a, m.vertices[w]) && apart(b, m.vertices[w])) {
+          found.emplace_back(t, w);
+        }
         stack.emplace_back(w, t);
       }
     }

@@ -48,7 +48,9 @@ struct EdgeSplits {
 //     the edge from end to end, with edges that have no twin; those edges
 //     may reach past a or b, where pieces on both sides were split), and
 //   - v is not c, and its projection falls strictly between a and b, and
-//   - v itself is at most gp::EDGE_SPLIT_TOLERANCE from that line.
+//   - v itself is at most gp::EDGE_SPLIT_TOLERANCE from that line, and
+//     farther than that from a and from b (closer, it may be an end moved
+//     by a weld: copies of one point that fell in neighbouring cells).
 // A mesh whose edges all pair up gives an empty result at once. Degenerate
 // triangles (two equal corner indices) are ignored. The search is bounded
 // by a linear budget (64 steps per unpaired edge end and per vertex, plus

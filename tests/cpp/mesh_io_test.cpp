@@ -18,9 +18,7 @@
 #include "gp/fault.h"
 #include "gp/tolerances.h"
 #include "mesh/tri_mesh.h"
-#include "mesh/edge_splits.h"
 #include "mesh_io/facet_normal.h"
-#include "mesh_io/split_facets.h"
 #include "mesh_io/step.h"
 #include "mesh_io/stl.h"
 #include "mesh_checks.h"
@@ -373,15 +371,13 @@ float plain_f32(double v) {
   return std::copysign(big, v);
 }
 
-// The writer written plainly: weld into a copy, split its triangles at the
-// vertices on their edges (the jittered soup has some), then one record per
-// facet with facet_normal, value by value.
+// The writer as first built: weld into a copy, then one record per welded
+// triangle with facet_normal, value by value.
 std::string plain_binary_stl(const TriMesh& m) {
   const TriMesh w = mesh::welded(m, gp::BUILDER_WELD_TOLERANCE);
-  const mesh::EdgeSplits splits = mesh::find_edge_splits(w);
   std::string out = "Quorvalind binary STL";
   out.resize(80, '\0');
-  const std::uint32_t count = static_cast<std::uint32_t>(mesh_io::split_facet_count(w, splits));
+  const std::uint32_t count = static_cast<std::uint32_t>(w.triangles.size());
   out.append(reinterpret_cast<const char*>(&count), 4);
   auto put = [&out](const Pnt& p) {
     for (double v : {p.x, p.y, p.z}) {
@@ -389,13 +385,14 @@ std::string plain_binary_stl(const TriMesh& m) {
       out.append(reinterpret_cast<const char*>(&f), 4);
     }
   };
-  mesh_io::for_each_split_facet(w, splits, [&](const Pnt& a, const Pnt& b, const Pnt& c) {
+  for (const mesh::Triangle& t : w.triangles) {
+    const Pnt &a = w.vertices[t[0]], &b = w.vertices[t[1]], &c = w.vertices[t[2]];
     put(mesh_io::facet_normal(a, b, c));
     put(a);
     put(b);
     put(c);
     out.append(2, '\0');
-  });
+  }
   return out;
 }
 
