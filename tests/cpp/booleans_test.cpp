@@ -241,11 +241,13 @@ TEST(CsgThread, RunsWithTheRequestedStack) {
   EXPECT_GE(stack, gp::CSG_THREAD_STACK_SIZE);
 }
 
-// Spheres of 65,536 triangles each: their boolean runs for a second or more
-// on any machine, so a stop asked at the first wait-callback check (after
-// one 5 ms slice) always comes while the tree work runs.
+// Spheres of 16,384 triangles each: their boolean runs for a quarter of a
+// second or more (fifty wait slices) on any machine, so a stop asked at the
+// first wait-callback check (after one 5 ms slice) always comes while the
+// tree work runs. Larger ones have longer stretches between the worker's
+// looks at the stop flag.
 Solid big_sphere(double dx) {
-  return Solid{test_shapes::moved(test_shapes::sphere(256, 128, 1.0), dx, 0.3 * dx, 0.2 * dx)};
+  return Solid{test_shapes::moved(test_shapes::sphere(128, 64, 1.0), dx, 0.3 * dx, 0.2 * dx)};
 }
 
 TEST(CsgThread, StopRequestEndsALongOperation) {
