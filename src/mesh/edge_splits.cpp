@@ -137,7 +137,7 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
   // end. The points strictly between the ends are the split points. `mark`
   // keeps the number of the edge that last looked at a vertex, so it never
   // needs clearing.
-  std::vector<std::size_t> mark(n, 0);
+  std::vector<std::size_t> mark(n, 0), owner(n, 0);
   std::vector<std::pair<std::uint64_t, double>> stack;
   std::vector<std::pair<double, std::uint64_t>> found;
   out.starts.assign(3 * tris + 1, 0);
@@ -179,7 +179,14 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
       }
     }
     std::sort(found.begin(), found.end());
-    for (const auto& f : found) out.points.push_back(f.second);
+    // In a sliver one vertex may lie on two of its edges; it goes on the
+    // first only, so that no piece repeats a corner.
+    const std::size_t owner_tag = e / 3 + 1;
+    for (const auto& f : found) {
+      if (owner[f.second] == owner_tag) continue;
+      owner[f.second] = owner_tag;
+      out.points.push_back(f.second);
+    }
   }
   if (out.points.empty()) return EdgeSplits{};  // as the header promises: empty when nothing is split
   out.starts[3 * tris] = out.points.size();

@@ -142,3 +142,19 @@ TEST(EdgeSplits, OverlappingEdgesAlongOneLine) {
   ASSERT_EQ(s.on_edge(2, 0).size(), 1u);
   EXPECT_EQ(s.on_edge(2, 0)[0], 3u);
 }
+
+// A sliver whose long edges both pass near one vertex: that vertex splits
+// only the first, so the loop holds it once and no piece repeats a corner.
+TEST(EdgeSplits, SliverVertexSplitsOneEdge) {
+  TriMesh m;
+  m.vertices = {{0, 0, 0}, {2, 0, 0}, {1, 2e-6, 0}, {0.5, 1e-6, 0}, {0.5, -1, 0}};
+  m.triangles = {{0, 1, 2}, {1, 3, 4}, {3, 0, 4}};
+  const mesh::EdgeSplits s = mesh::find_edge_splits(m);
+  ASSERT_EQ(s.on_edge(0, 0).size(), 1u);
+  EXPECT_EQ(s.on_edge(0, 0)[0], 3u);
+  EXPECT_EQ(s.on_edge(0, 2).size(), 0u);
+  std::vector<std::uint64_t> loop;
+  std::vector<std::uint8_t> on;
+  mesh::split_triangle_loop(m, s, 0, loop, on);
+  EXPECT_EQ(loop, (std::vector<std::uint64_t>{0, 3, 1, 2}));
+}
