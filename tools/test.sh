@@ -10,6 +10,11 @@ if [ ! -f /usr/include/gtest/gtest.h ]; then
   apt-get update -q
   apt-get install -y -q libgtest-dev
 fi
+# admesh, Debian's STL checker, reads the written files in the reader tests.
+if ! command -v admesh >/dev/null 2>&1; then
+  apt-get update -q
+  apt-get install -y -q admesh
+fi
 "$PY" -m pip install -q --upgrade pip >/dev/null 2>&1 || true
 "$PY" -m pip install -q -r tests/requirements.txt
 # The gmsh wheel needs a few X and GL libraries at import time.

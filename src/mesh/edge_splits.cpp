@@ -33,10 +33,10 @@ Adjacency adjacency(const TriMesh& m) {
   }
   for (std::size_t v = 0; v < n; ++v) a.out_start[v + 1] += a.out_start[v];
   a.out_to.resize(a.out_start[n]);
-  std::vector<std::size_t> fill(a.out_start.begin(), a.out_start.end() - 1);
+  std::vector<std::size_t> out_fill(a.out_start.begin(), a.out_start.end() - 1);
   for (const Triangle& t : m.triangles) {
     if (degenerate(t)) continue;
-    for (int k = 0; k < 3; ++k) a.out_to[fill[t[k]]++] = t[(k + 1) % 3];
+    for (int k = 0; k < 3; ++k) a.out_to[out_fill[t[k]]++] = t[(k + 1) % 3];
   }
   return a;
 }
@@ -45,35 +45,41 @@ std::size_t occurrences(std::span<const std::uint64_t> list, std::uint64_t v) {
   return static_cast<std::size_t>(std::count(list.begin(), list.end(), v));
 }
 
-// An edge pairs up when it and its reverse each occur exactly once.
+// An edge pairs up when it occurs as often as its reverse: every facet
+// along it then meets whole edges on the other side (two solids touching
+// along an edge give it twice each way).
 bool paired(const Adjacency& a, std::uint64_t u, std::uint64_t v) {
-  return occurrences(a.out(u), v) == 1 && occurrences(a.out(v), u) == 1;
+  return occurrences(a.out(u), v) == occurrences(a.out(v), u);
 }
 
 using gp::cross;
 using gp::dot;
 using gp::sub;
 
-// The parameter of p along a -> b when p lies within the tolerance of the
-// line through a and b, NaN otherwise.
-double on_line(const Pnt& a, const Pnt& b, const Pnt& p, double tol2, double& off2) {
-  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+// The parameter of p along a -> b when p is within the tolerance of the
+// line through a and b (NaN otherwise, and for a degenerate edge).
+double on_line(const Pnt& a, const Pnt& b, const Pnt& p, double tol2) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   const Pnt d = sub(b, a);
   const double len2 = dot(d, d);
-  if (!(len2 > 0) || !std::isfinite(len2)) return nan;
+  if (!(len2 > 0) || !std::isfinite(len2)) return kNaN;
   const Pnt w = sub(p, a);
   const double t = dot(w, d) / len2;
   const Pnt perp{w.x - d.x * t, w.y - d.y * t, w.z - d.z * t};
-  off2 = dot(perp, perp);
-  return off2 <= tol2 ? t : nan;
+  return dot(perp, perp) <= tol2 ? t : kNaN;
 }
 
-bool between_ends(double t) { return t > 0 && t < 1; }
-
-constexpr std::uint64_t kDropped = std::numeric_limits<std::uint64_t>::max();
+// Whether p is farther than the tolerance from q: a vertex that close to an
+// edge's end may be that end moved by a weld, and cutting there would leave
+// a sliver no wider than the uncertainty.
+bool apart(const Pnt& q, const Pnt& p, double tol2) {
+  const Pnt d = sub(p, q);
+  return !(dot(d, d) <= tol2);
+}
 
 // Marks in `wide` the open edges (by 3 * triangle + slot) that have a piece
-// without its reverse among the pieces of all open edges; true if any.
+// occurring other than as often as its reverse among the pieces of all open
+// edges; true if any.
 bool mark_unpaired_pieces(const TriMesh& m, const EdgeSplits& s, const std::vector<bool>& open,
                           std::vector<bool>& wide) {
   struct Piece {
@@ -101,7 +107,7 @@ bool mark_unpaired_pieces(const TriMesh& m, const EdgeSplits& s, const std::vect
   };
   bool any = false;
   for (const Piece& p : pieces) {
-    if (count(p.u, p.v) != 1 || count(p.v, p.u) != 1) wide[p.edge] = any = true;
+    if (count(p.u, p.v) != count(p.v, p.u)) wide[p.edge] = any = true;
   }
   return any;
 }
@@ -111,125 +117,128 @@ bool mark_unpaired_pieces(const TriMesh& m, const EdgeSplits& s, const std::vect
 EdgeSplits find_edge_splits(const TriMesh& m) {
   EdgeSplits out;
   const std::size_t tris = m.triangles.size();
+  const std::size_t n = m.vertices.size();
   const Adjacency adj = adjacency(m);
 
   std::vector<bool> open(3 * tris, false);
-  bool any = false;
+  std::size_t open_edges = 0;
   for (std::size_t t = 0; t < tris; ++t) {
     const Triangle& tri = m.triangles[t];
     if (degenerate(tri)) continue;
     for (int k = 0; k < 3; ++k) {
-      if (!paired(adj, tri[k], tri[(k + 1) % 3])) open[3 * t + k] = any = true;
+      if (!paired(adj, tri[k], tri[(k + 1) % 3])) open[3 * t + k] = true, ++open_edges;
     }
   }
-  if (!any) return out;
+  if (open_edges == 0) return out;
 
-  // The ends of every unpaired edge, by vertex: a T-junction's vertices are
-  // joined to the long edge's ends by unpaired edges (the pieces on the
-  // other side), while a sliver's corner near the edge is joined to it by
-  // paired ones and is no split point.
-  std::vector<std::size_t> open_start(m.vertices.size() + 1, 0);
+  // The unpaired edges, both ways round, by vertex: the pieces along a long
+  // edge meet it through edges of their own that are unpaired too, so the
+  // walk below needs no others (and skips the paired fans around a vertex).
+  std::vector<std::size_t> near_start(n + 1, 0);
   for (std::size_t e = 0; e < 3 * tris; ++e) {
     if (!open[e]) continue;
     const Triangle& tri = m.triangles[e / 3];
-    ++open_start[tri[e % 3] + 1];
-    ++open_start[tri[(e + 1) % 3] + 1];
+    const int k = static_cast<int>(e % 3);
+    ++near_start[tri[k] + 1];
+    ++near_start[tri[(k + 1) % 3] + 1];
   }
-  for (std::size_t v = 0; v < m.vertices.size(); ++v) open_start[v + 1] += open_start[v];
-  std::vector<std::uint64_t> open_to(open_start.back());
+  for (std::size_t v = 0; v < n; ++v) near_start[v + 1] += near_start[v];
+  std::vector<std::uint64_t> near(near_start[n]);
   {
-    std::vector<std::size_t> fill(open_start.begin(), open_start.end() - 1);
+    std::vector<std::size_t> fill(near_start.begin(), near_start.end() - 1);
     for (std::size_t e = 0; e < 3 * tris; ++e) {
       if (!open[e]) continue;
       const Triangle& tri = m.triangles[e / 3];
-      const std::uint64_t u = tri[e % 3], v = tri[(e + 1) % 3];
-      open_to[fill[u]++] = v;
-      open_to[fill[v]++] = u;
+      const int k = static_cast<int>(e % 3);
+      const std::uint64_t u = tri[k], v = tri[(k + 1) % 3];
+      near[fill[u]++] = v;
+      near[fill[v]++] = u;
     }
   }
 
-  // Walks from both ends along vertices that lie on the edge; `mark` keeps
-  // the number of the edge that last visited a vertex, so it never needs
-  // clearing.
-  std::vector<std::size_t> mark(m.vertices.size(), 0);
-  std::vector<std::uint64_t> stack;
-  struct Found {
-    double t, off2;  // place along the edge, squared distance from its line
-    std::uint64_t v;
-  };
-  std::vector<Found> found[3];
-  out.starts.assign(3 * tris + 1, 0);
+  // Pieces of a closed surface put a few vertices on each unpaired edge; a
+  // soup whose points all crowd within the tolerance would put every vertex
+  // on every edge. Past this many steps of the walk the mesh has no
+  // conforming form worth the name and is left as it is (no splits).
+  const std::size_t budget = 64 * (2 * open_edges + n) + (std::size_t{1} << 16);
+  std::size_t work = 0;
+
+  // Walks from both ends along unpaired edges that run on the edge's line
+  // and overlap it (parameters t and u of their ends with min <= 1 and
+  // max >= 0): two pieces' edges along one line may each pass the other's
+  // ends, so a split point can be reached only through a vertex beyond an
+  // end. The points strictly between the ends are the split points. `mark`
+  // keeps the number of the edge that last looked at a vertex, so it never
+  // needs clearing.
+  std::vector<std::size_t> mark(n, 0), owner(n, 0);
+  std::vector<std::pair<std::uint64_t, double>> stack;
+  std::vector<std::pair<double, std::uint64_t>> found;
   std::size_t stamp = 0;
-  auto collect = [&](const Triangle& tri, int k, double tol2, std::vector<Found>& into) {
-    const std::uint64_t ia = tri[k], ib = tri[(k + 1) % 3];
-    const Pnt& a = m.vertices[ia];
-    const Pnt& b = m.vertices[ib];
-    // The triangle's own third corner is never a split point of its edge
-    // (a sliver's may lie within the tolerance), but other points on the
-    // edge may be reached through it.
-    const std::uint64_t ic = tri[(k + 2) % 3];
-    ++stamp;
-    mark[ia] = mark[ib] = mark[ic] = stamp;
-    stack.assign({ia, ib});
-    double off2 = 0;
-    if (on_line(a, b, m.vertices[ic], tol2, off2) == on_line(a, b, m.vertices[ic], tol2, off2)) {
-      stack.push_back(ic);
-    }
-    while (!stack.empty()) {
-      const std::uint64_t x = stack.back();
-      stack.pop_back();
-      for (std::size_t j = open_start[x]; j < open_start[x + 1]; ++j) {
-        const std::uint64_t w = open_to[j];
-        if (mark[w] == stamp) continue;
-        mark[w] = stamp;
-        // Collinear runs may overlap the edge from beyond either end, so the
-        // walk follows the whole line and keeps what lies between the ends.
-        const double t = on_line(a, b, m.vertices[w], tol2, off2);
-        if (t != t) continue;
-        if (between_ends(t)) into.push_back({t, off2, w});
-        stack.push_back(w);
-      }
-    }
-  };
   // Every open edge first with the tight tolerance; an edge whose pieces
   // then still do not pair is split again with the wide one (a vertex of a
   // single-precision mesh may sit a few 1e-7 off the line it lies on).
   constexpr double kTight2 = gp::EDGE_SPLIT_TOLERANCE * gp::EDGE_SPLIT_TOLERANCE;
   constexpr double kWide2 = gp::EDGE_SPLIT_WIDE_TOLERANCE * gp::EDGE_SPLIT_WIDE_TOLERANCE;
   std::vector<bool> wide(3 * tris, false);
-  auto pass = [&] {
+  // False when the walk ran over its budget.
+  auto pass = [&]() -> bool {
+    work = 0;
+    std::fill(owner.begin(), owner.end(), 0);
     out.points.clear();
-    for (std::size_t t = 0; t < tris; ++t) {
-      for (int k = 0; k < 3; ++k) {
-        found[k].clear();
-        if (open[3 * t + k]) collect(m.triangles[t], k, wide[3 * t + k] ? kWide2 : kTight2, found[k]);
-      }
-      // Near a sharp corner a point may lie on two edges' lines at once; it
-      // goes to the nearer edge only, so that no loop passes it twice.
-      for (int k = 0; k < 3; ++k) {
-        for (Found& f : found[k]) {
-          for (int j = 0; j < 3; ++j) {
-            if (j == k) continue;
-            for (const Found& g : found[j]) {
-              if (g.v == f.v && (g.off2 < f.off2 || (g.off2 == f.off2 && j < k))) f.v = kDropped;
-            }
+    out.starts.assign(3 * tris + 1, 0);
+    for (std::size_t e = 0; e < 3 * tris; ++e) {
+      out.starts[e] = out.points.size();
+      if (!open[e]) continue;
+      const Triangle& tri = m.triangles[e / 3];
+      const int k = static_cast<int>(e % 3);
+      const std::uint64_t ia = tri[k], ib = tri[(k + 1) % 3];
+      const Pnt& a = m.vertices[ia];
+      const Pnt& b = m.vertices[ib];
+      const double tol2 = wide[e] ? kWide2 : kTight2;
+      ++stamp;
+      // The triangle's own third corner is never a split point: cutting a
+      // sliver at it would only give flat pieces.
+      mark[ia] = mark[ib] = mark[tri[(k + 2) % 3]] = stamp;
+      stack.assign({{ia, 0.0}, {ib, 1.0}});
+      found.clear();
+      while (!stack.empty()) {
+        const auto [x, tx] = stack.back();
+        stack.pop_back();
+        work += near_start[x + 1] - near_start[x];
+        if (work > budget) return false;
+        for (std::size_t i = near_start[x]; i < near_start[x + 1]; ++i) {
+          const std::uint64_t w = near[i];
+          if (mark[w] == stamp) continue;
+          const double t = on_line(a, b, m.vertices[w], tol2);
+          if (std::isnan(t)) {
+            mark[w] = stamp;
+            continue;
           }
+          // An edge beyond one end: w may still be reached another way.
+          if (!(std::min(t, tx) <= 1 && std::max(t, tx) >= 0)) continue;
+          mark[w] = stamp;
+          if (t > 0 && t < 1 && apart(a, m.vertices[w], tol2) && apart(b, m.vertices[w], tol2)) {
+            found.emplace_back(t, w);
+          }
+          stack.emplace_back(w, t);
         }
       }
-      for (int k = 0; k < 3; ++k) {
-        out.starts[3 * t + k] = out.points.size();
-        std::sort(found[k].begin(), found[k].end(), [](const Found& x, const Found& y) {
-          return x.t != y.t ? x.t < y.t : x.v < y.v;
-        });
-        for (const Found& f : found[k]) {
-          if (f.v != kDropped) out.points.push_back(f.v);
-        }
+      std::sort(found.begin(), found.end());
+      // In a sliver one vertex may lie on two of its edges; it goes on the
+      // first only, so that no piece repeats a corner.
+      const std::size_t owner_tag = e / 3 + 1;
+      for (const auto& f : found) {
+        if (owner[f.second] == owner_tag) continue;
+        owner[f.second] = owner_tag;
+        out.points.push_back(f.second);
       }
     }
     out.starts[3 * tris] = out.points.size();
+    return true;
   };
-  pass();
-  if (mark_unpaired_pieces(m, out, open, wide)) pass();
+  if (!pass()) return EdgeSplits{};
+  if (mark_unpaired_pieces(m, out, open, wide) && !pass()) return EdgeSplits{};
+  if (out.points.empty()) return EdgeSplits{};  // as the header promises: empty when nothing is split
   return out;
 }
 

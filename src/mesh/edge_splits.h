@@ -38,19 +38,29 @@ struct EdgeSplits {
 // The split points of every edge of `m`, whose indices must be in range.
 //
 // "Lies on the edge": only edges without their reverse twin are looked at
-// (an edge whose reverse appears exactly once, and itself exactly once, is
-// already conforming), and a vertex v lies on edge (a, b) when
-//   - v is joined to a or b by a path of unpaired edges whose vertices all
-//     lie within the tolerance of the line through a and b (a T-junction's
-//     vertices always are: the pieces on the other side cover the edge,
-//     possibly overlapping it from beyond its ends, along edges that are
-//     unpaired because the long edge stands in for their twins; the near
-//     corner of a sliver beside the edge is joined by paired edges), and
-//   - v is not a corner of the triangle itself, and
-//   - its projection falls strictly between a and b, and
-//   - it is at most gp::EDGE_SPLIT_TOLERANCE from the line through a and b.
+// (an edge that appears as often as its reverse, once each in a closed
+// surface, is already conforming), and a vertex v lies on edge (a, b) of
+// triangle (a, b, c) when
+//   - v is joined to a or b by a path of unpaired edges that each overlap
+//     the segment a-b and whose vertices are all at most
+//     gp::EDGE_SPLIT_TOLERANCE from the line through a and b (a
+//     T-junction's vertices always are: the pieces on the other side cover
+//     the edge from end to end, with edges that have no twin; those edges
+//     may reach past a or b, where pieces on both sides were split), and
+//   - v is not c, and its projection falls strictly between a and b, and
+//   - v is not already a split point of an earlier edge of the triangle
+//     (a sliver's edges may all pass near one vertex), and
+//   - v itself is at most gp::EDGE_SPLIT_TOLERANCE from that line, and
+//     farther than that from a and from b (closer, it may be an end moved
+//     by a weld: copies of one point that fell in neighbouring cells).
+// Every unpaired edge is split with gp::EDGE_SPLIT_TOLERANCE first; the
+// edges whose pieces then still do not pair are split again with
+// gp::EDGE_SPLIT_WIDE_TOLERANCE (both tolerances in the rules above).
 // A mesh whose edges all pair up gives an empty result at once. Degenerate
-// triangles (two equal corner indices) are ignored.
+// triangles (two equal corner indices) are ignored. The search is bounded
+// by a linear budget (64 steps per unpaired edge end and per vertex, plus
+// 65,536); a soup whose points crowd within the tolerance of each other
+// exceeds it and gets an empty result, as a mesh without T-junctions.
 EdgeSplits find_edge_splits(const TriMesh& m);
 
 // Triangles covering triangle (a, b, c) with the split points of its edges

@@ -5,6 +5,7 @@
 
 #include "gp/text_format.h"
 #include "gp/tolerances.h"
+#include "mesh/edge_splits.h"
 #include "mesh_io/facet_normal.h"
 
 namespace quorvalind::mesh_io {
@@ -121,6 +122,9 @@ void append_step_string(std::string& out, std::string_view utf8) {
 
 std::string write_step(const mesh::TriMesh& m, std::string_view name) {
   const mesh::TriMesh w = mesh::welded(m, gp::BUILDER_WELD_TOLERANCE);
+  // Vertices on a triangle's edges go into its loop, so that the shell's
+  // edges pair up; the face keeps its one plane.
+  const mesh::EdgeSplits splits = mesh::find_edge_splits(w);
   std::string quoted_name;
   quoted_name += '\'';
   append_step_string(quoted_name, name);
@@ -129,7 +133,7 @@ std::string write_step(const mesh::TriMesh& m, std::string_view name) {
   StepEmitter em;
   // About 60 bytes per point and 330 per triangle with its shell reference.
   em.lines.reserve(4096 + 6 * quoted_name.size() + 60 * w.vertices.size() +
-                   330 * w.triangles.size());
+                   330 * w.triangles.size() + 10 * splits.points.size());
 
   const std::uint64_t app = em.emit("APPLICATION_CONTEXT('automotive design')");
   std::string body = "APPLICATION_PROTOCOL_DEFINITION('international standard','config_control_design',2010,";
@@ -166,14 +170,18 @@ std::string write_step(const mesh::TriMesh& m, std::string_view name) {
   std::string shell = "CLOSED_SHELL('',(";
   shell.reserve(shell.size() + 12 * w.triangles.size() + 2);
   bool first_face = true;
-  for (const mesh::Triangle& t : w.triangles) {
-    const std::uint64_t p0 = first_point + t[0], p1 = first_point + t[1], p2 = first_point + t[2];
+  for (std::size_t ti = 0; ti < w.triangles.size(); ++ti) {
+    const mesh::Triangle& t = w.triangles[ti];
+    const std::uint64_t p0 = first_point + t[0];
     body = "POLY_LOOP('',(";
-    append_id(body, p0);
-    body += ',';
-    append_id(body, p1);
-    body += ',';
-    append_id(body, p2);
+    for (int k = 0; k < 3; ++k) {
+      if (k > 0) body += ',';
+      append_id(body, first_point + t[k]);
+      for (const std::uint64_t v : splits.on_edge(ti, k)) {
+        body += ',';
+        append_id(body, first_point + v);
+      }
+    }
     body += "))";
     const std::uint64_t loop = em.emit(body);
     body = "FACE_OUTER_BOUND('',";

@@ -26,8 +26,9 @@ struct StepEmitter {
 void append_step_string(std::string& out, std::string_view utf8);
 
 // The whole exchange file for the mesh under `name` (UTF-8). Points come in
-// welded vertex order from #8; per welded triangle a loop, bound, direction,
-// placement, plane and face; then the shell, the B-rep, its representation
+// welded vertex order from #8; per welded triangle a loop (its corners and,
+// in order along each edge, the vertices lying on it, see
+// mesh/edge_splits.h), bound, direction, placement, plane and face; then the shell, the B-rep, its representation
 // and the product that holds it. Throws gp::InternalFault for a triangle
 // index beyond the vertex list.
 std::string write_step(const mesh::TriMesh& m, std::string_view name);

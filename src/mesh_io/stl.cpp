@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -15,7 +16,9 @@
 #include "gp/huge_pages.h"
 #include "gp/text_format.h"
 #include "gp/tolerances.h"
+#include "mesh/edge_splits.h"
 #include "mesh_io/facet_normal.h"
+#include "mesh_io/split_facets.h"
 
 namespace quorvalind::mesh_io {
 
@@ -84,6 +87,7 @@ std::uint32_t binary_stl_count(std::size_t triangles) {
 
 std::string write_ascii_stl(const mesh::TriMesh& m, std::string_view name) {
   const mesh::TriMesh w = mesh::welded(m, gp::BUILDER_WELD_TOLERANCE);
+  const mesh::EdgeSplits splits = mesh::find_edge_splits(w);
   static constexpr char kFacet[] = "  facet normal ";
   static constexpr char kVertex[] = "      vertex ";
   static constexpr char kLoop[] = "    outer loop\n";
@@ -92,21 +96,18 @@ std::string write_ascii_stl(const mesh::TriMesh& m, std::string_view name) {
   std::string out;
   // Full-precision coordinates take about 330 bytes a facet; reserving a
   // little more saves a reallocation that would copy the whole text.
-  out.reserve(2 * name.size() + 32 + w.triangles.size() * 360);
+  out.reserve(2 * name.size() + 32 + split_facet_count(w, splits) * 360);
   out += "solid ";
   append_name(out, name);
   out += '\n';
-  for (const mesh::Triangle& t : w.triangles) {
-    const Pnt& a = w.vertices[t[0]];
-    const Pnt& b = w.vertices[t[1]];
-    const Pnt& c = w.vertices[t[2]];
+  for_each_split_facet(w, splits, [&out](const Pnt& a, const Pnt& b, const Pnt& c) {
     append_triple(out, kFacet, sizeof kFacet - 1, facet_normal(a, b, c));
     out.append(kLoop, sizeof kLoop - 1);
     append_triple(out, kVertex, sizeof kVertex - 1, a);
     append_triple(out, kVertex, sizeof kVertex - 1, b);
     append_triple(out, kVertex, sizeof kVertex - 1, c);
     out.append(kEnd, sizeof kEnd - 1);
-  }
+  });
   out += "endsolid ";
   append_name(out, name);
   out += '\n';
@@ -115,9 +116,27 @@ std::string write_ascii_stl(const mesh::TriMesh& m, std::string_view name) {
 
 namespace {
 
+// One directed edge's share of the edge fingerprint: hash(u, v) minus
+// hash(v, u), so that an edge and its reverse cancel. The hash mixes the
+// pair nonlinearly; with a linear one the edges of a T-junction (a to b
+// against b to p to a) would cancel as well.
+inline std::uint64_t edge_hash(std::uint64_t u, std::uint64_t v) {
+  std::uint64_t x = u * 0x9E3779B97F4A7C15ull + v;
+  x ^= x >> 31;
+  x *= 0xBF58476D1CE4E5B9ull;
+  return x ^ (x >> 29);
+}
+inline std::uint64_t edge_share(std::uint64_t u, std::uint64_t v) {
+  return edge_hash(u, v) - edge_hash(v, u);
+}
+
 // Facets of one run of input triangles that survive the weld.
 struct Census {
   std::size_t kept = 0;
+  // Sum of edge_share over the surviving facets' edges between weld cells
+  // (mod 2^64): zero when every edge occurs as often as its reverse, that
+  // is when no edge is open and no vertex can lie on one.
+  std::uint64_t edges = 0;
   // The first index of the run that is out of range, in the weld's order
   // (triangle by triangle, corners i, j, k), if there is one.
   bool bad = false;
@@ -137,7 +156,9 @@ Census take_census(const mesh::TriMesh& m, const Index* f, std::size_t begin, st
       return out;
     }
     const Index a = f[t[0]], b = f[t[1]], c = f[t[2]];
-    out.kept += (a != c && a != b && b != c);
+    if (a == c || a == b || b == c) continue;
+    ++out.kept;
+    out.edges += edge_share(a, b) + edge_share(b, c) + edge_share(c, a);
   }
   return out;
 }
@@ -214,6 +235,38 @@ void write_records(const mesh::TriMesh& m, const Index* f, std::size_t begin, st
   else write_records<Index, false>(m, f, begin, end, p);
 }
 
+char* put_header(char* p, std::uint32_t count) {
+  std::memcpy(p, kBinaryHeader, sizeof kBinaryHeader - 1);
+  std::memset(p + (sizeof kBinaryHeader - 1), 0, kHeaderSize - (sizeof kBinaryHeader - 1));
+  p += kHeaderSize;
+  std::memcpy(p, &count, 4);
+  return p + 4;
+}
+
+// A mesh with vertices on its edges (a boolean result): the welded copy,
+// its triangles split at those vertices, on one thread. Returns false,
+// having written nothing, when no vertex lies on an edge after all (an open
+// or non-manifold mesh), for the fast path to write it.
+bool write_split_records(const mesh::TriMesh& m, const std::function<char*(std::size_t)>& buffer,
+                         bool packed_plan) {
+  const mesh::TriMesh w = mesh::welded(m, gp::BUILDER_WELD_TOLERANCE);
+  const mesh::EdgeSplits splits = mesh::find_edge_splits(w);
+  if (splits.empty()) return false;
+  const std::size_t facets = split_facet_count(w, splits);
+  const std::uint32_t count = binary_stl_count(facets);
+  const std::size_t size = kHeaderSize + 4 + kRecordSize * facets;
+  char* p = buffer(size);
+  if (p == nullptr) return true;
+  gp::advise_huge_pages(p, size);
+  p = put_header(p, count);
+  const bool packed = packed_plan && packed_records_ok();
+  for_each_split_facet(w, splits, [&p, packed](const Pnt& a, const Pnt& b, const Pnt& c) {
+    const Pnt n = facet_normal(a, b, c);
+    p = packed ? put_record_packed(p, n, a, b, c) : put_record(p, n, a, b, c);
+  });
+  return true;
+}
+
 // The welded mesh's facets straight from the input: corners are mapped to
 // the first vertex of their weld cell, whose coordinates are the ones the
 // welded vertex keeps, so the records equal those of the welded copy without
@@ -245,6 +298,10 @@ void write_binary_stl_as(const mesh::TriMesh& m, const std::function<char*(std::
   for (const Census& c : census) {
     if (c.bad) gp::throw_index_out_of_bounds(m.vertices.size(), c.bad_index);
   }
+  // Every edge matched by its reverse (up to a 2^-64 chance of a fingerprint
+  // collision): nothing to split, and the records come from the weld map.
+  const bool matched = census[0].edges + census[1].edges == 0;
+  if (!matched && write_split_records(m, buffer, plan.packed)) return;
   const std::size_t kept = census[0].kept + census[1].kept;
   const std::uint32_t count = binary_stl_count(kept);
   const std::size_t size = kHeaderSize + 4 + kRecordSize * kept;
@@ -252,11 +309,7 @@ void write_binary_stl_as(const mesh::TriMesh& m, const std::function<char*(std::
   if (p == nullptr) return;
   // The caller's buffer is usually fresh memory (a new bytes object).
   gp::advise_huge_pages(p, size);
-  std::memcpy(p, kBinaryHeader, sizeof kBinaryHeader - 1);
-  std::memset(p + (sizeof kBinaryHeader - 1), 0, kHeaderSize - (sizeof kBinaryHeader - 1));
-  p += kHeaderSize;
-  std::memcpy(p, &count, 4);
-  p += 4;
+  p = put_header(p, count);
   // Read on the calling thread: the mode is per thread, and the halves
   // must convert as the caller would.
   const bool packed = plan.packed && packed_records_ok();

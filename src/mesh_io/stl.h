@@ -20,13 +20,17 @@ class CountOverflow : public std::overflow_error {
   explicit CountOverflow(const std::string& message) : std::overflow_error(message) {}
 };
 
+// Both STL writers emit a welded triangle whose edges hold other vertices
+// (mesh/edge_splits.h) as the pieces that end at them, in its place, each
+// with its own normal; other triangles are written as they are.
+
 // "solid {name}" ... "endsolid {name}", numbers in shortest round-trip form.
 // CR and LF in the name are written as spaces so the name stays on its line.
 // Throws gp::InternalFault for a triangle index beyond the vertex list.
 std::string write_ascii_stl(const mesh::TriMesh& m, std::string_view name);
 
 // 80-byte header, uint32 count, 50 bytes per facet, little-endian float32.
-// Throws CountOverflow when the welded mesh has more than 2^32 - 1 triangles,
+// Throws CountOverflow for more than 2^32 - 1 facets after the splitting,
 // gp::InternalFault for a triangle index beyond the vertex list.
 std::string write_binary_stl(const mesh::TriMesh& m);
 

@@ -98,3 +98,64 @@ TEST(EdgeSplits, SplitTriangleHasNoFlatPieces) {
   }
   EXPECT_DOUBLE_EQ(area, 8.0);
 }
+
+// A sliver's own third corner lies on its long edge but is no split point;
+// a vertex of the neighbour across that edge is.
+TEST(EdgeSplits, OwnCornerIsNotASplitPoint) {
+  TriMesh m;
+  m.vertices = {{0, 0, 0}, {2, 0, 0}, {1, 1e-6, 0}, {1, -1, 0}};
+  m.triangles = {{0, 1, 2}, {1, 0, 3}};  // open, but nothing lies on an edge
+  EXPECT_TRUE(mesh::find_edge_splits(m).empty());
+  m.triangles = {{0, 1, 2}, {1, 2, 3}, {2, 0, 3}};  // 0-1 is long against 1-2, 2-0
+  const mesh::EdgeSplits s = mesh::find_edge_splits(m);
+  EXPECT_EQ(s.on_edge(0, 0).size(), 0u);
+  m.vertices.push_back({1, 1, 0});
+  m.triangles = {{0, 1, 4}, {1, 2, 3}, {2, 0, 3}};
+  const mesh::EdgeSplits t = mesh::find_edge_splits(m);
+  ASSERT_EQ(t.on_edge(0, 0).size(), 1u);
+  EXPECT_EQ(t.on_edge(0, 0)[0], 2u);
+}
+
+// Points crowded within the tolerance of every edge: the search stops at
+// its budget and the soup is left as it is, quickly.
+TEST(EdgeSplits, CrowdedSoupStaysUnsplit) {
+  const TriMesh m = test::hostile_soup(7, 20000, 40000);
+  EXPECT_TRUE(mesh::find_edge_splits(m).empty());
+}
+
+// Pieces on both sides split along one line: the long edge p1-p3 holds p2,
+// which no mesh edge joins to p1 or p3; it is reached through p0 and p4,
+// the other side's corners beyond the ends.
+TEST(EdgeSplits, OverlappingEdgesAlongOneLine) {
+  TriMesh m;
+  m.vertices = {{0, 0, 0}, {1, 0, 0}, {2, 1e-6, 0}, {3, 0, 0}, {4, 0, 0},  // p0 .. p4
+                {2, -1, 0}, {0.5, 1, 0}, {3.5, 1, 0}, {2, 0, 1}};
+  m.triangles = {{1, 3, 8},   // the long edge p1 -> p3
+                 {0, 5, 2},   // edge p2 -> p0 holds p1
+                 {4, 2, 5},   // edge p4 -> p2 holds p3
+                 {6, 0, 1},   // p0 -> p1
+                 {3, 4, 7}};  // p3 -> p4
+  const mesh::EdgeSplits s = mesh::find_edge_splits(m);
+  ASSERT_EQ(s.on_edge(0, 0).size(), 1u);
+  EXPECT_EQ(s.on_edge(0, 0)[0], 2u);
+  ASSERT_EQ(s.on_edge(1, 2).size(), 1u);
+  EXPECT_EQ(s.on_edge(1, 2)[0], 1u);
+  ASSERT_EQ(s.on_edge(2, 0).size(), 1u);
+  EXPECT_EQ(s.on_edge(2, 0)[0], 3u);
+}
+
+// A sliver whose long edges both pass near one vertex: that vertex splits
+// only the first, so the loop holds it once and no piece repeats a corner.
+TEST(EdgeSplits, SliverVertexSplitsOneEdge) {
+  TriMesh m;
+  m.vertices = {{0, 0, 0}, {2, 0, 0}, {1, 2e-6, 0}, {0.5, 1e-6, 0}, {0.5, -1, 0}};
+  m.triangles = {{0, 1, 2}, {1, 3, 4}, {3, 0, 4}};
+  const mesh::EdgeSplits s = mesh::find_edge_splits(m);
+  ASSERT_EQ(s.on_edge(0, 0).size(), 1u);
+  EXPECT_EQ(s.on_edge(0, 0)[0], 3u);
+  EXPECT_EQ(s.on_edge(0, 2).size(), 0u);
+  std::vector<std::uint64_t> loop;
+  std::vector<std::uint8_t> on;
+  mesh::split_triangle_loop(m, s, 0, loop, on);
+  EXPECT_EQ(loop, (std::vector<std::uint64_t>{0, 3, 1, 2}));
+}

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -543,4 +545,105 @@ TEST(BinaryStl, OtherRoundingModesConvertValueByValue) {
     EXPECT_EQ(one, expected) << mode;
     EXPECT_EQ(two, expected) << mode;
   }
+}
+
+// ---- Vertices on edges: the files pair every edge --------------------------
+
+namespace {
+
+// The unit cube with its top face cut at m = (0.5, 0, 1) on the top's edge
+// 4-5, so the front triangle (0, 5, 4) runs past m: one T-junction, moved
+// off the edge as a weld would leave it.
+TriMesh cube_with_t_junction() {
+  TriMesh m;
+  m.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
+                {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}, {0.5, 2e-6, 1}};
+  m.triangles = {{0, 2, 1}, {0, 3, 2}, {4, 8, 7}, {8, 5, 6}, {8, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                 {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
+  return m;
+}
+
+// The facets of a binary STL as a mesh over their distinct float corners.
+TriMesh facets_of(const std::string& stl) {
+  TriMesh m;
+  std::map<std::array<float, 3>, std::uint64_t> ids;
+  const std::uint32_t n = u32_at(stl, 80);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    mesh::Triangle t;
+    for (int k = 0; k < 3; ++k) {
+      const std::size_t at = 84 + 50 * std::size_t{i} + 12 + 12 * k;
+      const std::array<float, 3> p = {f32_at(stl, at), f32_at(stl, at + 4), f32_at(stl, at + 8)};
+      auto [it, fresh] = ids.emplace(p, m.vertices.size());
+      if (fresh) m.vertices.push_back({p[0], p[1], p[2]});
+      t[k] = it->second;
+    }
+    m.triangles.push_back(t);
+  }
+  return m;
+}
+
+}  // namespace
+
+TEST(SplitFacets, BinaryStlPairsEveryEdge) {
+  const TriMesh m = cube_with_t_junction();
+  ASSERT_GT(test::unmatched_edges(m), 0u);
+  for (const PlanCase& p : kPlans) {
+    const std::string bytes = binary_stl_with(m, p.plan);
+    ASSERT_EQ(u32_at(bytes, 80), 14u) << p.name;  // the front triangle in two
+    ASSERT_EQ(bytes.size(), 84u + 14u * 50u);
+    const TriMesh back = facets_of(bytes);
+    EXPECT_EQ(test::unmatched_edges(back), 0u) << p.name;
+    EXPECT_NEAR(mesh::volume(back), 1.0, 1e-5);
+    // The pieces sit where the front triangle was; the rest is unchanged.
+    EXPECT_EQ(bytes.substr(84, 50 * 6), write_binary_stl(m).substr(84, 50 * 6));
+    EXPECT_EQ(bytes.substr(84 + 50 * 8), write_binary_stl(m).substr(84 + 50 * 8));
+  }
+}
+
+TEST(SplitFacets, AsciiStlMatchesTheBinaryFacets) {
+  const TriMesh m = cube_with_t_junction();
+  const std::string s = write_ascii_stl(m, "t");
+  EXPECT_EQ(count_of(s, "facet normal"), 14u);
+  EXPECT_EQ(count_of(s, "      vertex 0.5 0.000002 1\n"), 5u);  // 3 top facets + 2 front pieces
+  // Every facet's normal is its own corners' right-hand normal.
+  std::istringstream in(s);
+  std::string line;
+  std::vector<Pnt> corners;
+  Pnt normal{};
+  int facets = 0;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string w;
+    words >> w;
+    if (w == "facet") {
+      words >> w >> normal.x >> normal.y >> normal.z;
+      corners.clear();
+    } else if (w == "vertex") {
+      Pnt p;
+      words >> p.x >> p.y >> p.z;
+      corners.push_back(p);
+    } else if (w == "endloop") {
+      ASSERT_EQ(corners.size(), 3u);
+      const Pnt n = mesh_io::facet_normal(corners[0], corners[1], corners[2]);
+      EXPECT_EQ(n.x, normal.x);
+      EXPECT_EQ(n.y, normal.y);
+      EXPECT_EQ(n.z, normal.z);
+      ++facets;
+    }
+  }
+  EXPECT_EQ(facets, 14);
+}
+
+TEST(SplitFacets, StepLoopListsTheVertexOnItsEdge) {
+  const TriMesh m = cube_with_t_junction();
+  const std::string s = write_step(m, "t");
+  // V = 9, T = 13: triangle 6's loop is #(8 + 9 + 36) = #53, over points
+  // 0, 5, m (= 8), 4 at #8 + index; the face, plane and direction stay one.
+  EXPECT_EQ(entity(s, 53), "#53 = POLY_LOOP('',(#8,#13,#16,#12));");
+  EXPECT_EQ(entity(s, 55), "#55 = DIRECTION('',(0.000000,-1.000000,0.000000));");
+  EXPECT_EQ(count_of(s, "POLY_LOOP"), 13u);
+  EXPECT_EQ(count_of(s, "FACE_SURFACE"), 13u);
+  // Every other loop is its three corners, as before.
+  EXPECT_EQ(entity(s, 47), "#47 = POLY_LOOP('',(#8,#9,#13));");
+  EXPECT_EQ(entity(s, 29), "#29 = POLY_LOOP('',(#12,#16,#15));");
 }

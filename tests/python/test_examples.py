@@ -6,6 +6,8 @@ import sys
 
 import pytest
 
+from readers import check_step_with_gmsh, check_stl_with_readers
+
 EXAMPLES = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                         "examples")
 
@@ -14,9 +16,13 @@ def test_build_parts_writes_every_part(tmp_path):
     out = subprocess.run([sys.executable, os.path.join(EXAMPLES, "build_parts.py"), str(tmp_path)],
                          capture_output=True, text=True, timeout=300)
     assert out.returncode == 0, out.stderr
-    names = [line.split()[0] for line in out.stdout.splitlines() if " volume " in line]
+    volumes = {line.split()[0]: float(line.split()[2]) for line in out.stdout.splitlines()
+               if " volume " in line}
+    names = list(volumes)
     assert "bracket" in names and "plate_with_holes" in names
     for name in names:
+        # The printed volume has four decimals.
+        rel = 1e-6 + 5e-5 / volumes[name]
         binary = (tmp_path / f"{name}.stl").read_bytes()
         (count,) = struct.unpack_from("<I", binary, 80)
         assert count > 0 and len(binary) == 84 + 50 * count
@@ -24,6 +30,10 @@ def test_build_parts_writes_every_part(tmp_path):
         assert ascii_text.count("facet normal") == count
         step = (tmp_path / f"{name}.step").read_text()
         assert step.startswith("ISO-10303-21;") and step.count("FACE_SURFACE(") == count
+        # Real readers take every file as one closed volume, without repairs.
+        check_stl_with_readers(binary, volumes[name], rel)
+        check_stl_with_readers(ascii_text, volumes[name], rel)
+        check_step_with_gmsh(step, volumes[name], rel + 1e-5)
 
 
 @pytest.mark.parametrize("executor", [[], ["--dask"]], ids=["processes", "dask"])
