@@ -163,15 +163,15 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
   const std::size_t budget = 64 * (2 * open_edges + n) + (std::size_t{1} << 16);
   std::size_t work = 0;
 
-  // Walks from both ends along unpaired edges that run on the edge's line
-  // and overlap it (parameters t and u of their ends with min <= 1 and
-  // max >= 0): two pieces' edges along one line may each pass the other's
-  // ends, so a split point can be reached only through a vertex beyond an
-  // end. The points strictly between the ends are the split points. `mark`
+  // Walks from both ends along unpaired edges that run on the edge's line,
+  // beyond its ends too: two pieces' edges along one line may each pass the
+  // other's ends, so a split point may be reached only through vertices
+  // beyond an end, even two or more (measured on sphere unions: stopping at
+  // the first vertex past an end left edges unpaired). The points strictly between the ends are the split points. `mark`
   // keeps the number of the edge that last looked at a vertex, so it never
   // needs clearing.
   std::vector<std::size_t> mark(n, 0), owner(n, 0);
-  std::vector<std::pair<std::uint64_t, double>> stack;
+  std::vector<std::uint64_t> stack;
   std::vector<std::pair<double, std::uint64_t>> found;
   std::size_t stamp = 0;
   // Every open edge first with the tight tolerance; an edge whose pieces
@@ -179,6 +179,11 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
   // single-precision mesh may sit a few 1e-7 off the line it lies on).
   constexpr double kTight2 = gp::EDGE_SPLIT_TOLERANCE * gp::EDGE_SPLIT_TOLERANCE;
   constexpr double kWide2 = gp::EDGE_SPLIT_WIDE_TOLERANCE * gp::EDGE_SPLIT_WIDE_TOLERANCE;
+  // Copies of one corner that fell in neighbouring cells of the writers'
+  // weld lie up to two cell diagonals apart: no split point that close to
+  // an end in the tight pass.
+  constexpr double kTightEnd = 4 * gp::EDGE_SPLIT_TOLERANCE;
+  constexpr double kTightEnd2 = kTightEnd * kTightEnd;
   std::vector<bool> wide(3 * tris, false);
   // False when the walk ran over its budget.
   auto pass = [&]() -> bool {
@@ -195,14 +200,15 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
       const Pnt& a = m.vertices[ia];
       const Pnt& b = m.vertices[ib];
       const double tol2 = wide[e] ? kWide2 : kTight2;
+      const double end2 = wide[e] ? kWide2 : kTightEnd2;
       ++stamp;
       // The triangle's own third corner is never a split point: cutting a
       // sliver at it would only give flat pieces.
       mark[ia] = mark[ib] = mark[tri[(k + 2) % 3]] = stamp;
-      stack.assign({{ia, 0.0}, {ib, 1.0}});
+      stack.assign({ia, ib});
       found.clear();
       while (!stack.empty()) {
-        const auto [x, tx] = stack.back();
+        const std::uint64_t x = stack.back();
         stack.pop_back();
         work += near_start[x + 1] - near_start[x];
         if (work > budget) return false;
@@ -214,13 +220,11 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
             mark[w] = stamp;
             continue;
           }
-          // An edge beyond one end: w may still be reached another way.
-          if (!(std::min(t, tx) <= 1 && std::max(t, tx) >= 0)) continue;
           mark[w] = stamp;
-          if (t > 0 && t < 1 && apart(a, m.vertices[w], tol2) && apart(b, m.vertices[w], tol2)) {
+          if (t > 0 && t < 1 && apart(a, m.vertices[w], end2) && apart(b, m.vertices[w], end2)) {
             found.emplace_back(t, w);
           }
-          stack.emplace_back(w, t);
+          stack.push_back(w);
         }
       }
       std::sort(found.begin(), found.end());

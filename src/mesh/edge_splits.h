@@ -51,7 +51,7 @@ struct EdgeSplits {
 //   - v is not already a split point of an earlier edge of the triangle
 //     (a sliver's edges may all pass near one vertex), and
 //   - v itself is at most gp::EDGE_SPLIT_TOLERANCE from that line, and
-//     farther than that from a and from b (closer, it may be an end moved
+//     farther than four times that from a and from b (closer, it may be an end moved
 //     by a weld: copies of one point that fell in neighbouring cells).
 // Every unpaired edge is split with gp::EDGE_SPLIT_TOLERANCE first; the
 // edges whose pieces then still do not pair are split again with
