@@ -37,6 +37,16 @@ inline double area(const Node* p, const Node* q, const Node* r) {
 
 inline bool same_place(const Node* a, const Node* b) { return a->x == b->x && a->y == b->y; }
 
+std::size_t ring_size(const Node* start) {
+  std::size_t n = 0;
+  const Node* p = start;
+  do {
+    ++n;
+    p = p->next;
+  } while (p != start);
+  return n;
+}
+
 // Whether (px, py) lies in or on the triangle a, b, c (counter-clockwise).
 inline bool point_in_triangle(double ax, double ay, double bx, double by, double cx, double cy,
                               double px, double py) {
@@ -79,12 +89,7 @@ class Filler {
   // corner to keep. Returns a node still in the ring, or nullptr when fewer
   // than three are left.
   Node* drop_repeats(Node* start) {
-    std::size_t n = 0;
-    const Node* q = start;
-    do {
-      ++n;
-      q = q->next;
-    } while (q != start);
+    std::size_t n = ring_size(start);
     Node* p = start;
     for (std::size_t since = 0; since < n;) {
       if (same_place(p, p->next)) {
@@ -332,13 +337,7 @@ bool fill_polygon(std::span<const Pt2> pts, const std::vector<std::vector<std::u
   outer = f.drop_repeats(outer);
   if (!outer) return false;
   const std::size_t before = out.size();
-  std::size_t left = 0;
-  const Node* p = outer;
-  do {
-    ++left;
-    p = p->next;
-  } while (p != outer);
-  if (!f.cut(outer, left, out)) {
+  if (!f.cut(outer, ring_size(outer), out)) {
     out.resize(before);
     return false;
   }
