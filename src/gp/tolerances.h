@@ -27,6 +27,11 @@ inline constexpr double EDGE_SPLIT_WIDE_TOLERANCE = 4e-6;
 // simplify: corners in one cell of this grid are one corner (rounding
 // leaves such twins where pieces of a boolean meet).
 inline constexpr double SIMPLIFY_MERGE_TOLERANCE = 1e-8;
+// simplify: ends of unpaired edges closer than this are copies of one
+// corner left in neighbouring weld cells, and are merged: four times the
+// tight edge-split tolerance, where the edge splits stop looking for split
+// points next to an edge's end.
+inline constexpr double SIMPLIFY_TWIN_DISTANCE = 4e-7;
 // simplify: a triangle joins a plane region when its corners are this close
 // to the region's plane, and a boundary vertex is dropped when the boundary
 // through it is this straight. Pieces of one face of a boolean lie on its

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <tuple>
 #include <vector>
 
 #include "gp/fault.h"
@@ -107,7 +108,92 @@ class Simplifier {
       const Triangle r{rep[t[0]], rep[t[1]], rep[t[2]]};
       if (r[0] != r[1] && r[1] != r[2] && r[2] != r[0]) m_.triangles.push_back(r);
     }
+    merge_open_twins();
     drop_flaps();
+  }
+
+  // Copies of one corner that a weld left in neighbouring cells leave the
+  // edges at them unpaired, and no split can pair them: an edge would have
+  // to be cut next to its own end. Among the ends of unpaired edges, a
+  // vertex within gp::SIMPLIFY_TWIN_DISTANCE of an earlier one becomes that
+  // one (the earliest within reach), so the surface moves by no more.
+  void merge_open_twins() {
+    const std::size_t nv = v_.size();
+    std::vector<std::size_t> start(nv + 1, 0);
+    for (const Triangle& t : m_.triangles) {
+      for (int k = 0; k < 3; ++k) ++start[t[k] + 1];
+    }
+    for (std::size_t x = 0; x < nv; ++x) start[x + 1] += start[x];
+    std::vector<std::uint32_t> out(start[nv]);
+    {
+      std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+      for (const Triangle& t : m_.triangles) {
+        for (int k = 0; k < 3; ++k) out[fill[t[k]]++] = static_cast<std::uint32_t>(t[(k + 1) % 3]);
+      }
+    }
+    auto count = [&](std::uint64_t u, std::uint64_t v) {
+      return std::count(out.begin() + static_cast<std::ptrdiff_t>(start[u]),
+                        out.begin() + static_cast<std::ptrdiff_t>(start[u + 1]), static_cast<std::uint32_t>(v));
+    };
+    std::vector<std::uint8_t> open(nv, 0);
+    bool any = false;
+    for (const Triangle& t : m_.triangles) {
+      for (int k = 0; k < 3; ++k) {
+        const std::uint64_t u = t[k], v = t[(k + 1) % 3];
+        if (count(u, v) != count(v, u)) open[u] = open[v] = 1, any = true;
+      }
+    }
+    if (!any) return;
+    constexpr double reach = gp::SIMPLIFY_TWIN_DISTANCE;
+    // Open vertices by cell of a grid as fine as the reach, sorted, so that
+    // a twin is found among the 27 cells around a vertex.
+    struct Cell {
+      std::int64_t x, y, z;
+      std::uint32_t v;
+      auto key() const { return std::tie(x, y, z); }
+    };
+    auto cell_of = [](double c) {
+      const double f = std::floor(c / reach);
+      return static_cast<std::int64_t>(f > -4e18 ? (f < 4e18 ? f : 4e18) : -4e18);
+    };
+    std::vector<Cell> cells;
+    for (std::uint32_t x = 0; x < nv; ++x) {
+      if (open[x]) cells.push_back({cell_of(v_[x].x), cell_of(v_[x].y), cell_of(v_[x].z), x});
+    }
+    std::sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) {
+      return a.key() != b.key() ? a.key() < b.key() : a.v < b.v;
+    });
+    std::vector<std::uint32_t> to(nv);
+    for (std::uint32_t x = 0; x < nv; ++x) to[x] = x;
+    for (const Cell& c : cells) {
+      std::uint32_t best = c.v;
+      for (int dx = -1; dx <= 1; ++dx) {
+        for (int dy = -1; dy <= 1; ++dy) {
+          for (int dz = -1; dz <= 1; ++dz) {
+            const Cell probe{c.x + dx, c.y + dy, c.z + dz, 0};
+            auto it = std::lower_bound(cells.begin(), cells.end(), probe, [](const Cell& a, const Cell& b) {
+              return a.key() != b.key() ? a.key() < b.key() : a.v < b.v;
+            });
+            for (; it != cells.end() && it->key() == probe.key(); ++it) {
+              if (it->v < best && dist2(v_[it->v], v_[c.v]) <= reach * reach) best = it->v;
+            }
+          }
+        }
+      }
+      to[c.v] = best;
+    }
+    // A twin's twin is followed to the first of the chain; it is earlier
+    // each step, so this ends.
+    for (std::uint32_t x = 0; x < nv; ++x) {
+      while (to[to[x]] != to[x]) to[x] = to[to[x]];
+    }
+    std::size_t kept = 0;
+    for (std::size_t t = 0; t < m_.triangles.size(); ++t) {
+      const Triangle& o = m_.triangles[t];
+      const Triangle r{to[o[0]], to[o[1]], to[o[2]]};
+      if (r[0] != r[1] && r[1] != r[2] && r[2] != r[0]) m_.triangles[kept++] = r;
+    }
+    m_.triangles.resize(kept);
   }
 
   // A weld that pulls a corner onto an edge can leave a flap: a sliver lying

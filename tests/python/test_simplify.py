@@ -160,3 +160,21 @@ HOSTILE = textwrap.dedent("""
 def test_hostile_meshes_in_a_child_process():
     out = subprocess.run([sys.executable, "-c", HOSTILE], capture_output=True, text=True, timeout=120)
     assert out.returncode == 0 and out.stdout.strip() == "ok", out.stderr[-2000:]
+
+
+def test_copies_of_a_corner_in_neighbouring_cells_are_merged():
+    # A unit cube whose corner 6 has a copy 2e-7 away, used by half of its
+    # triangles: the edges there do not pair, and no split can pair them.
+    box = q.make_box(Pnt(0, 0, 0), 1, 1, 1).mesh()
+    v, t = box.vertices_flat(), box.triangles_flat()
+    corner = v[18:21]
+    v = v + [corner[0] + 2e-7, corner[1], corner[2]]
+    tris = [t[i:i + 3] for i in range(0, len(t), 3)]
+    users = [k for k, tri in enumerate(tris) if 6 in tri]
+    for k in users[: len(users) // 2]:
+        tris[k] = [8 if x == 6 else x for x in tris[k]]
+    s = q.solid_from_mesh(v, [x for tri in tris for x in tri])
+    r = simplify(s)
+    assert_edge_manifold(mesh_arrays(r)[1])
+    assert r.mesh().num_triangles == 12 and r.mesh().num_vertices == 8
+    assert r.volume() == pytest.approx(1.0, abs=1e-6)
