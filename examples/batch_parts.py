@@ -1,6 +1,6 @@
 """Builds a family of parametric parts in parallel and writes each as binary STL.
 
-Every part is a plate with a grid of round holes, in a range of sizes. Each
+Every one is a plate with a grid of round holes, in a range of sizes. Each
 one is built, simplified and written on a worker; its solid, volume and STL
 bytes come back to this process by pickling, and this process writes the
 files, so workers need no shared file system.
@@ -37,7 +37,7 @@ PITCH = 12.0  # hole spacing, and plate size per hole
 
 
 @dataclass(frozen=True)
-class PlateSpec:
+class PlateDesign:
     """A plate of nx by ny hole cells, each PITCH square, `thickness` thick."""
 
     nx: int
@@ -56,7 +56,7 @@ class PlateSpec:
 
 
 @dataclass(frozen=True)
-class Part:
+class Plate:
     """What a worker sends back: every field travels by pickling."""
 
     name: str
@@ -66,39 +66,39 @@ class Part:
     seconds: float
 
 
-def family(count: int) -> list[PlateSpec]:
+def family(count: int) -> list[PlateDesign]:
     """`count` plates: 2 to 6 holes across, 2 to 5 down, 4 to 6 thick."""
-    return [PlateSpec(2 + i % 5, 2 + (i // 5) % 4, 4.0 + i % 3) for i in range(count)]
+    return [PlateDesign(2 + i % 5, 2 + (i // 5) % 4, 4.0 + i % 3) for i in range(count)]
 
 
-def build_plate(spec: PlateSpec) -> q.Solid:
-    width, depth = spec.nx * PITCH, spec.ny * PITCH
-    plate = q.make_box(Pnt(0, 0, 0), width, depth, spec.thickness)
+def build_plate(design: PlateDesign) -> q.Solid:
+    width, depth = design.nx * PITCH, design.ny * PITCH
+    plate = q.make_box(Pnt(0, 0, 0), width, depth, design.thickness)
     # Through holes: taller than the plate, fused first and cut once (one
     # boolean against the plate instead of one per hole).
-    cylinder = q.make_cylinder(HOLE_RADIUS, spec.thickness + 2, q.MeshParams(HOLE_SEGMENTS))
+    cylinder = q.make_cylinder(HOLE_RADIUS, design.thickness + 2, q.MeshParams(HOLE_SEGMENTS))
     holes = [q.transform(cylinder, Trsf.translation(Pnt((i + 0.5) * PITCH, (j + 0.5) * PITCH, -1)))
-             for i in range(spec.nx) for j in range(spec.ny)]
+             for i in range(design.nx) for j in range(design.ny)]
     return q.cut(plate, q.fuse_all(holes))
 
 
-def make_part(spec: PlateSpec) -> Part:
+def make_plate(design: PlateDesign) -> Plate:
     """The worker's job: build, simplify, render the STL."""
     start = time.perf_counter()
-    solid = extras.simplify(build_plate(spec))
+    solid = extras.simplify(build_plate(design))
     stl = q.write_binary_stl(solid.mesh())
-    return Part(spec.name, solid, solid.volume(), stl, time.perf_counter() - start)
+    return Plate(design.name, solid, solid.volume(), stl, time.perf_counter() - start)
 
 
 # Each runner is a context that starts its workers and yields a function
-# from specs to parts, so that the timing covers the work, not the start-up.
-Runner = Callable[[list[PlateSpec]], list[Part]]
+# from designs to parts, so that the timing covers the work, not the start-up.
+Runner = Callable[[list[PlateDesign]], list[Plate]]
 
 
 @contextmanager
 def process_pool(workers: int) -> Iterator[Runner]:
     with ProcessPoolExecutor(max_workers=workers) as pool:
-        yield lambda specs: list(pool.map(make_part, specs))
+        yield lambda designs: list(pool.map(make_plate, designs))
 
 
 @contextmanager
@@ -115,7 +115,7 @@ def dask_cluster(workers: int, address: Optional[str]) -> Iterator[Runner]:
             cluster = stack.enter_context(LocalCluster(  # type: ignore[no-untyped-call]
                 n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None))
             client = stack.enter_context(Client(cluster))  # type: ignore[no-untyped-call]
-        yield lambda specs: list(client.gather(client.map(make_part, specs, pure=False)))
+        yield lambda designs: list(client.gather(client.map(make_plate, designs, pure=False)))
 
 
 def main(argv: list[str]) -> int:
@@ -129,7 +129,7 @@ def main(argv: list[str]) -> int:
     args = parser.parse_args(argv[1:])
     os.makedirs(args.out_dir, exist_ok=True)
 
-    specs = family(args.count)
+    designs = family(args.count)
     if args.dask is None:
         runner = process_pool(args.workers)
         where = f"{args.workers} worker processes"
@@ -138,18 +138,18 @@ def main(argv: list[str]) -> int:
         where = f"Dask at {args.dask}" if args.dask else f"a local Dask cluster of {args.workers}"
     with runner as run:
         start = time.perf_counter()
-        parts = run(specs)
+        plates = run(designs)
         elapsed = time.perf_counter() - start
 
-    for spec, part in zip(specs, parts):
-        path = os.path.join(args.out_dir, part.name + ".stl")
+    for design, plate in zip(designs, plates):
+        path = os.path.join(args.out_dir, plate.name + ".stl")
         with open(path, "wb") as f:
-            f.write(part.stl)
-        mesh = part.solid.mesh()
-        print(f"{part.name:18s} volume {part.volume:12.4f} expected {spec.expected_volume():12.4f}"
-              f"  triangles {mesh.num_triangles:6d}  {part.seconds:6.3f} s  -> {path}")
-    print(f"{len(parts)} parts in {elapsed:.2f} s on {where}: "
-          f"{len(parts) / elapsed:.2f} parts/s")
+            f.write(plate.stl)
+        mesh = plate.solid.mesh()
+        print(f"{plate.name:18s} volume {plate.volume:12.4f} expected {design.expected_volume():12.4f}"
+              f"  triangles {mesh.num_triangles:6d}  {plate.seconds:6.3f} s  -> {path}")
+    print(f"{len(plates)} parts in {elapsed:.2f} s on {where}: "
+          f"{len(plates) / elapsed:.2f} parts/s")
     return 0
 
 
