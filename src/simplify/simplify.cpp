@@ -112,6 +112,33 @@ class Simplifier {
     drop_flaps();
   }
 
+  // The directed edges of m_ by source vertex, each with its triangle.
+  struct OutEdges {
+    std::vector<std::size_t> start;
+    std::vector<std::uint32_t> to, tri;
+  };
+  OutEdges out_edges() const {
+    const std::size_t nv = v_.size();
+    OutEdges e;
+    e.start.assign(nv + 1, 0);
+    for (const Triangle& t : m_.triangles) {
+      for (int k = 0; k < 3; ++k) ++e.start[t[k] + 1];
+    }
+    for (std::size_t x = 0; x < nv; ++x) e.start[x + 1] += e.start[x];
+    e.to.resize(e.start[nv]);
+    e.tri.resize(e.start[nv]);
+    std::vector<std::size_t> fill(e.start.begin(), e.start.end() - 1);
+    for (std::size_t t = 0; t < m_.triangles.size(); ++t) {
+      const Triangle& tri = m_.triangles[t];
+      for (int k = 0; k < 3; ++k) {
+        const std::size_t j = fill[tri[k]]++;
+        e.to[j] = static_cast<std::uint32_t>(tri[(k + 1) % 3]);
+        e.tri[j] = static_cast<std::uint32_t>(t);
+      }
+    }
+    return e;
+  }
+
   // Copies of one corner that a weld left in neighbouring cells leave the
   // edges at them unpaired, and no split can pair them: an edge would have
   // to be cut next to its own end. Among the ends of unpaired edges, a
@@ -119,21 +146,11 @@ class Simplifier {
   // one (the earliest within reach), so the surface moves by no more.
   void merge_open_twins() {
     const std::size_t nv = v_.size();
-    std::vector<std::size_t> start(nv + 1, 0);
-    for (const Triangle& t : m_.triangles) {
-      for (int k = 0; k < 3; ++k) ++start[t[k] + 1];
-    }
-    for (std::size_t x = 0; x < nv; ++x) start[x + 1] += start[x];
-    std::vector<std::uint32_t> out(start[nv]);
-    {
-      std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-      for (const Triangle& t : m_.triangles) {
-        for (int k = 0; k < 3; ++k) out[fill[t[k]]++] = static_cast<std::uint32_t>(t[(k + 1) % 3]);
-      }
-    }
+    const OutEdges out = out_edges();
     auto count = [&](std::uint64_t u, std::uint64_t v) {
-      return std::count(out.begin() + static_cast<std::ptrdiff_t>(start[u]),
-                        out.begin() + static_cast<std::ptrdiff_t>(start[u + 1]), static_cast<std::uint32_t>(v));
+      std::size_t c = 0;
+      for (std::size_t j = out.start[u]; j < out.start[u + 1]; ++j) c += out.to[j] == v;
+      return c;
     };
     std::vector<std::uint8_t> open(nv, 0);
     bool any = false;
@@ -214,25 +231,11 @@ class Simplifier {
       }
     }
     if (slivers.empty()) return;
-    // Directed edges by source vertex, with their triangle.
-    const std::size_t nv = v_.size();
-    std::vector<std::size_t> start(nv + 1, 0);
-    for (const Triangle& t : m_.triangles) {
-      for (int k = 0; k < 3; ++k) ++start[t[k] + 1];
-    }
-    for (std::size_t x = 0; x < nv; ++x) start[x + 1] += start[x];
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> out(start[nv]);  // (to, triangle)
-    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-    for (std::size_t t = 0; t < n; ++t) {
-      const Triangle& tri = m_.triangles[t];
-      for (int k = 0; k < 3; ++k) {
-        out[fill[tri[k]]++] = {static_cast<std::uint32_t>(tri[(k + 1) % 3]), static_cast<std::uint32_t>(t)};
-      }
-    }
+    const OutEdges out = out_edges();
     std::vector<std::uint8_t> gone(n, 0);
     auto count = [&](std::uint64_t u, std::uint64_t v) {
       std::size_t c = 0;
-      for (std::size_t j = start[u]; j < start[u + 1]; ++j) c += out[j].first == v && !gone[out[j].second];
+      for (std::size_t j = out.start[u]; j < out.start[u + 1]; ++j) c += out.to[j] == v && !gone[out.tri[j]];
       return c;
     };
     for (const std::uint32_t t : slivers) {
