@@ -6,6 +6,7 @@
 #include "bsp/fast_tree.h"
 #include "bsp/node.h"
 #include "bsp/reuse.h"
+#include "bsp/sequence.h"
 #include "gp/tolerances.h"
 
 namespace quorvalind::bsp {
@@ -17,47 +18,14 @@ std::atomic<std::uint64_t> g_classifications{0};
 std::atomic<bool> g_bench_literal{false};
 #endif
 
-// The tree sequences; A holds operand a, B operand b, and the result is
-// A.all_polygons() afterwards. B is never read after its all_polygons, so
-// its polygons are moved rather than copied; likewise A's at the end.
-//
-//   union:      A.clip_to(B); B.clip_to(A); B.invert(); B.clip_to(A); B.invert()
-//               A.build(B.all_polygons())
-//   subtract:   A.invert(); A.clip_to(B); B.clip_to(A); B.invert(); B.clip_to(A)
-//               B.invert(); A.build(B.all_polygons()); A.invert()
-//   intersect:  A.invert(); B.clip_to(A); B.invert(); A.clip_to(B); B.clip_to(A)
-//               A.build(B.all_polygons()); A.invert()
-void run_sequence(CsgOp op, Node& A, Node& B, Workspace& ws) {
-  switch (op) {
-    case CsgOp::Union:
-      clip_to(A, B, ws);
-      clip_to(B, A, ws);
-      invert(B, ws);
-      clip_to(B, A, ws);
-      invert(B, ws);
-      build(A, take_all_polygons(B, ws), ws);
-      break;
-    case CsgOp::Subtract:
-      invert(A, ws);
-      clip_to(A, B, ws);
-      clip_to(B, A, ws);
-      invert(B, ws);
-      clip_to(B, A, ws);
-      invert(B, ws);
-      build(A, take_all_polygons(B, ws), ws);
-      invert(A, ws);
-      break;
-    case CsgOp::Intersect:
-      invert(A, ws);
-      clip_to(B, A, ws);
-      invert(B, ws);
-      clip_to(A, B, ws);
-      clip_to(B, A, ws);
-      build(A, take_all_polygons(B, ws), ws);
-      invert(A, ws);
-      break;
-  }
-}
+// The literal engine's tree operations. B is never read after its
+// all_polygons, so its polygons are moved rather than copied.
+struct LiteralOps {
+  Workspace& ws;
+  void clip_to(Node& x, const Node& y) { bsp::clip_to(x, y, ws); }
+  void invert(Node& x) { bsp::invert(x, ws); }
+  void absorb(Node& x, Node& y) { build(x, take_all_polygons(y, ws), ws); }
+};
 
 // Planes equal bit for bit count once.
 std::size_t distinct_planes(const PolygonList& list) {
@@ -111,7 +79,8 @@ void run_tree_work(CsgOp op, OperandPolygons& operands, const WaitCallback& wait
       Node B;
       build(A, std::move(operands.a), ws);
       build(B, std::move(operands.b), ws);
-      run_sequence(op, A, B, ws);
+      LiteralOps ops{ws};
+      tree_sequence(op, ops, A, B);
       finish(A, ws);
       give_back_lists(A, ws);
       give_back_lists(B, ws);

@@ -6,11 +6,11 @@
 
 #include "bsp/csg_thread.h"
 #include "bsp/polygon.h"
+#include "bsp/sequence.h"
 #include "mesh/tri_mesh.h"
 
 namespace quorvalind::bsp {
 
-enum class CsgOp { Union, Subtract, Intersect };
 
 // Which engine runs the tree sequences. All give the same result bit for
 // bit. Literal follows the tree definitions list by list and is kept as the

@@ -2051,35 +2051,13 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws)
   Tree B = make_tree(e.ids.size());
   e.build(A, std::move(fa));
   e.build(B, std::move(fb));
-  switch (op) {
-    case CsgOp::Union:
-      e.clip_to(A, B);
-      e.clip_to(B, A);
-      e.invert(B);
-      e.clip_to(B, A);
-      e.invert(B);
-      e.build(A, e.take_all(B), true);
-      break;
-    case CsgOp::Subtract:
-      e.invert(A);
-      e.clip_to(A, B);
-      e.clip_to(B, A);
-      e.invert(B);
-      e.clip_to(B, A);
-      e.invert(B);
-      e.build(A, e.take_all(B), true);
-      e.invert(A);
-      break;
-    case CsgOp::Intersect:
-      e.invert(A);
-      e.clip_to(B, A);
-      e.invert(B);
-      e.clip_to(A, B);
-      e.clip_to(B, A);
-      e.build(A, e.take_all(B), true);
-      e.invert(A);
-      break;
-  }
+  struct Ops {
+    FastEngine& e;
+    void clip_to(Tree& x, Tree& y) { e.clip_to(x, y); }
+    void invert(Tree& x) { e.invert(x); }
+    void absorb(Tree& x, Tree& y) { e.build(x, e.take_all(y), true); }
+  } ops{e};
+  tree_sequence(op, ops, A, B);
   // The result goes into operand a's list, whose room it mostly fits.
   PolygonList& out = a;
   out.clear();

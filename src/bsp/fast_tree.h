@@ -5,12 +5,12 @@
 // change a result.
 #include "bsp/node.h"
 #include "bsp/polygon.h"
+#include "bsp/sequence.h"
 
 #include <cstdint>
 
 namespace quorvalind::bsp {
 
-enum class CsgOp;
 
 // Builds A from a and B from b, runs op's tree sequence and returns
 // A.all_polygons() afterwards, exactly as the literal engine would. Polls
