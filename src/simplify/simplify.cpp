@@ -177,23 +177,22 @@ class Simplifier {
     for (std::uint32_t x = 0; x < nv; ++x) {
       if (open[x]) cells.push_back({cell_of(v_[x].x), cell_of(v_[x].y), cell_of(v_[x].z), x});
     }
-    std::sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) {
+    const auto by_cell = [](const Cell& a, const Cell& b) {
       return a.key() != b.key() ? a.key() < b.key() : a.v < b.v;
-    });
+    };
+    std::sort(cells.begin(), cells.end(), by_cell);
     std::vector<std::uint32_t> to(nv);
     for (std::uint32_t x = 0; x < nv; ++x) to[x] = x;
     for (const Cell& c : cells) {
       std::uint32_t best = c.v;
+      // Per column of cells (dx, dy), one search for its lowest z and a
+      // walk up through the three.
       for (int dx = -1; dx <= 1; ++dx) {
         for (int dy = -1; dy <= 1; ++dy) {
-          for (int dz = -1; dz <= 1; ++dz) {
-            const Cell probe{c.x + dx, c.y + dy, c.z + dz, 0};
-            auto it = std::lower_bound(cells.begin(), cells.end(), probe, [](const Cell& a, const Cell& b) {
-              return a.key() != b.key() ? a.key() < b.key() : a.v < b.v;
-            });
-            for (; it != cells.end() && it->key() == probe.key(); ++it) {
-              if (it->v < best && dist2(v_[it->v], v_[c.v]) <= reach * reach) best = it->v;
-            }
+          const Cell probe{c.x + dx, c.y + dy, c.z - 1, 0};
+          auto it = std::lower_bound(cells.begin(), cells.end(), probe, by_cell);
+          for (; it != cells.end() && it->x == probe.x && it->y == probe.y && it->z <= c.z + 1; ++it) {
+            if (it->v < best && dist2(v_[it->v], v_[c.v]) <= reach * reach) best = it->v;
           }
         }
       }
@@ -302,19 +301,43 @@ class Simplifier {
       std::uint32_t sid;  // place in loops_ of the edge's first vertex
       bool forward;
     };
-    std::vector<Rec> recs;
-    recs.reserve(loops_.size());
+    // A counting sort by lower end, then each end's few edges by upper end:
+    // the order of a sort by (lo, hi, sid) in linear time, since every
+    // bucket fills in loop order.
+    const std::size_t nv = v_.size();
+    std::vector<std::size_t> start(nv + 1, 0);
     for (std::size_t t = 0; t < triangles(); ++t) {
       const auto l = loop(t);
-      for (std::size_t k = 0; k < l.size(); ++k) {
-        const std::uint32_t a = l[k], b = l[(k + 1) % l.size()];
-        recs.push_back({std::min(a, b), std::max(a, b), static_cast<std::uint32_t>(loop_start_[t] + k),
-                        a < b});
+      for (std::size_t k = 0; k < l.size(); ++k) ++start[std::min(l[k], l[(k + 1) % l.size()]) + 1];
+    }
+    for (std::size_t x = 0; x < nv; ++x) start[x + 1] += start[x];
+    std::vector<Rec> recs(loops_.size());
+    {
+      std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+      for (std::size_t t = 0; t < triangles(); ++t) {
+        const auto l = loop(t);
+        for (std::size_t k = 0; k < l.size(); ++k) {
+          const std::uint32_t a = l[k], b = l[(k + 1) % l.size()];
+          recs[fill[std::min(a, b)]++] = {std::min(a, b), std::max(a, b),
+                                          static_cast<std::uint32_t>(loop_start_[t] + k), a < b};
+        }
       }
     }
-    std::sort(recs.begin(), recs.end(), [](const Rec& x, const Rec& y) {
-      return x.lo != y.lo ? x.lo < y.lo : x.hi != y.hi ? x.hi < y.hi : x.sid < y.sid;
-    });
+    const auto by_hi = [](const Rec& x, const Rec& y) { return x.hi != y.hi ? x.hi < y.hi : x.sid < y.sid; };
+    for (std::size_t x = 0; x < nv; ++x) {
+      Rec* const lo = recs.data() + start[x];
+      Rec* const hi = recs.data() + start[x + 1];
+      if (hi - lo > 24) {
+        std::sort(lo, hi, by_hi);
+        continue;
+      }
+      for (Rec* p = lo + 1; p < hi; ++p) {
+        const Rec r = *p;
+        Rec* q = p;
+        for (; q > lo && by_hi(r, q[-1]); --q) *q = q[-1];
+        *q = r;
+      }
+    }
     tri_of_.resize(loops_.size());
     for (std::size_t t = 0; t < triangles(); ++t) {
       for (std::size_t s = loop_start_[t]; s < loop_start_[t + 1]; ++s) tri_of_[s] = static_cast<std::uint32_t>(t);
@@ -351,17 +374,23 @@ class Simplifier {
       const double longest = std::sqrt(std::max({dist2(a, b), dist2(b, c), dist2(c, a)}));
       height[t] = longest > 0 ? twice_area[t] / longest : 0;
     }
-    std::vector<std::uint32_t> order(n);
-    for (std::size_t t = 0; t < n; ++t) order[t] = static_cast<std::uint32_t>(t);
-    // NaN (from overflowing products) sorts last, as no area.
-    std::vector<double> key(n);
-    for (std::size_t t = 0; t < n; ++t) key[t] = twice_area[t] == twice_area[t] ? twice_area[t] : -1;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::uint32_t x, std::uint32_t y) { return key[x] > key[y]; });
+    // Largest first, ties in triangle order; NaN (from overflowing
+    // products) sorts last, as no area.
+    struct Seed {
+      double key;
+      std::uint32_t t;
+    };
+    std::vector<Seed> seeds(n);
+    for (std::size_t t = 0; t < n; ++t) {
+      seeds[t] = {twice_area[t] == twice_area[t] ? twice_area[t] : -1, static_cast<std::uint32_t>(t)};
+    }
+    std::sort(seeds.begin(), seeds.end(),
+              [](const Seed& x, const Seed& y) { return x.key != y.key ? x.key > y.key : x.t < y.t; });
     region_.assign(n, NONE);
     std::vector<std::uint32_t> queue;
     constexpr double tol = gp::SIMPLIFY_PLANE_TOLERANCE;
-    for (const std::uint32_t seed : order) {
+    for (const Seed& sd : seeds) {
+      const std::uint32_t seed = sd.t;
       if (region_[seed] != NONE) continue;
       const auto r = static_cast<std::uint32_t>(plane_.size());
       region_[seed] = r;
@@ -567,10 +596,16 @@ class Simplifier {
         // Out of b: the unused edge turning furthest left, so that rings
         // touching at a vertex come apart instead of crossing.
         auto lo = std::lower_bound(edges.begin(), edges.end(), std::make_pair(b, std::uint32_t{0}));
-        std::size_t best = edges.size();
+        std::size_t best = edges.size(), open = 0;
+        for (auto it = lo; it != edges.end() && it->first == b; ++it) {
+          const std::size_t k = static_cast<std::size_t>(it - edges.begin());
+          if (!used[k]) best = k, ++open;
+        }
+        // Only where the outline meets itself is there a choice to make.
+        if (open > 1) best = edges.size();
         double best_turn = 0;
         const Pt2 pa = frame.of(v_[a]), pb = frame.of(v_[b]);
-        for (auto it = lo; it != edges.end() && it->first == b; ++it) {
+        for (auto it = lo; open > 1 && it != edges.end() && it->first == b; ++it) {
           const std::size_t k = static_cast<std::size_t>(it - edges.begin());
           if (used[k]) continue;
           const Pt2 pc = frame.of(v_[it->second]);
