@@ -319,7 +319,7 @@ class Filler {
 
 }  // namespace
 
-bool fill_polygon(std::span<const Pt2> pts, const std::vector<std::vector<std::uint32_t>>& rings,
+bool fill_polygon(std::span<const Pt2> pts, std::span<const std::vector<std::uint32_t>> rings,
                   std::vector<std::array<std::uint32_t, 3>>& out) {
   if (rings.empty() || rings[0].size() < 3) return false;
   std::size_t count = 0;

@@ -67,16 +67,6 @@ double cross2(const Pt2& a, const Pt2& b, const Pt2& c) {
   return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
 }
 
-double ring_area(const std::vector<Pt2>& pts, const std::vector<std::uint32_t>& ring) {
-  double s = 0;
-  for (std::size_t k = 0; k < ring.size(); ++k) {
-    const Pt2& a = pts[ring[k]];
-    const Pt2& b = pts[ring[(k + 1) % ring.size()]];
-    s += a.x * b.y - b.x * a.y;
-  }
-  return s / 2;
-}
-
 // Squared distance from p to the segment a-b (to a when a == b).
 double seg_dist2(const Pnt& p, const Pnt& a, const Pnt& b) {
   const Pnt d = gp::sub(b, a);
@@ -87,11 +77,12 @@ double seg_dist2(const Pnt& p, const Pnt& a, const Pnt& b) {
   return dist2(p, q);
 }
 
-bool inside_ring(const std::vector<Pt2>& pts, const std::vector<std::uint32_t>& ring, const Pt2& q) {
+// Whether q lies inside the ring of pts[begin..end).
+bool inside_ring(const std::vector<Pt2>& pts, std::size_t begin, std::size_t end, const Pt2& q) {
   bool in = false;
-  for (std::size_t k = 0, j = ring.size() - 1; k < ring.size(); j = k++) {
-    const Pt2& a = pts[ring[k]];
-    const Pt2& b = pts[ring[j]];
+  for (std::size_t k = begin, j = end - 1; k < end; j = k++) {
+    const Pt2& a = pts[k];
+    const Pt2& b = pts[j];
     if ((a.y > q.y) != (b.y > q.y) && q.x < (b.x - a.x) * (q.y - a.y) / (b.y - a.y) + a.x) in = !in;
   }
   return in;
@@ -558,22 +549,39 @@ class Simplifier {
   // Fills every region that is not raw; regions that fail turn raw. True
   // when none failed.
   bool fill_regions() {
-    filled_.assign(plane_.size(), {});
+    filled_.clear();
+    filled_start_.assign(plane_.size() + 1, 0);
     bool all = true;
     for (std::size_t r = 0; r < plane_.size(); ++r) {
-      if (raw_[r]) continue;
-      if (!fill_region(r)) {
+      if (!raw_[r] && !fill_region(r)) {
         raw_[r] = 1;
         all = false;
       }
+      filled_start_[r + 1] = filled_.size();
     }
     return all;
   }
 
+  // Scratch of fill_region, kept between regions: most regions are a few
+  // triangles, and fresh buffers for each would cost more than the fill.
+  struct FillScratch {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
+    std::vector<std::uint8_t> used;
+    std::vector<std::size_t> ring_start;  // rings back to back in ids and pts
+    std::vector<Pt2> pts;
+    std::vector<std::uint32_t> ids;
+    std::vector<double> areas;
+    std::vector<std::size_t> outers, holes, home;
+    std::vector<std::vector<std::uint32_t>> group;
+    std::vector<std::array<std::uint32_t, 3>> tris;
+  };
+
   bool fill_region(std::size_t r) {
+    FillScratch& f = scratch_;
     const Frame frame(plane_[r]);
     // The region's outline edges, in loop order per triangle.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
+    auto& edges = f.edges;
+    edges.clear();
     for (const std::uint32_t t : region_triangles(r)) {
       for (std::size_t s = loop_start_[t]; s < loop_start_[t + 1]; ++s) {
         if (boundary(s)) edges.push_back({loops_[s], next_in_loop(s)});
@@ -581,17 +589,21 @@ class Simplifier {
     }
     if (edges.size() < 3) return false;
     std::sort(edges.begin(), edges.end());
-    std::vector<std::uint8_t> used(edges.size(), 0);
-    std::vector<std::vector<std::uint32_t>> rings;
+    f.used.assign(edges.size(), 0);
+    f.ring_start.assign(1, 0);
+    f.pts.clear();
+    f.ids.clear();
     for (std::size_t start = 0; start < edges.size(); ++start) {
-      if (used[start]) continue;
-      std::vector<std::uint32_t> ring;
+      if (f.used[start]) continue;
       std::size_t e = start;
       for (std::size_t steps = 0;; ++steps) {
         if (steps > edges.size()) return false;
-        used[e] = 1;
+        f.used[e] = 1;
         const auto [a, b] = edges[e];
-        if (kept(a)) ring.push_back(a);
+        if (kept(a)) {
+          f.ids.push_back(a);
+          f.pts.push_back(frame.of(v_[a]));
+        }
         if (b == edges[start].first) break;
         // Out of b: the unused edge turning furthest left, so that rings
         // touching at a vertex come apart instead of crossing.
@@ -599,7 +611,7 @@ class Simplifier {
         std::size_t best = edges.size(), open = 0;
         for (auto it = lo; it != edges.end() && it->first == b; ++it) {
           const std::size_t k = static_cast<std::size_t>(it - edges.begin());
-          if (!used[k]) best = k, ++open;
+          if (!f.used[k]) best = k, ++open;
         }
         // Only where the outline meets itself is there a choice to make.
         if (open > 1) best = edges.size();
@@ -607,7 +619,7 @@ class Simplifier {
         const Pt2 pa = frame.of(v_[a]), pb = frame.of(v_[b]);
         for (auto it = lo; open > 1 && it != edges.end() && it->first == b; ++it) {
           const std::size_t k = static_cast<std::size_t>(it - edges.begin());
-          if (used[k]) continue;
+          if (f.used[k]) continue;
           const Pt2 pc = frame.of(v_[it->second]);
           const double dx1 = pb.x - pa.x, dy1 = pb.y - pa.y, dx2 = pc.x - pb.x, dy2 = pc.y - pb.y;
           const double turn = std::atan2(dx1 * dy2 - dy1 * dx2, dx1 * dx2 + dy1 * dy2);
@@ -616,74 +628,83 @@ class Simplifier {
         if (best == edges.size()) return false;
         e = best;
       }
-      rings.push_back(std::move(ring));
+      if (f.ids.size() - f.ring_start.back() < 3) return false;
+      f.ring_start.push_back(f.ids.size());
     }
-    // 2D corners, one per ring entry.
-    std::vector<Pt2> pts;
-    std::vector<std::uint32_t> ids;
-    std::vector<std::vector<std::uint32_t>> pos_rings;
-    for (const auto& ring : rings) {
-      if (ring.size() < 3) return false;
-      std::vector<std::uint32_t> pr;
-      for (const std::uint32_t x : ring) {
-        pr.push_back(static_cast<std::uint32_t>(pts.size()));
-        pts.push_back(frame.of(v_[x]));
-        ids.push_back(x);
+    const std::size_t rings = f.ring_start.size() - 1;
+    auto ring = [&f](std::size_t k) {
+      return std::span<const std::uint32_t>(f.ids.data() + f.ring_start[k], f.ring_start[k + 1] - f.ring_start[k]);
+    };
+    auto ring_area = [&f](std::size_t k) {
+      double a = 0;
+      for (std::size_t i = f.ring_start[k], e = f.ring_start[k + 1]; i < e; ++i) {
+        const Pt2& p = f.pts[i];
+        const Pt2& q = f.pts[i + 1 < e ? i + 1 : f.ring_start[k]];
+        a += p.x * q.y - q.x * p.y;
       }
-      pos_rings.push_back(std::move(pr));
-    }
-    std::vector<double> areas;
-    std::vector<std::size_t> outers, holes;
-    for (std::size_t k = 0; k < pos_rings.size(); ++k) {
-      const double a = ring_area(pts, pos_rings[k]);
+      return a / 2;
+    };
+    f.areas.clear();
+    f.outers.clear();
+    f.holes.clear();
+    for (std::size_t k = 0; k < rings; ++k) {
+      const double a = ring_area(k);
       if (!(a != 0) || !std::isfinite(a)) return false;
-      areas.push_back(a);
-      (a > 0 ? outers : holes).push_back(k);
+      f.areas.push_back(a);
+      (a > 0 ? f.outers : f.holes).push_back(k);
     }
-    if (outers.empty()) return false;
+    if (f.outers.empty()) return false;
     // Each hole goes to the smallest outer ring around one of its corners
     // that is not on that ring.
-    std::vector<std::vector<std::size_t>> holes_of(pos_rings.size());
-    for (const std::size_t h : holes) {
-      std::size_t home = pos_rings.size();
-      for (const std::size_t o : outers) {
-        if (outers.size() == 1) {
+    f.home.assign(rings, rings);
+    for (const std::size_t h : f.holes) {
+      std::size_t home = rings;
+      for (const std::size_t o : f.outers) {
+        if (f.outers.size() == 1) {
           home = o;
           break;
         }
-        for (const std::uint32_t p : pos_rings[h]) {
-          const bool on_ring = std::any_of(pos_rings[o].begin(), pos_rings[o].end(),
-                                           [&](std::uint32_t q) { return ids[q] == ids[p]; });
-          if (on_ring) continue;
-          if (inside_ring(pts, pos_rings[o], pts[p]) && (home == pos_rings.size() || areas[o] < areas[home])) {
+        for (std::size_t p = f.ring_start[h]; p < f.ring_start[h + 1]; ++p) {
+          const auto outer = ring(o);
+          if (std::find(outer.begin(), outer.end(), f.ids[p]) != outer.end()) continue;
+          if (inside_ring(f.pts, f.ring_start[o], f.ring_start[o + 1], f.pts[p]) &&
+              (home == rings || f.areas[o] < f.areas[home])) {
             home = o;
           }
           break;
         }
       }
-      if (home == pos_rings.size()) return false;
-      holes_of[home].push_back(h);
+      if (home == rings) return false;
+      f.home[h] = home;
     }
-    std::vector<std::array<std::uint32_t, 3>> tris;
-    for (const std::size_t o : outers) {
-      std::vector<std::vector<std::uint32_t>> group{pos_rings[o]};
-      double want = areas[o];
-      for (const std::size_t h : holes_of[o]) {
-        group.push_back(pos_rings[h]);
-        want += areas[h];
+    auto& tris = f.tris;
+    tris.clear();
+    for (const std::size_t o : f.outers) {
+      // The outer ring, then its holes in ring order, as positions into pts.
+      std::size_t n = 0;
+      double want = 0;
+      auto add = [&](std::size_t k) {
+        if (f.group.size() <= n) f.group.emplace_back();
+        auto& g = f.group[n++];
+        g.clear();
+        for (std::size_t p = f.ring_start[k]; p < f.ring_start[k + 1]; ++p) g.push_back(static_cast<std::uint32_t>(p));
+        want += f.areas[k];
+      };
+      add(o);
+      for (const std::size_t h : f.holes) {
+        if (f.home[h] == o) add(h);
       }
       const std::size_t before = tris.size();
-      if (!fill_polygon(pts, group, tris)) return false;
+      if (!fill_polygon(f.pts, std::span(f.group.data(), n), tris)) return false;
       double got = 0;
       for (std::size_t k = before; k < tris.size(); ++k) {
-        const double z = cross2(pts[tris[k][0]], pts[tris[k][1]], pts[tris[k][2]]);
+        const double z = cross2(f.pts[tris[k][0]], f.pts[tris[k][1]], f.pts[tris[k][2]]);
         if (!(z > 0)) return false;
         got += z / 2;
       }
-      if (!(std::fabs(got - want) <= 1e-9 * std::fabs(areas[o]))) return false;
+      if (!(std::fabs(got - want) <= 1e-9 * std::fabs(f.areas[o]))) return false;
     }
-    auto& out = filled_[r];
-    for (const auto& t : tris) out.push_back({ids[t[0]], ids[t[1]], ids[t[2]]});
+    for (const auto& t : tris) filled_.push_back({f.ids[t[0]], f.ids[t[1]], f.ids[t[2]]});
     return true;
   }
 
@@ -696,7 +717,8 @@ class Simplifier {
     const mesh::EdgeSplits none;
     for (std::size_t r = 0; r < plane_.size(); ++r) {
       if (!raw_[r]) {
-        tris.insert(tris.end(), filled_[r].begin(), filled_[r].end());
+        tris.insert(tris.end(), filled_.begin() + static_cast<std::ptrdiff_t>(filled_start_[r]),
+                    filled_.begin() + static_cast<std::ptrdiff_t>(filled_start_[r + 1]));
         continue;
       }
       for (const std::uint32_t t : region_triangles(r)) {
@@ -757,7 +779,9 @@ class Simplifier {
   std::vector<std::uint8_t> many_, dropped_;
   std::vector<std::size_t> bnd_start_;
   std::vector<std::uint32_t> bnd_;
-  std::vector<std::vector<std::array<std::uint32_t, 3>>> filled_;
+  std::vector<std::array<std::uint32_t, 3>> filled_;
+  std::vector<std::size_t> filled_start_;
+  FillScratch scratch_;
 };
 
 }  // namespace
