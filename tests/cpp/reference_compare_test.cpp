@@ -1,0 +1,422 @@
+// Both production engines against the plain reference engine
+// (reference_engine.h), bit for bit, on seeded random operand pairs: small
+// boxes, tetrahedra, random convex hulls and the kernel's primitives, turned,
+// scaled and moved at random, in coplanar, touching, shared-face, identical,
+// nested, disjoint and general overlapping configurations. Every pair runs
+// all three operations; each (pair, operation) is one case, and each case
+// runs the literal and the skipping engine and compares both with the
+// reference: the same polygons in the same order with the same vertex bits
+// (run_csg_flat), or the same fan-triangulated mesh (run_csg) on every
+// other pair. The skipping engine runs with its skipping lowered to the
+// shortest chains on two cases in three, so that small solids take its
+// skipping paths.
+//
+// Environment:
+//   QUORVALIND_REFERENCE_CASES  cases to run (default 2,001, the CI share;
+//                               300 under the sanitizers). The full run is
+//                               QUORVALIND_REFERENCE_CASES=10000 or more.
+//   QUORVALIND_REFERENCE_SEED   base seed (default 20261210). Each pair's
+//                               generator is seeded from the base seed and
+//                               the pair's index, so a reported case is
+//                               reproduced on its own with
+//                               --gtest_filter=ReferenceCompare.One and
+//                               QUORVALIND_REFERENCE_ONE=<case index>.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "brep_prim_api/box.h"
+#include "brep_prim_api/cone.h"
+#include "brep_prim_api/finish.h"
+#include "brep_prim_api/sphere.h"
+#include "bsp/csg.h"
+#include "bsp/fast_tree.h"
+#include "gp/trsf.h"
+#include "mesh/tri_mesh.h"
+#include "mesh_checks.h"
+#include "reference_engine.h"
+
+using namespace quorvalind;
+using bsp::CsgOp;
+using bsp::Engine;
+using bsp::FlatPolygons;
+using gp::Pnt;
+using mesh::TriMesh;
+
+namespace {
+
+constexpr CsgOp OPS[] = {CsgOp::Union, CsgOp::Subtract, CsgOp::Intersect};
+const char* op_name(CsgOp op) {
+  return op == CsgOp::Union ? "union" : op == CsgOp::Subtract ? "subtract" : "intersect";
+}
+
+// ---- Random operand pairs --------------------------------------------------
+
+class PairGen {
+ public:
+  PairGen(std::uint64_t seed, std::uint64_t pair) : rng_(seeded(seed, pair)) {}
+
+  double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+  int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+  Pnt point(double r) { return {uniform(-r, r), uniform(-r, r), uniform(-r, r)}; }
+
+  // Four corners wound so that every face looks outward.
+  static TriMesh tetrahedron(Pnt p0, Pnt p1, Pnt p2, Pnt p3) {
+    const Pnt n = gp::cross(gp::sub(p1, p0), gp::sub(p2, p0));
+    if (gp::dot(n, gp::sub(p3, p0)) > 0.0) std::swap(p1, p2);  // p3 must lie behind p0 p1 p2
+    TriMesh m;
+    mesh::push_triangle(m, p0, p1, p2);
+    mesh::push_triangle(m, p0, p3, p1);
+    mesh::push_triangle(m, p1, p3, p2);
+    mesh::push_triangle(m, p2, p3, p0);
+    return brep_prim_api::finish_mesh(m);
+  }
+
+  // The hull of 5 to 12 points near a sphere, by brute force: a triangle is
+  // a face when every other point lies strictly on one side of it.
+  TriMesh hull() {
+    std::vector<Pnt> p(5 + pick(8));
+    for (Pnt& q : p) {
+      const Pnt d = point(1);
+      const double len = std::sqrt(gp::dot(d, d));
+      const double r = uniform(0.4, 1.0) / (len > 1e-3 ? len : 1.0);
+      q = {d.x * r, d.y * r, d.z * r};
+    }
+    TriMesh m;
+    const std::size_t n = p.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t j = i + 1; j < n; ++j) {
+        for (std::size_t k = j + 1; k < n; ++k) {
+          const Pnt nrm = gp::cross(gp::sub(p[j], p[i]), gp::sub(p[k], p[i]));
+          int front = 0, back = 0;
+          for (std::size_t l = 0; l < n; ++l) {
+            if (l == i || l == j || l == k) continue;
+            const double t = gp::dot(nrm, gp::sub(p[l], p[i]));
+            front += t > 0.0, back += t < 0.0;
+          }
+          if (front + back != static_cast<int>(n) - 3) continue;  // a fourth point on it
+          if (front == 0) mesh::push_triangle(m, p[i], p[j], p[k]);
+          if (back == 0) mesh::push_triangle(m, p[i], p[k], p[j]);
+        }
+      }
+    }
+    return brep_prim_api::finish_mesh(m);
+  }
+
+  TriMesh small_box() {
+    return brep_prim_api::make_box(point(0.3), uniform(0.2, 1.5), uniform(0.2, 1.5), uniform(0.2, 1.5));
+  }
+
+  TriMesh shape() {
+    switch (pick(7)) {
+      case 0:
+        return small_box();
+      case 1:
+        return tetrahedron(point(1), point(1), point(1), point(1));
+      case 2:
+        return hull();
+      case 3:
+        return brep_prim_api::make_cylinder(8 + pick(9), uniform(0.2, 1), uniform(0.2, 2));
+      case 4:
+        return brep_prim_api::make_cone(8 + pick(9), uniform(0.2, 1), uniform(0, 0.6), uniform(0.2, 2));
+      case 5:
+        return brep_prim_api::make_sphere(8 + pick(5), 4 + pick(4), uniform(0.3, 1.2));
+      default:
+        return brep_prim_api::make_torus(8 + pick(5), uniform(0.6, 1.2), uniform(0.1, 0.5));
+    }
+  }
+
+  // Scaled (sometimes per axis), turned about a random axis on two draws
+  // in three, shifted within the unit cube.
+  gp::Trsf placement() {
+    gp::Trsf t = gp::scale_uniform(uniform(0.5, 1.5));
+    if (pick(3) == 0) t = gp::scale_xyz(uniform(0.3, 2), uniform(0.3, 2), uniform(0.3, 2));
+    if (pick(3) != 0) {
+      const gp::Ax1 axis = gp::make_ax1(point(1), point(1));
+      t = gp::then(t, gp::rotation(axis, uniform(0, 6.3)));
+    }
+    return gp::then(t, gp::translation(point(1)));
+  }
+
+  static TriMesh placed(TriMesh m, const gp::Trsf& t) {
+    mesh::transform(m, t);
+    return m;
+  }
+
+  // One pair; `kind` names its family for failure messages.
+  void pair(TriMesh& a, TriMesh& b, std::string& kind) {
+    switch (pick(10)) {
+      case 0: {
+        kind = "grid boxes";  // axis-aligned on a half-unit grid: coplanar overlaps and contacts
+        auto g = [&] { return 0.5 * pick(4); };
+        a = brep_prim_api::make_box({g(), g(), g()}, 0.5 + g(), 0.5 + g(), 0.5 + g());
+        b = brep_prim_api::make_box({g(), g(), g()}, 0.5 + g(), 0.5 + g(), 0.5 + g());
+        return;
+      }
+      case 1: {
+        kind = "shared face";  // boxes side by side, both placed by one motion
+        const gp::Trsf t = placement();
+        const double w = uniform(0.3, 1.5);
+        a = placed(brep_prim_api::make_box({0, 0, 0}, w, 1, 1), t);
+        b = placed(brep_prim_api::make_box({w, uniform(-0.5, 0.5), 0}, 1, 1, uniform(0.5, 1.5)), t);
+        return;
+      }
+      case 2: {
+        kind = "touching tetrahedra";  // a face shared with opposite windings
+        const Pnt p0 = point(1), p1 = point(1), p2 = point(1), apex = point(1);
+        const Pnt n = gp::cross(gp::sub(p1, p0), gp::sub(p2, p0));
+        const double t = 2.0 * gp::dot(n, gp::sub(apex, p0)) / gp::dot(n, n);
+        const Pnt mirrored{apex.x - t * n.x, apex.y - t * n.y, apex.z - t * n.z};
+        a = tetrahedron(p0, p1, p2, apex);
+        b = pick(2) == 0 ? tetrahedron(p0, p1, p2, mirrored) : tetrahedron(p0, p1, p2, apex);
+        return;
+      }
+      case 3: {
+        kind = "touching corner";  // boxes meeting at an edge or a corner
+        const gp::Trsf t = placement();
+        const double w = uniform(0.3, 1), h = uniform(0.3, 1);
+        a = placed(brep_prim_api::make_box({0, 0, 0}, w, h, 1), t);
+        b = placed(brep_prim_api::make_box({w, h, pick(2) * 1.0}, 1, 1, 1), t);
+        return;
+      }
+      case 4: {
+        kind = "identical";
+        a = placed(shape(), placement());
+        b = a;
+        return;
+      }
+      case 5: {
+        kind = "nested";  // the same shape shrunk about its middle
+        const TriMesh s = shape();
+        const gp::Trsf t = placement();
+        a = placed(s, t);
+        b = placed(s, gp::then(gp::then(gp::translation({-0.25, -0.25, -0.25}), gp::scale_uniform(0.5)),
+                                gp::then(gp::translation({0.25, 0.25, 0.25}), t)));
+        return;
+      }
+      case 6: {
+        kind = "disjoint";
+        a = placed(shape(), placement());
+        b = placed(placed(shape(), placement()), gp::translation({5, uniform(-1, 1), 0}));
+        return;
+      }
+      case 7: {
+        kind = "coplanar base";  // two boxes on one plane, overlapping in it
+        const gp::Trsf t = placement();
+        a = placed(brep_prim_api::make_box({0, 0, 0}, 1, 1, uniform(0.3, 1)), t);
+        b = placed(brep_prim_api::make_box({uniform(-0.5, 0.5), uniform(-0.5, 0.5), 0},
+                                           uniform(0.3, 1.5), uniform(0.3, 1.5), uniform(0.3, 1.5)),
+                   t);
+        return;
+      }
+      case 8: {
+        kind = "two-faced";  // every face of a also there turned round: nodes get cf and cb
+        const TriMesh s = placed(shape(), placement());
+        a = s;
+        const std::uint64_t base = a.vertices.size();
+        a.vertices.insert(a.vertices.end(), s.vertices.begin(), s.vertices.end());
+        for (const mesh::Triangle& t : s.triangles) a.triangles.push_back({t[0] + base, t[2] + base, t[1] + base});
+        b = placed(shape(), placement());
+        return;
+      }
+      default:
+        kind = "random";
+        a = placed(shape(), placement());
+        b = placed(shape(), placement());
+        return;
+    }
+  }
+
+ private:
+  // seed_seq keeps 32 bits of each value: both numbers go in as halves.
+  static std::mt19937_64 seeded(std::uint64_t seed, std::uint64_t pair) {
+    std::seed_seq s{static_cast<std::uint32_t>(seed), static_cast<std::uint32_t>(seed >> 32),
+                    static_cast<std::uint32_t>(pair), static_cast<std::uint32_t>(pair >> 32)};
+    return std::mt19937_64(s);
+  }
+
+  std::mt19937_64 rng_;
+};
+
+// ---- Comparison ------------------------------------------------------------
+
+std::string point_text(const Pnt& p) {
+  char s[160];
+  std::snprintf(s, sizeof s, "(%a, %a, %a)", p.x, p.y, p.z);
+  return s;
+}
+
+bool same_point_bits(const Pnt& a, const Pnt& b) { return std::memcmp(&a, &b, sizeof(Pnt)) == 0; }
+
+// Empty when got equals want to the bit; else where they first part.
+std::string flat_difference(const FlatPolygons& got, const FlatPolygons& want) {
+  std::size_t base = 0;
+  for (std::size_t i = 0; i < got.counts.size() && i < want.counts.size(); ++i) {
+    if (got.counts[i] != want.counts[i]) {
+      return "polygon " + std::to_string(i) + ": " + std::to_string(got.counts[i]) +
+             " vertices, reference " + std::to_string(want.counts[i]);
+    }
+    for (std::uint32_t k = 0; k < got.counts[i]; ++k) {
+      const Pnt& g = got.vertices[base + k];
+      const Pnt& w = want.vertices[base + k];
+      if (!same_point_bits(g, w)) {
+        return "polygon " + std::to_string(i) + " vertex " + std::to_string(k) + ": " +
+               point_text(g) + ", reference " + point_text(w);
+      }
+    }
+    base += got.counts[i];
+  }
+  if (got.counts.size() != want.counts.size()) {
+    return std::to_string(got.counts.size()) + " polygons, reference " +
+           std::to_string(want.counts.size());
+  }
+  return {};
+}
+
+std::string mesh_difference(const TriMesh& got, const TriMesh& want) {
+  for (std::size_t i = 0; i < got.triangles.size() && i < want.triangles.size(); ++i) {
+    for (int k = 0; k < 3; ++k) {
+      const Pnt& g = got.vertices[got.triangles[i][k]];
+      const Pnt& w = want.vertices[want.triangles[i][k]];
+      if (!same_point_bits(g, w)) {
+        return "triangle " + std::to_string(i) + " corner " + std::to_string(k) + ": " +
+               point_text(g) + ", reference " + point_text(w);
+      }
+    }
+  }
+  if (got.triangles.size() != want.triangles.size()) {
+    return std::to_string(got.triangles.size()) + " triangles, reference " +
+           std::to_string(want.triangles.size());
+  }
+  if (got.triangles != want.triangles || got.vertices.size() != want.vertices.size()) {
+    return "triangle indices differ";
+  }
+  return {};
+}
+
+// The skipping engine's chain lengths for one run, restored afterwards: the
+// one place this test touches them.
+template <class F>
+auto with_skip_tuning(const bsp::SkipTuning& t, F&& run) {
+  struct Restore {
+    bsp::SkipTuning saved;
+    ~Restore() { bsp::set_skip_tuning(saved); }
+  } restore{bsp::skip_tuning()};
+  bsp::set_skip_tuning(t);
+  return run();
+}
+
+// Skipping from the shortest chains on, from short ones, or as shipped.
+bsp::SkipTuning tuning_for(std::uint64_t index) {
+  switch (index % 3) {
+    case 0:
+      return {1, 2};
+    case 1:
+      return {4, 8};
+    default:
+      return bsp::skip_tuning();
+  }
+}
+
+struct Totals {
+  std::uint64_t cases = 0, polygons = 0, mismatches = 0;
+};
+
+// Case `index` (pair index / 3, operation index % 3): both engines against
+// the reference. Adds a failure per mismatch naming everything needed to
+// reproduce it.
+void compare_case(std::uint64_t seed, std::uint64_t index, Totals& totals) {
+  PairGen gen(seed, index / 3);
+  TriMesh a, b;
+  std::string kind;
+  gen.pair(a, b, kind);
+  const CsgOp op = OPS[index % 3];
+  const bool flat = (index / 3) % 2 == 0;
+  const bsp::SkipTuning tuning = tuning_for(index);
+  const auto report = [&](const char* engine, const std::string& diff) {
+    ++totals.mismatches;
+    ADD_FAILURE() << "seed " << seed << " case " << index << " (" << kind << ", " << op_name(op)
+                  << ", " << (flat ? "run_csg_flat" : "run_csg") << ", " << engine
+                  << " engine, skip tuning {" << tuning.short_chain << ", " << tuning.index_min
+                  << "}): " << diff;
+  };
+  ++totals.cases;
+  if (flat) {
+    const FlatPolygons want = reference::run_flat(op, a, b);
+    totals.polygons += want.counts.size();
+    const FlatPolygons lit = bsp::run_csg_flat(op, bsp::convert_operands(a, b), {}, Engine::Literal);
+    const FlatPolygons skip = with_skip_tuning(tuning, [&] {
+      return bsp::run_csg_flat(op, bsp::convert_operands(a, b), {}, Engine::Skipping);
+    });
+    if (auto d = flat_difference(lit, want); !d.empty()) report("literal", d);
+    if (auto d = flat_difference(skip, want); !d.empty()) report("skipping", d);
+  } else {
+    const TriMesh want = reference::run_mesh(op, a, b);
+    totals.polygons += want.triangles.size();
+    const TriMesh lit = bsp::run_csg(op, bsp::convert_operands(a, b), {}, Engine::Literal);
+    const TriMesh skip = with_skip_tuning(tuning, [&] {
+      return bsp::run_csg(op, bsp::convert_operands(a, b), {}, Engine::Skipping);
+    });
+    if (auto d = mesh_difference(lit, want); !d.empty()) report("literal", d);
+    if (auto d = mesh_difference(skip, want); !d.empty()) report("skipping", d);
+  }
+}
+
+std::uint64_t env_number(const char* name, std::uint64_t fallback) {
+  const char* s = std::getenv(name);
+  if (s == nullptr || *s == '\0') return fallback;
+  return std::strtoull(s, nullptr, 10);
+}
+
+std::uint64_t default_cases() {
+#ifdef __SANITIZE_ADDRESS__
+  return 300;
+#else
+  return std::getenv("QUORVALIND_SANITIZED") != nullptr ? 300 : 2001;
+#endif
+}
+
+}  // namespace
+
+TEST(ReferenceCompare, SeededRandomPairs) {
+  const std::uint64_t seed = env_number("QUORVALIND_REFERENCE_SEED", 20261210);
+  const std::uint64_t count = env_number("QUORVALIND_REFERENCE_CASES", default_cases());
+  Totals totals;
+  for (std::uint64_t i = 0; i < count && totals.mismatches < 10; ++i) compare_case(seed, i, totals);
+  std::printf("reference comparison: seed %llu, %llu cases, %llu result polygons or triangles\n",
+              static_cast<unsigned long long>(seed), static_cast<unsigned long long>(totals.cases),
+              static_cast<unsigned long long>(totals.polygons));
+  // Most cases must leave something to compare, or the check says little.
+  EXPECT_GT(totals.polygons, 20 * totals.cases);
+}
+
+// The generated hulls and tetrahedra are closed and face outward, so the
+// comparison runs on solids, not on stray triangles.
+TEST(ReferenceCompare, GeneratedSolidsAreClosedAndOutward) {
+  for (std::uint64_t i = 0; i < 200; ++i) {
+    PairGen gen(20261210, i);
+    const TriMesh hull = gen.hull();
+    const TriMesh tet = PairGen::tetrahedron(gen.point(1), gen.point(1), gen.point(1), gen.point(1));
+    for (const TriMesh* m : {&hull, &tet}) {
+      EXPECT_GE(m->triangles.size(), 4u) << i;
+      EXPECT_EQ(test::unmatched_edges(*m), 0u) << i;
+      EXPECT_GT(mesh::signed_volume(*m), 0.0) << i;
+    }
+  }
+}
+
+// One case alone, to reproduce a reported mismatch.
+TEST(ReferenceCompare, One) {
+  const char* one = std::getenv("QUORVALIND_REFERENCE_ONE");
+  if (one == nullptr) GTEST_SKIP() << "set QUORVALIND_REFERENCE_ONE to a case index";
+  Totals totals;
+  compare_case(env_number("QUORVALIND_REFERENCE_SEED", 20261210), std::strtoull(one, nullptr, 10), totals);
+}
