@@ -2,7 +2,8 @@
 // (reference_engine.h), bit for bit, on seeded random operand pairs: small
 // boxes, tetrahedra, random convex hulls and the kernel's primitives, turned,
 // scaled and moved at random, in coplanar, touching, shared-face, identical,
-// nested, disjoint and general overlapping configurations. Every pair runs
+// nested, disjoint, two-faced (every face also turned round) and general
+// overlapping configurations. Every pair runs
 // all three operations; each (pair, operation) is one case, and each case
 // runs the literal and the skipping engine and compares both with the
 // reference: the same polygons in the same order with the same vertex bits
@@ -23,12 +24,15 @@
 //                               QUORVALIND_REFERENCE_ONE=<case index>.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,7 +68,9 @@ class PairGen {
  public:
   PairGen(std::uint64_t seed, std::uint64_t pair) : rng_(seeded(seed, pair)) {}
 
-  double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+  double uniform(double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(rng_);
+  }
   int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
   Pnt point(double r) { return {uniform(-r, r), uniform(-r, r), uniform(-r, r)}; }
 
@@ -112,35 +118,61 @@ class PairGen {
   }
 
   TriMesh small_box() {
-    return brep_prim_api::make_box(point(0.3), uniform(0.2, 1.5), uniform(0.2, 1.5), uniform(0.2, 1.5));
+    const double dx = uniform(0.2, 1.5), dy = uniform(0.2, 1.5), dz = uniform(0.2, 1.5);
+    return brep_prim_api::make_box(point(0.3), dx, dy, dz);
   }
 
   TriMesh shape() {
     switch (pick(7)) {
       case 0:
         return small_box();
-      case 1:
-        return tetrahedron(point(1), point(1), point(1), point(1));
+      case 1: {
+        const Pnt p0 = point(1), p1 = point(1), p2 = point(1), p3 = point(1);
+        return tetrahedron(p0, p1, p2, p3);
+      }
       case 2:
         return hull();
-      case 3:
-        return brep_prim_api::make_cylinder(8 + pick(9), uniform(0.2, 1), uniform(0.2, 2));
-      case 4:
-        return brep_prim_api::make_cone(8 + pick(9), uniform(0.2, 1), uniform(0, 0.6), uniform(0.2, 2));
-      case 5:
-        return brep_prim_api::make_sphere(8 + pick(5), 4 + pick(4), uniform(0.3, 1.2));
-      default:
-        return brep_prim_api::make_torus(8 + pick(5), uniform(0.6, 1.2), uniform(0.1, 0.5));
+      case 3: {
+        const std::uint64_t n = 8 + pick(9);
+        const double r = uniform(0.2, 1), h = uniform(0.2, 2);
+        return brep_prim_api::make_cylinder(n, r, h);
+      }
+      case 4: {
+        const std::uint64_t n = 8 + pick(9);
+        const double r1 = uniform(0.2, 1), r2 = uniform(0, 0.6), h = uniform(0.2, 2);
+        return brep_prim_api::make_cone(n, r1, r2, h);
+      }
+      case 5: {
+        const std::uint64_t n = 8 + pick(5), m = 4 + pick(4);
+        return brep_prim_api::make_sphere(n, m, uniform(0.3, 1.2));
+      }
+      default: {
+        const std::uint64_t n = 8 + pick(5);
+        const double major = uniform(0.6, 1.2), minor = uniform(0.1, 0.5);
+        return brep_prim_api::make_torus(n, major, minor);
+      }
     }
+  }
+
+  // Draws happen one statement at a time throughout, as the order in which
+  // a call's arguments are evaluated is unspecified: a seed then gives the
+  // same pair from any compiler over the same standard library.
+  TriMesh placed_shape() {
+    const TriMesh s = shape();
+    return placed(s, placement());
   }
 
   // Scaled (sometimes per axis), turned about a random axis on two draws
   // in three, shifted within the unit cube.
   gp::Trsf placement() {
     gp::Trsf t = gp::scale_uniform(uniform(0.5, 1.5));
-    if (pick(3) == 0) t = gp::scale_xyz(uniform(0.3, 2), uniform(0.3, 2), uniform(0.3, 2));
+    if (pick(3) == 0) {
+      const double sx = uniform(0.3, 2), sy = uniform(0.3, 2), sz = uniform(0.3, 2);
+      t = gp::scale_xyz(sx, sy, sz);
+    }
     if (pick(3) != 0) {
-      const gp::Ax1 axis = gp::make_ax1(point(1), point(1));
+      const Pnt at = point(1), direction = point(1);
+      const gp::Ax1 axis = gp::make_ax1(at, direction);
       t = gp::then(t, gp::rotation(axis, uniform(0, 6.3)));
     }
     return gp::then(t, gp::translation(point(1)));
@@ -156,9 +188,13 @@ class PairGen {
     switch (pick(10)) {
       case 0: {
         kind = "grid boxes";  // axis-aligned on a half-unit grid: coplanar overlaps and contacts
-        auto g = [&] { return 0.5 * pick(4); };
-        a = brep_prim_api::make_box({g(), g(), g()}, 0.5 + g(), 0.5 + g(), 0.5 + g());
-        b = brep_prim_api::make_box({g(), g(), g()}, 0.5 + g(), 0.5 + g(), 0.5 + g());
+        const auto grid_box = [&] {
+          double v[6];
+          for (double& x : v) x = 0.5 * pick(4);
+          return brep_prim_api::make_box({v[0], v[1], v[2]}, 0.5 + v[3], 0.5 + v[4], 0.5 + v[5]);
+        };
+        a = grid_box();
+        b = grid_box();
         return;
       }
       case 1: {
@@ -166,7 +202,8 @@ class PairGen {
         const gp::Trsf t = placement();
         const double w = uniform(0.3, 1.5);
         a = placed(brep_prim_api::make_box({0, 0, 0}, w, 1, 1), t);
-        b = placed(brep_prim_api::make_box({w, uniform(-0.5, 0.5), 0}, 1, 1, uniform(0.5, 1.5)), t);
+        const double y = uniform(-0.5, 0.5), h = uniform(0.5, 1.5);
+        b = placed(brep_prim_api::make_box({w, y, 0}, 1, 1, h), t);
         return;
       }
       case 2: {
@@ -189,48 +226,59 @@ class PairGen {
       }
       case 4: {
         kind = "identical";
-        a = placed(shape(), placement());
+        a = placed_shape();
         b = a;
         return;
       }
       case 5: {
-        kind = "nested";  // the same shape shrunk about its middle
+        kind = "nested";  // the same shape halved about the middle of its bounds
         const TriMesh s = shape();
+        Pnt lo = s.vertices[0], hi = s.vertices[0];
+        for (const Pnt& v : s.vertices) {
+          lo = {std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z)};
+          hi = {std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z)};
+        }
+        const Pnt mid{(lo.x + hi.x) / 2, (lo.y + hi.y) / 2, (lo.z + hi.z) / 2};
         const gp::Trsf t = placement();
+        const gp::Trsf halve = gp::then(gp::then(gp::translation({-mid.x, -mid.y, -mid.z}),
+                                                 gp::scale_uniform(0.5)),
+                                        gp::translation(mid));
         a = placed(s, t);
-        b = placed(s, gp::then(gp::then(gp::translation({-0.25, -0.25, -0.25}), gp::scale_uniform(0.5)),
-                                gp::then(gp::translation({0.25, 0.25, 0.25}), t)));
+        b = placed(s, gp::then(halve, t));
         return;
       }
       case 6: {
         kind = "disjoint";
-        a = placed(shape(), placement());
-        b = placed(placed(shape(), placement()), gp::translation({5, uniform(-1, 1), 0}));
+        a = placed_shape();
+        b = placed_shape();
+        b = placed(b, gp::translation({5, uniform(-1, 1), 0}));
         return;
       }
       case 7: {
         kind = "coplanar base";  // two boxes on one plane, overlapping in it
         const gp::Trsf t = placement();
         a = placed(brep_prim_api::make_box({0, 0, 0}, 1, 1, uniform(0.3, 1)), t);
-        b = placed(brep_prim_api::make_box({uniform(-0.5, 0.5), uniform(-0.5, 0.5), 0},
-                                           uniform(0.3, 1.5), uniform(0.3, 1.5), uniform(0.3, 1.5)),
-                   t);
+        const double x = uniform(-0.5, 0.5), y = uniform(-0.5, 0.5);
+        const double dx = uniform(0.3, 1.5), dy = uniform(0.3, 1.5), dz = uniform(0.3, 1.5);
+        b = placed(brep_prim_api::make_box({x, y, 0}, dx, dy, dz), t);
         return;
       }
       case 8: {
         kind = "two-faced";  // every face of a also there turned round: nodes get cf and cb
-        const TriMesh s = placed(shape(), placement());
+        const TriMesh s = placed_shape();
         a = s;
         const std::uint64_t base = a.vertices.size();
         a.vertices.insert(a.vertices.end(), s.vertices.begin(), s.vertices.end());
-        for (const mesh::Triangle& t : s.triangles) a.triangles.push_back({t[0] + base, t[2] + base, t[1] + base});
-        b = placed(shape(), placement());
+        for (const mesh::Triangle& t : s.triangles) {
+          a.triangles.push_back({t[0] + base, t[2] + base, t[1] + base});
+        }
+        b = placed_shape();
         return;
       }
       default:
         kind = "random";
-        a = placed(shape(), placement());
-        b = placed(shape(), placement());
+        a = placed_shape();
+        b = placed_shape();
         return;
     }
   }
@@ -352,7 +400,8 @@ void compare_case(std::uint64_t seed, std::uint64_t index, Totals& totals) {
   if (flat) {
     const FlatPolygons want = reference::run_flat(op, a, b);
     totals.polygons += want.counts.size();
-    const FlatPolygons lit = bsp::run_csg_flat(op, bsp::convert_operands(a, b), {}, Engine::Literal);
+    const FlatPolygons lit =
+        bsp::run_csg_flat(op, bsp::convert_operands(a, b), {}, Engine::Literal);
     const FlatPolygons skip = with_skip_tuning(tuning, [&] {
       return bsp::run_csg_flat(op, bsp::convert_operands(a, b), {}, Engine::Skipping);
     });
@@ -404,7 +453,8 @@ TEST(ReferenceCompare, GeneratedSolidsAreClosedAndOutward) {
   for (std::uint64_t i = 0; i < 200; ++i) {
     PairGen gen(20261210, i);
     const TriMesh hull = gen.hull();
-    const TriMesh tet = PairGen::tetrahedron(gen.point(1), gen.point(1), gen.point(1), gen.point(1));
+    const Pnt p0 = gen.point(1), p1 = gen.point(1), p2 = gen.point(1), p3 = gen.point(1);
+    const TriMesh tet = PairGen::tetrahedron(p0, p1, p2, p3);
     for (const TriMesh* m : {&hull, &tet}) {
       EXPECT_GE(m->triangles.size(), 4u) << i;
       EXPECT_EQ(test::unmatched_edges(*m), 0u) << i;
@@ -413,10 +463,29 @@ TEST(ReferenceCompare, GeneratedSolidsAreClosedAndOutward) {
   }
 }
 
+// Past MAX_DEPTH levels the reference refuses rather than overflow the stack.
+TEST(ReferenceCompare, ReferenceDepthIsBounded) {
+  reference::Context ctx;
+  reference::Node root;
+  reference::Node* n = &root;
+  for (int i = 0; i <= reference::MAX_DEPTH + 1; ++i) {
+    n->has_plane = true;
+    n->plane = {{0, 0, 1}, -static_cast<double>(i)};
+    n->back = std::make_unique<reference::Node>();
+    n = n->back.get();
+  }
+  // A polygon behind every plane walks all the way down.
+  const Pnt deep[] = {{0, 0, -2e4}, {1, 0, -2e4}, {0, 1, -2e4}};
+  const bsp::PolygonList list = {bsp::make_polygon(ctx.pool, deep, {{0, 0, 1}, -2e4})};
+  EXPECT_THROW(reference::clip_polygons(root, list, ctx), std::length_error);
+  EXPECT_THROW(reference::invert(root), std::length_error);
+}
+
 // One case alone, to reproduce a reported mismatch.
 TEST(ReferenceCompare, One) {
   const char* one = std::getenv("QUORVALIND_REFERENCE_ONE");
   if (one == nullptr) GTEST_SKIP() << "set QUORVALIND_REFERENCE_ONE to a case index";
   Totals totals;
-  compare_case(env_number("QUORVALIND_REFERENCE_SEED", 20261210), std::strtoull(one, nullptr, 10), totals);
+  const std::uint64_t seed = env_number("QUORVALIND_REFERENCE_SEED", 20261210);
+  compare_case(seed, std::strtoull(one, nullptr, 10), totals);
 }
