@@ -2,14 +2,14 @@
 // (reference_engine.h), bit for bit, on seeded random operand pairs: small
 // boxes, tetrahedra, random convex hulls and the kernel's primitives, turned,
 // scaled and moved at random, in coplanar, touching, shared-face, identical,
-// nested, disjoint, two-faced (every face also turned round) and general
-// overlapping configurations. Every pair runs
-// all three operations; each (pair, operation) is one case, and each case
-// runs the literal and the skipping engine and compares both with the
-// reference: the same polygons in the same order with the same vertex bits
-// (run_csg_flat), or the same fan-triangulated mesh (run_csg) on every
-// other pair. The skipping engine runs with its skipping lowered to the
-// shortest chains on two cases in three, so that small solids take its
+// nested, disjoint, two-faced (every face also turned round), far from the
+// origin, slightly turned and general overlapping configurations. Every
+// pair runs all three operations; each (pair, operation) is one case, and
+// each case runs the literal and the skipping engine and compares both with
+// the reference: the same polygons in the same order with the same vertex
+// bits (run_csg_flat), or the same fan-triangulated mesh (run_csg) on every
+// other pair. The skipping engine skips from chains of 1 or 4 nodes on two
+// cases in three (as shipped on the third), so that small solids take its
 // skipping paths.
 //
 // Environment:
@@ -185,7 +185,7 @@ class PairGen {
 
   // One pair; `kind` names its family for failure messages.
   void pair(TriMesh& a, TriMesh& b, std::string& kind) {
-    switch (pick(10)) {
+    switch (pick(12)) {
       case 0: {
         kind = "grid boxes";  // axis-aligned on a half-unit grid: coplanar overlaps and contacts
         const auto grid_box = [&] {
@@ -273,6 +273,21 @@ class PairGen {
           a.triangles.push_back({t[0] + base, t[2] + base, t[1] + base});
         }
         b = placed_shape();
+        return;
+      }
+      case 9: {
+        kind = "far";  // where corners round off their own planes by more than the slab
+        const double off = std::pow(10.0, uniform(5, 13));
+        const gp::Trsf far = gp::translation({off, pick(2) * off, 0});
+        a = placed(placed_shape(), far);
+        b = placed(placed_shape(), far);
+        return;
+      }
+      case 10: {
+        kind = "slightly turned";  // faces cut by planes at 1e-8 to 1e-5 rad to them
+        a = placed_shape();
+        const Pnt at = point(0.5), direction = point(1);
+        b = placed(a, gp::rotation(gp::make_ax1(at, direction), std::pow(10.0, uniform(-8, -5))));
         return;
       }
       default:
