@@ -72,13 +72,17 @@ void clip_to_at(Node& node, const Node& other, Context& ctx, int depth) {
   if (node.back) clip_to_at(*node.back, other, ctx, depth + 1);
 }
 
+// The four numbers negated, written out here rather than taken from the
+// engine, so that the comparison checks that too.
+Plane negate(const Plane& p) { return {{-p.normal.x, -p.normal.y, -p.normal.z}, -p.w}; }
+
 void invert_at(Node& node, int depth) {
   check_depth(depth);
   for (Polygon& p : node.polygons) {
     std::reverse(p.vertices, p.vertices + p.count);
-    p.plane = quorvalind::bsp::negated(p.plane);
+    p.plane = negate(p.plane);
   }
-  if (node.has_plane) node.plane = quorvalind::bsp::negated(node.plane);
+  if (node.has_plane) node.plane = negate(node.plane);
   if (node.front) invert_at(*node.front, depth + 1);
   if (node.back) invert_at(*node.back, depth + 1);
   std::swap(node.front, node.back);
