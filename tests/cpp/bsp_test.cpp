@@ -6,12 +6,14 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "bsp/csg.h"
 #include "bsp/node.h"
 #include "bsp/polygon.h"
 #include "gp/fault.h"
+#include "reference_engine.h"
 #include "test_shapes.h"
 
 using namespace quorvalind;
@@ -67,94 +69,16 @@ Lists split(const Plane& plane, const Polygon& p, bsp::Workspace& ws) {
   return l;
 }
 
-// ---- A literal recursive tree, the reference for the iterative walks. ----
-
-struct RefNode {
-  bool has_plane = false;
-  Plane plane;
-  PolygonList polygons;
-  std::unique_ptr<RefNode> front, back;
-};
-
-void ref_build(RefNode& n, const PolygonList& list, bsp::Workspace& ws) {
-  if (list.empty()) return;
-  if (!n.has_plane) n.plane = list[0].plane, n.has_plane = true;
-  PolygonList cf, cb, f, b;
-  for (const Polygon& p : list) bsp::split_polygon(n.plane, p, cf, cb, f, b, ws.pool, ws.scratch);
-  n.polygons.insert(n.polygons.end(), cf.begin(), cf.end());
-  n.polygons.insert(n.polygons.end(), cb.begin(), cb.end());
-  if (!f.empty()) {
-    if (!n.front) n.front = std::make_unique<RefNode>();
-    ref_build(*n.front, f, ws);
-  }
-  if (!b.empty()) {
-    if (!n.back) n.back = std::make_unique<RefNode>();
-    ref_build(*n.back, b, ws);
-  }
-}
-
-PolygonList ref_clip_polygons(const RefNode& n, const PolygonList& list, bsp::Workspace& ws) {
-  if (!n.has_plane) return list;
-  PolygonList cf, cb, f, b;
-  for (const Polygon& p : list) bsp::split_polygon(n.plane, p, cf, cb, f, b, ws.pool, ws.scratch);
-  f.insert(f.end(), cf.begin(), cf.end());
-  b.insert(b.end(), cb.begin(), cb.end());
-  if (n.front) f = ref_clip_polygons(*n.front, f, ws);
-  if (n.back) {
-    b = ref_clip_polygons(*n.back, b, ws);
-  } else {
-    b.clear();
-  }
-  f.insert(f.end(), b.begin(), b.end());
-  return f;
-}
-
-void ref_clip_to(RefNode& n, const RefNode& other, bsp::Workspace& ws) {
-  n.polygons = ref_clip_polygons(other, n.polygons, ws);
-  if (n.front) ref_clip_to(*n.front, other, ws);
-  if (n.back) ref_clip_to(*n.back, other, ws);
-}
-
 Plane neg(const Plane& p) { return {{-p.normal.x, -p.normal.y, -p.normal.z}, -p.w}; }
 
-void ref_invert(RefNode& n) {
-  for (Polygon& p : n.polygons) {
-    std::reverse(p.vertices, p.vertices + p.count);
-    p.plane = neg(p.plane);
-  }
-  if (n.has_plane) n.plane = neg(n.plane);
-  if (n.front) ref_invert(*n.front);
-  if (n.back) ref_invert(*n.back);
-  std::swap(n.front, n.back);
-}
-
-PolygonList ref_all(const RefNode& n) {
-  PolygonList out = n.polygons;
-  if (n.front) {
-    PolygonList f = ref_all(*n.front);
-    out.insert(out.end(), f.begin(), f.end());
-  }
-  if (n.back) {
-    PolygonList b = ref_all(*n.back);
-    out.insert(out.end(), b.begin(), b.end());
-  }
-  return out;
-}
-
-PolygonList ref_subtract(const mesh::TriMesh& a, const mesh::TriMesh& b, bsp::Workspace& ws) {
-  RefNode A, B;
-  ref_build(A, bsp::mesh_to_polygons(a, ws.pool), ws);
-  ref_build(B, bsp::mesh_to_polygons(b, ws.pool), ws);
-  ref_invert(A);
-  ref_clip_to(A, B, ws);
-  ref_clip_to(B, A, ws);
-  ref_invert(B);
-  ref_clip_to(B, A, ws);
-  ref_invert(B);
-  ref_build(A, ref_all(B), ws);
-  ref_invert(A);
-  return ref_all(A);
-}
+// The literal engine's tree operations on node.h's API directly, B's
+// polygons copied by all_polygons as the sequences are defined.
+struct NodeOps {
+  bsp::Workspace& ws;
+  void clip_to(bsp::Node& x, const bsp::Node& y) { bsp::clip_to(x, y, ws); }
+  void invert(bsp::Node& x) { bsp::invert(x, ws); }
+  void absorb(bsp::Node& x, const bsp::Node& y) { bsp::build(x, bsp::all_polygons(y, ws), ws); }
+};
 
 }  // namespace
 
@@ -478,44 +402,46 @@ TEST(Tree, InvertTwiceRestoresEveryBit) {
   EXPECT_TRUE(some_order_changed);  // children swapped, so pre-order differs
 }
 
-// The explicit-stack walks against the literal recursive definitions: the
-// whole subtract sequence, polygon for polygon and bit for bit.
+// The explicit-stack walks against the literal recursive definitions of
+// the reference engine: the three sequences, polygon for polygon and bit
+// for bit.
 TEST(Tree, IterativeWalksMatchRecursiveDefinitions) {
   struct Pair {
     mesh::TriMesh a, b;
+    bool subtract_only;  // the dense pairs, where the reference takes seconds per operation
   };
   const Pair pairs[] = {
-      {test_shapes::box(0, 0, 0, 2, 2, 2), test_shapes::moved(test_shapes::cylinder(32, 0.5, 3), 1, 1, -0.5)},
-      {test_shapes::sphere(24, 12, 1.0), test_shapes::moved(test_shapes::sphere(24, 12, 1.0), 0.5, 0.3, 0.2)},
-      {test_shapes::torus(16, 1.0, 0.4), test_shapes::moved(test_shapes::box(-1, -1, -1, 1, 1, 1), 0.3, 0.1, 0.2)},
+      {test_shapes::box(0, 0, 0, 2, 2, 2), test_shapes::moved(test_shapes::cylinder(32, 0.5, 3), 1, 1, -0.5), false},
+      {test_shapes::sphere(24, 12, 1.0), test_shapes::moved(test_shapes::sphere(24, 12, 1.0), 0.5, 0.3, 0.2), false},
+      {test_shapes::torus(16, 1.0, 0.4), test_shapes::moved(test_shapes::box(-1, -1, -1, 1, 1, 1), 0.3, 0.1, 0.2), false},
       // more than one build slice per operand, and an operand against itself
-      {test_shapes::sphere(48, 24, 1.0), test_shapes::moved(test_shapes::sphere(48, 24, 1.0), 0.4, 0.2, 0.1)},
-      {test_shapes::sphere(48, 24, 1.0), test_shapes::sphere(48, 24, 1.0)},
+      {test_shapes::sphere(48, 24, 1.0), test_shapes::moved(test_shapes::sphere(48, 24, 1.0), 0.4, 0.2, 0.1), true},
+      {test_shapes::sphere(48, 24, 1.0), test_shapes::sphere(48, 24, 1.0), true},
   };
-  for (const Pair& pr : pairs) {
-    bsp::Workspace ref_ws;
-    const PolygonList want = ref_subtract(pr.a, pr.b, ref_ws);
-    bsp::Workspace ws;
-    bsp::Node A, B;
-    bsp::build(A, bsp::mesh_to_polygons(pr.a, ws.pool), ws);
-    bsp::build(B, bsp::mesh_to_polygons(pr.b, ws.pool), ws);
-    bsp::invert(A, ws);
-    bsp::clip_to(A, B, ws);
-    bsp::clip_to(B, A, ws);
-    bsp::invert(B, ws);
-    bsp::clip_to(B, A, ws);
-    bsp::invert(B, ws);
-    bsp::build(A, bsp::all_polygons(B, ws), ws);
-    bsp::invert(A, ws);
-    const PolygonList got = bsp::all_polygons(A, ws);
-    ASSERT_EQ(got.size(), want.size());
-    ASSERT_EQ(got.empty(), &pr == &pairs[4]);  // only x - x is empty
-    for (std::size_t i = 0; i < got.size(); ++i) ASSERT_TRUE(same_polygon(got[i], want[i])) << i;
-    // And the mesh-level driver on its thread gives the same triangles.
-    const mesh::TriMesh m = bsp::subtract(pr.a, pr.b);
-    const mesh::TriMesh mw = bsp::polygons_to_mesh(want);
-    ASSERT_EQ(m.vertices.size(), mw.vertices.size());
-    for (std::size_t i = 0; i < m.vertices.size(); ++i) ASSERT_TRUE(same_bits(m.vertices[i], mw.vertices[i]));
+  for (const bsp::CsgOp op : {bsp::CsgOp::Union, bsp::CsgOp::Subtract, bsp::CsgOp::Intersect}) {
+    for (const Pair& pr : pairs) {
+      if (pr.subtract_only && op != bsp::CsgOp::Subtract) continue;
+      const std::string what = "op " + std::to_string(static_cast<int>(op)) + " pair " +
+                               std::to_string(&pr - pairs);
+      reference::Context ref;
+      const PolygonList want = reference::run(op, pr.a, pr.b, ref);
+      bsp::Workspace ws;
+      bsp::Node A, B;
+      bsp::build(A, bsp::mesh_to_polygons(pr.a, ws.pool), ws);
+      bsp::build(B, bsp::mesh_to_polygons(pr.b, ws.pool), ws);
+      NodeOps ops{ws};
+      bsp::tree_sequence(op, ops, A, B);
+      const PolygonList got = bsp::all_polygons(A, ws);
+      ASSERT_EQ(got.size(), want.size()) << what;
+      // Only x - x is empty.
+      ASSERT_EQ(got.empty(), op == bsp::CsgOp::Subtract && &pr == &pairs[4]) << what;
+      for (std::size_t i = 0; i < got.size(); ++i) ASSERT_TRUE(same_polygon(got[i], want[i])) << what << " " << i;
+      // And the mesh-level driver on its thread gives the same triangles.
+      const mesh::TriMesh m = bsp::run_csg(op, bsp::convert_operands(pr.a, pr.b));
+      const mesh::TriMesh mw = bsp::polygons_to_mesh(want);
+      ASSERT_EQ(m.vertices.size(), mw.vertices.size()) << what;
+      for (std::size_t i = 0; i < m.vertices.size(); ++i) ASSERT_TRUE(same_bits(m.vertices[i], mw.vertices[i])) << what;
+    }
   }
 }
 
@@ -539,14 +465,15 @@ TEST(Tree, SlicedBuildMatchesRecursiveBuild) {
   // Later slices bring more cf to nodes that already got cb.
   for (std::size_t i = 0; i < sphere.size(); i += 3) list.push_back(bsp::copy_polygon(ws.pool, sphere[i]));
   ASSERT_GT(list.size(), 3000u);
-  RefNode ref;
-  ref_build(ref, list, ws);
+  reference::Context ref_ctx;
+  reference::Node ref;
+  reference::build(ref, list, ref_ctx);
   bsp::Node tree;
   PolygonList copy;
   for (const Polygon& p : list) copy.push_back(bsp::copy_polygon(ws.pool, p));
   bsp::build(tree, std::move(copy), ws);
   // Same shape, same planes, same polygons at every node.
-  std::vector<std::pair<const RefNode*, const bsp::Node*>> stack{{&ref, &tree}};
+  std::vector<std::pair<const reference::Node*, const bsp::Node*>> stack{{&ref, &tree}};
   std::size_t nodes = 0, with_cb = 0;
   while (!stack.empty()) {
     auto [r, n] = stack.back();
