@@ -1,8 +1,10 @@
 #include "simplify/simplify.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <tuple>
@@ -356,32 +358,50 @@ class Simplifier {
   void grow_regions() {
     const std::size_t n = triangles();
     normal_.resize(n);
-    std::vector<double> twice_area(n), height(n);
+    std::vector<double> twice_area(n);
     for (std::size_t t = 0; t < n; ++t) {
       const Triangle& tri = m_.triangles[t];
       const Pnt &a = v_[tri[0]], &b = v_[tri[1]], &c = v_[tri[2]];
       normal_[t] = gp::cross(gp::sub(b, a), gp::sub(c, a));
       twice_area[t] = std::sqrt(gp::dot(normal_[t], normal_[t]));
+    }
+    // A sliver's height, needed only where its normal disagrees.
+    const auto height = [&](std::uint32_t t) {
+      const Triangle& tri = m_.triangles[t];
+      const Pnt &a = v_[tri[0]], &b = v_[tri[1]], &c = v_[tri[2]];
       const double longest = std::sqrt(std::max({dist2(a, b), dist2(b, c), dist2(c, a)}));
-      height[t] = longest > 0 ? twice_area[t] / longest : 0;
-    }
-    // Largest first, ties in triangle order; NaN (from overflowing
-    // products) sorts last, as no area.
-    struct Seed {
-      double key;
-      std::uint32_t t;
+      return longest > 0 ? twice_area[t] / longest : 0;
     };
-    std::vector<Seed> seeds(n);
-    for (std::size_t t = 0; t < n; ++t) {
-      seeds[t] = {twice_area[t] == twice_area[t] ? twice_area[t] : -1, static_cast<std::uint32_t>(t)};
+    // Largest first, ties in triangle order; NaN (from overflowing
+    // products) sorts last, as no area. A stable radix sort on the bits of
+    // the area, which order like the areas themselves (none is negative).
+    std::vector<std::uint32_t> seeds(n);
+    {
+      std::vector<std::uint64_t> key(n);
+      for (std::size_t t = 0; t < n; ++t) {
+        std::uint64_t bits = 0;
+        if (twice_area[t] == twice_area[t]) {
+          std::memcpy(&bits, &twice_area[t], sizeof bits);
+          ++bits;
+        }
+        key[t] = ~bits;  // descending
+        seeds[t] = static_cast<std::uint32_t>(t);
+      }
+      std::vector<std::uint32_t> next(n);
+      std::array<std::size_t, 257> count;
+      for (int shift = 0; shift < 64; shift += 8) {
+        count.fill(0);
+        for (std::size_t i = 0; i < n; ++i) ++count[((key[seeds[i]] >> shift) & 0xff) + 1];
+        if (std::any_of(count.begin() + 1, count.end(), [n](std::size_t c) { return c == n; })) continue;
+        for (std::size_t b = 0; b < 256; ++b) count[b + 1] += count[b];
+        for (std::size_t i = 0; i < n; ++i) next[count[(key[seeds[i]] >> shift) & 0xff]++] = seeds[i];
+        seeds.swap(next);
+      }
     }
-    std::sort(seeds.begin(), seeds.end(),
-              [](const Seed& x, const Seed& y) { return x.key != y.key ? x.key > y.key : x.t < y.t; });
     region_.assign(n, NONE);
     std::vector<std::uint32_t> queue;
     constexpr double tol = gp::SIMPLIFY_PLANE_TOLERANCE;
-    for (const Seed& sd : seeds) {
-      const std::uint32_t seed = sd.t;
+    for (const std::uint32_t seed : seeds) {
       if (region_[seed] != NONE) continue;
       const auto r = static_cast<std::uint32_t>(plane_.size());
       region_[seed] = r;
@@ -404,7 +424,7 @@ class Simplifier {
           const Triangle& tu = m_.triangles[u];
           bool near = true;
           for (int k = 0; k < 3 && near; ++k) near = std::fabs(gp::dot(nu, v_[tu[k]]) - d) <= tol;
-          if (!near || !(gp::dot(nu, normal_[u]) > 0 || height[u] <= tol)) continue;
+          if (!near || !(gp::dot(nu, normal_[u]) > 0 || height(u) <= tol)) continue;
           region_[u] = r;
           queue.push_back(u);
         }
