@@ -91,6 +91,14 @@ void add_to_bound(Bound& b, bool fresh, const Plane& p, const Pnt& ref) {
     b.kf = std::max(0.0, (h - b.hmin) / dd);
     if (!(finite(b.kb) && finite(b.kf))) b.kb = b.kf = 0;
     b.curved = true;
+    // The members before it went in without a curvature term. Each departs
+    // from a by at most rho, with its offset in [hmin, hmax], so these
+    // cover them: h_k + kb |delta_k|^2 <= hb and h_k - kf |delta_k|^2 >= hf.
+    // (Without them, near-parallel members at other offsets before the
+    // fitting one left the bound short of them.)
+    const double rr = b.rho * b.rho;
+    b.hb = std::max(b.hb, b.hmax + b.kb * rr);
+    b.hf = std::min(b.hf, b.hmin - b.kf * rr);
   }
   b.rho = std::max(b.rho, std::sqrt(dd));
   b.hmax = std::max(b.hmax, h);
