@@ -16,8 +16,10 @@
 #include <vector>
 
 #include "bsp/fast/bounds.h"
+#include "bsp/fast/check.h"
 #include "bsp/fast/search.h"
 #include "bsp/polygon.h"
+#include "gp/fault.h"
 #include "gp/tolerances.h"
 
 using namespace quorvalind;
@@ -478,6 +480,24 @@ TEST(FastPredicates, DeepBackHoldsForPiecesCutLater) {
     }
   }
   EXPECT_GT(deep, 100);
+}
+
+// The checking mode's one message form, naming the shortcut, the claim
+// and the vertex that breaks it.
+TEST(FastPredicates, CheckingModeNamesTheShortcutAndTheVertex) {
+  bsp::VertexPool pool;
+  const Pnt v[3] = {{0, 0, -1}, {1, 0, 0.5}, {0, 1, -1}};
+  const Polygon poly = bsp::make_polygon(pool, v, {{0, 1, 0}, 0});
+  const Plane pl{{0, 0, 1}, 0};
+  try {
+    fast::check_plane_side("leaf sphere test", pl, poly, bsp::BACK);
+    FAIL() << "no fault";
+  } catch (const gp::InternalFault& e) {
+    EXPECT_STREQ(e.what(),
+                 "shortcut 'leaf sphere test' proved back at plane (0, 0, 1, 0) but vertex 1 is front");
+  }
+  EXPECT_NO_THROW(fast::check_plane_side("leaf sphere test", {{0, 0, 1}, 2}, poly, bsp::BACK));
+  EXPECT_EQ(fast::proof_name("run group", fast::BY_CORNERS), "run group by corners");
 }
 
 }  // namespace
