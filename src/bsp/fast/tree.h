@@ -80,6 +80,8 @@ class OperandPlaneIds {
   std::vector<std::uint32_t> neg_;
 };
 
+// What a walk reads comes first, within one cache line: a step along a
+// short chain touches nothing else of the node (see follow_chain).
 struct alignas(64) FNode {
   Plane plane{};
   std::uint32_t child[2] = {NONE, NONE};  // [slot(FRONT)], [slot(BACK)]
@@ -107,7 +109,7 @@ struct Tree {
   // and plane: chains only grow at their ends.
   std::uint32_t epoch = 0;
   std::uint32_t candidate = NONE;  // the input being built, for a planned index
-  SkipOptions options;
+  SkipOptions options;  // the engine's, copied for the chain code
 };
 
 
