@@ -246,7 +246,8 @@ struct ChainWalk {
   const FPoly& q;
   SearchWork& work;
 
-  unsigned classify_at(std::uint32_t k) const {
+  // Inlined like the classification itself: the walks call it per node.
+  [[gnu::always_inline]] unsigned classify_at(std::uint32_t k) const {
     return PlaneTest(t.nodes[ch.nodes[k]].plane).classify(q.p, work.scratch);
   }
   Arrival at(std::uint32_t k, unsigned cls) const { return {ch.nodes[k], cls, false, side}; }
@@ -312,19 +313,6 @@ Arrival walk_links(const Tree& t, std::uint32_t node, Side side, const FPoly& q,
 }
 
 }  // namespace
-
-bool deep_back(const Plane& pl, const FPoly& q, Side side) {
-  if (side != BACK) return false;
-  const Pnt& n = pl.normal;
-  const double c1 = std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z);
-  const double n1 = std::fabs(n.x) + std::fabs(n.y) + std::fabs(n.z);
-  const double limit =
-      -gp::PLANE_EPSILON - 4.0 * gp::SKIP_RESUME_PAD * (n1 * (c1 + q.r) + std::fabs(pl.w));
-  for (std::uint32_t i = 0; i < q.p.count; ++i) {
-    if (!(plane_distance(pl, q.p.vertices[i]) < limit)) return false;
-  }
-  return true;
-}
 
 Arrival follow_chain(const Tree& t, std::uint32_t node, Side side, const FPoly& q,
                      const Resume& from, SearchWork& work, Resume& out, SearchLog* log) {

@@ -82,7 +82,18 @@ struct SearchWork {
 // hull, so its computed distances are below -PLANE_EPSILON too, and it is
 // BACK there. A walk need not list such a node for its replays (see
 // fast/clip.cpp). Always false on the front side; NaN anywhere gives false.
-bool deep_back(const Plane& pl, const FPoly& q, Side side);
+inline bool deep_back(const Plane& pl, const FPoly& q, Side side) {
+  if (side != BACK) return false;
+  const Pnt& n = pl.normal;
+  const double c1 = std::fabs(q.c.x) + std::fabs(q.c.y) + std::fabs(q.c.z);
+  const double n1 = std::fabs(n.x) + std::fabs(n.y) + std::fabs(n.z);
+  const double limit =
+      -gp::PLANE_EPSILON - 4.0 * gp::SKIP_RESUME_PAD * (n1 * (c1 + q.r) + std::fabs(pl.w));
+  for (std::uint32_t i = 0; i < q.p.count; ++i) {
+    if (!(plane_distance(pl, q.p.vertices[i]) < limit)) return false;
+  }
+  return true;
+}
 
 // Where piece q, which entered `node` on `side`, leaves that node's chain.
 // `from` is the search this piece may take up (Resume); `out` receives the
