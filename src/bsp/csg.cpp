@@ -7,7 +7,7 @@
 #include "bsp/node.h"
 #include "bsp/reuse.h"
 #include "bsp/sequence.h"
-#include "gp/tolerances.h"
+#include "gp/speed_knobs.h"
 
 namespace quorvalind::bsp {
 
@@ -63,17 +63,17 @@ namespace {
 // and pool are destroyed on that thread too.
 template <class Finish>
 void run_tree_work(CsgOp op, OperandPolygons& operands, const WaitCallback& wait, Engine engine,
-                   Finish&& finish) {
+                   const SkipOptions& skip, Finish&& finish) {
 #ifdef QUORVALIND_COUNT_CLASSIFICATIONS
   if (engine == Engine::Fast && g_bench_literal.load()) engine = Engine::Literal;
 #endif
-  const auto work = [&operands, &finish, op, engine](const std::atomic<bool>& stop) {
+  const auto work = [&operands, &finish, &skip, op, engine](const std::atomic<bool>& stop) {
     Workspace ws(std::move(operands.pool), &stop);
     const bool skipping =
         engine == Engine::Skipping ||
         (engine == Engine::Fast && prefers_skipping(operands));
     if (skipping) {
-      finish(fast_sequence(op, std::move(operands.a), std::move(operands.b), ws), ws);
+      finish(fast_sequence(op, std::move(operands.a), std::move(operands.b), ws, skip), ws);
     } else {
       Node A;
       Node B;
@@ -95,7 +95,7 @@ void run_tree_work(CsgOp op, OperandPolygons& operands, const WaitCallback& wait
 }  // namespace
 
 mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wait,
-                      Engine engine) {
+                      Engine engine, const SkipOptions& skip) {
   mesh::TriMesh result;
   struct Finish {
     mesh::TriMesh& result;
@@ -104,12 +104,12 @@ mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wa
       result = polygons_to_mesh(take_all_polygons(A, ws));
     }
   };
-  run_tree_work(op, operands, wait, engine, Finish{result});
+  run_tree_work(op, operands, wait, engine, skip, Finish{result});
   return result;
 }
 
 FlatPolygons run_csg_flat(CsgOp op, OperandPolygons operands, const WaitCallback& wait,
-                          Engine engine) {
+                          Engine engine, const SkipOptions& skip) {
   FlatPolygons result = reuse::take_flat();
   struct Finish {
     FlatPolygons& result;
@@ -118,7 +118,7 @@ FlatPolygons run_csg_flat(CsgOp op, OperandPolygons operands, const WaitCallback
       append_flat_all_polygons(A, ws, result);
     }
   };
-  run_tree_work(op, operands, wait, engine, Finish{result});
+  run_tree_work(op, operands, wait, engine, skip, Finish{result});
   return result;
 }
 

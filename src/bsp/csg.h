@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "bsp/csg_thread.h"
+#include "bsp/fast_tree.h"
 #include "bsp/polygon.h"
 #include "bsp/sequence.h"
 #include "mesh/tri_mesh.h"
@@ -32,15 +33,16 @@ struct OperandPolygons {
 // mesh_to_polygons of a, then of b (an index fault in a is raised first).
 OperandPolygons convert_operands(const mesh::TriMesh& a, const mesh::TriMesh& b);
 
-// Runs the operation's tree sequence on a csg thread. Errors: see
-// run_on_csg_thread (spawn failure, thread fault, Interrupted).
+// Runs the operation's tree sequence on a csg thread; `skip` is how the
+// skipping engine runs, when it does. Errors: see run_on_csg_thread (spawn
+// failure, thread fault, Interrupted).
 mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wait = {},
-                      Engine engine = Engine::Fast);
+                      Engine engine = Engine::Fast, const SkipOptions& skip = {});
 
 // run_csg without the triangulation: the surviving polygons in order, flat
 // (fan-triangulating them gives run_csg's mesh). Same errors.
 FlatPolygons run_csg_flat(CsgOp op, OperandPolygons operands, const WaitCallback& wait = {},
-                          Engine engine = Engine::Fast);
+                          Engine engine = Engine::Fast, const SkipOptions& skip = {});
 
 // Whether the default engine would run `operands` on the skipping engine.
 bool prefers_skipping(const OperandPolygons& operands);

@@ -11,7 +11,7 @@
 
 #include "bsp/node.h"
 #include "gp/fault.h"
-#include "gp/tolerances.h"
+#include "gp/speed_knobs.h"
 
 namespace quorvalind::bsp {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "gp/tolerances.h"
+#include "gp/speed_knobs.h"
 
 namespace quorvalind::bsp::reuse {
 

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "gp/tolerances.h"
+#include "gp/speed_knobs.h"
 
 namespace quorvalind::gp {
 

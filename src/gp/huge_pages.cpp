@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "gp/tolerances.h"
+#include "gp/speed_knobs.h"
 
 #if defined(__linux__)
 #include <sys/mman.h>

@@ -1,7 +1,8 @@
 #pragma once
-// Every fixed tolerance of the kernel, in one place.
-#include <cstddef>
-
+// Every fixed tolerance of the kernel, in one place: the numbers that
+// define results (change one and some output changes) or that keep a
+// shortcut sound (change one and a shortcut may change a result). The
+// knobs that only trade speed or memory are in gp/speed_knobs.h.
 namespace quorvalind::gp {
 
 // Weld grid cell of the shape builders and of the writers.
@@ -58,42 +59,28 @@ inline constexpr double EAR_DETERMINANT_EPSILON = 1e-18;
 // and up to this far outside count as inside.
 inline constexpr double EAR_CONTAINMENT_TOLERANCE = 1e-12;
 
-// Stack requested for every csg worker thread. The tree operations are
-// iterative, so this is headroom rather than a depth limit.
-inline constexpr unsigned long CSG_THREAD_STACK_SIZE = 268435456;  // 256 MiB
-// How long the caller waits for the csg thread between two calls of its
-// wait callback (signal checks), in nanoseconds.
-inline constexpr long CSG_WAIT_SLICE_NS = 5000000;  // 5 ms
-// Stack of the second thread of work split in halves (gp/halves.h): the
-// halves are loops without recursion.
-inline constexpr unsigned long HALF_THREAD_STACK_SIZE = 1048576;  // 1 MiB
-// Binary STL writes of fewer triangles stay on one thread: below this, the
-// start and join of a thread cost more than half the writing saves.
-inline constexpr std::size_t STL_TWO_THREAD_MIN_TRIANGLES = 65536;
-// Buffers smaller than this get no huge-page advice: it would cover at most
-// one aligned 2 MiB page and save next to nothing.
-inline constexpr std::size_t HUGE_PAGE_MIN_BYTES = std::size_t{4} << 20;
-
-// Memory a boolean operation leaves to the next one rather than returning
-// it to the system, per kind (vertex pool chunks, polygon lists, the flat
-// result), in bytes.
-inline constexpr std::size_t REUSE_KEEP_BYTES = std::size_t{16} << 20;
-
-// Safety margins of the fast engine's skip bounds: a group of planes is
+// Safety margins of the skipping engine's skip bounds: a group of planes is
 // skipped only when its conservative distance bound clears PLANE_EPSILON by
 // RELATIVE x (sum of the magnitudes involved) + ABSOLUTE. The relative part
 // is about 10^4 times the worst rounding of the classification and of the
 // bound itself; the absolute part covers underflow.
 inline constexpr double SKIP_RELATIVE_SLACK = 1e-12;
 inline constexpr double SKIP_ABSOLUTE_SLACK = 1e-300;
-// The default engine runs the literal list walk unless its work, estimated
-// as polygons(a) x distinct planes(b) + polygons(b) x distinct planes(a)
-// (a polygon meets at most one node per plane on its way down the other
-// tree), exceeds this: below it the skipping engine's set-up costs more
-// than it saves. Shallow trees, such as a row of fused cylinders sharing
-// their cap planes, stay literal even with many polygons; spheres of more
-// than about 1,500 triangles each go to the skipping engine.
-inline constexpr double FAST_ENGINE_MIN_WORK = 4e6;
+// The skipping engine widens every proof made for a polygon (its bounding
+// sphere and its corners) by SKIP_RESUME_PAD (|c|_1 + r), which bounds every
+// coordinate of the polygon times SKIP_RESUME_PAD, so that the proof also
+// holds for the pieces later cut from it. A crossing point that
+// split_spanning computes with a parameter in [0, 1] lies within
+// 9u (|c|_1 + r) < 1e-15 (|c|_1 + r) of its edge: e = vj - vi, e s and
+// vi + e s round by u each, relative to |vj - vi| <= 2 max|v| and to |p|.
+// A piece at most SKIP_RESUME_GEN_MAX - 1 splits after the proof therefore
+// lies within 3.2e-14 (|c|_1 + r) of the hull of the polygon that made it,
+// well inside the widening, and the proof holds for it: the distances are
+// affine, so a bound proven for every point of the widened sphere, or of
+// the balls around the corners, holds (with the rounding margin of each,
+// 4u (|n||x| + |w|), which is subadditive) on their convex hull.
+inline constexpr double SKIP_RESUME_PAD = 1e-13;
+inline constexpr unsigned SKIP_RESUME_GEN_MAX = 32;
 
 inline constexpr double PI = 3.141592653589793;
 inline constexpr double TWO_PI = 6.283185307179586;

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "gp/halves.h"
-#include "gp/tolerances.h"
+#include "gp/speed_knobs.h"
 #include "mesh/tri_mesh.h"
 
 namespace quorvalind::mesh_io {

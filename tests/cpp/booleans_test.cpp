@@ -13,6 +13,7 @@
 #include "bsp/csg.h"
 #include "bsp/node.h"
 #include "gp/fault.h"
+#include "gp/speed_knobs.h"
 #include "test_shapes.h"
 
 using namespace quorvalind;

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,20 +34,37 @@ struct Outcome {
   std::string fault;  // empty: no fault
 };
 
-Outcome run(CsgOp op, const TriMesh& a, const TriMesh& b, Engine engine) {
+Outcome run(CsgOp op, const TriMesh& a, const TriMesh& b, Engine engine,
+            const bsp::SkipOptions& skip = {}) {
   Outcome out;
   try {
-    out.mesh = bsp::run_csg(op, bsp::convert_operands(a, b), {}, engine);
+    out.mesh = bsp::run_csg(op, bsp::convert_operands(a, b), {}, engine, skip);
   } catch (const gp::InternalFault& e) {
     out.fault = e.what();
   }
   return out;
 }
 
+// The skipping engine as the tests run it: every shortcut checked where it
+// is taken, so that a wrong one is named ("shortcut '...' proved back at
+// ... but vertex 2 is front") rather than found as a differing vertex; and,
+// with every_chain, skipping and indexing from the shortest chains on, so
+// that small solids take every path the large ones do.
+bsp::SkipOptions checked(bool every_chain = false) {
+  bsp::SkipOptions o;
+  o.check_shortcuts = true;
+  if (every_chain) {
+    o.short_chain = 1;
+    o.index_min = 2;
+  }
+  return o;
+}
+
 // Empty when the skipping engine agrees with the literal one to the bit,
 // else what differs. (The default engine is one of the two.)
-std::string difference(CsgOp op, const TriMesh& a, const TriMesh& b) {
-  const Outcome fast = run(op, a, b, Engine::Skipping);
+std::string difference(CsgOp op, const TriMesh& a, const TriMesh& b,
+                       const bsp::SkipOptions& skip = checked()) {
+  const Outcome fast = run(op, a, b, Engine::Skipping, skip);
   const Outcome lit = run(op, a, b, Engine::Literal);
   if (fast.fault != lit.fault) return "fault '" + fast.fault + "' vs '" + lit.fault + "'";
   if (fast.mesh.triangles.size() != lit.mesh.triangles.size()) {
@@ -69,23 +85,13 @@ const char* op_name(CsgOp op) {
   return op == CsgOp::Union ? "union" : op == CsgOp::Subtract ? "subtract" : "intersect";
 }
 
-void expect_same_all_ops(const TriMesh& a, const TriMesh& b, const std::string& what) {
+void expect_same_all_ops(const TriMesh& a, const TriMesh& b, const std::string& what,
+                         const bsp::SkipOptions& skip = checked()) {
   for (CsgOp op : OPS) {
-    EXPECT_EQ(difference(op, a, b), "") << what << " " << op_name(op);
-    EXPECT_EQ(difference(op, b, a), "") << what << " " << op_name(op) << " swapped";
+    EXPECT_EQ(difference(op, a, b, skip), "") << what << " " << op_name(op);
+    EXPECT_EQ(difference(op, b, a, skip), "") << what << " " << op_name(op) << " swapped";
   }
 }
-
-// Skipping and indexing from the shortest chains on, so that small solids
-// take every path the large ones do; restores the defaults when done.
-class EveryChainSkipped {
- public:
-  EveryChainSkipped() : saved_(bsp::skip_tuning()) { bsp::set_skip_tuning({1, 2}); }
-  ~EveryChainSkipped() { bsp::set_skip_tuning(saved_); }
-
- private:
-  bsp::SkipTuning saved_;
-};
 
 TriMesh with_vertex(TriMesh m, std::size_t i, double x) {
   m.vertices[i].x = x;
@@ -124,21 +130,20 @@ TEST(FastEngine, SameAsLiteralOnTheBooleanTestInputs) {
       {"tiny corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, 1e-300), box(0.5, 0.5, 0.5, 2, 2, 2)},
   };
   for (bool every_chain : {false, true}) {
-    std::optional<EveryChainSkipped> tuned;
-    if (every_chain) tuned.emplace();
+    const bsp::SkipOptions skip = checked(every_chain);
     const std::string how = every_chain ? " (every chain skipped)" : "";
-    for (const auto& c : cases) expect_same_all_ops(c.a, c.b, c.what + how);
+    for (const auto& c : cases) expect_same_all_ops(c.a, c.b, c.what + how, skip);
     // Faces at about 1e-7 rad to their neighbours: splits cut at the plane.
     const TriMesh tilted = test_shapes::tilted_float_cube();
-    expect_same_all_ops(tilted, box(5000, 5000, 5000, 5100, 5100, 5100), "tilted far" + how);
-    expect_same_all_ops(tilted, tilted, "tilted self" + how);
-    expect_same_all_ops(tilted, moved(tilted, 61, 43, 29), "tilted shifted" + how);
+    expect_same_all_ops(tilted, box(5000, 5000, 5000, 5100, 5100, 5100), "tilted far" + how, skip);
+    expect_same_all_ops(tilted, tilted, "tilted self" + how, skip);
+    expect_same_all_ops(tilted, moved(tilted, 61, 43, 29), "tilted shifted" + how, skip);
     // Far from the origin, where triangles classify off their own planes.
     for (double offset : {1e9, 1e12, 1e15}) {
       const TriMesh cyl = moved(test_shapes::cylinder(64, 0.5, 3), offset, 0, 0);
       const TriMesh b = moved(box(0, 0, 0, 1, 1, 1), offset, 0, 0);
-      expect_same_all_ops(cyl, b, "far " + std::to_string(offset) + how);
-      expect_same_all_ops(cyl, cyl, "far self " + std::to_string(offset) + how);
+      expect_same_all_ops(cyl, b, "far " + std::to_string(offset) + how, skip);
+      expect_same_all_ops(cyl, cyl, "far self " + std::to_string(offset) + how, skip);
     }
   }
 }
@@ -257,7 +262,7 @@ int random_case_count() {
 
 }  // namespace
 
-static void expect_random_cases_same(std::uint64_t seed, int count) {
+static void expect_random_cases_same(std::uint64_t seed, int count, const bsp::SkipOptions& skip) {
   RandomCases gen(seed);
   int failures = 0;
   for (int i = 0; i < count && failures < 10; ++i) {
@@ -265,21 +270,20 @@ static void expect_random_cases_same(std::uint64_t seed, int count) {
     std::string kind;
     gen.pair(a, b, kind);
     const CsgOp op = OPS[i % 3];
-    const std::string d = difference(op, a, b);
+    const std::string d = difference(op, a, b, skip);
     if (!d.empty()) ++failures;
     EXPECT_EQ(d, "") << "case " << i << " (" << kind << ", " << op_name(op) << ")";
   }
 }
 
 TEST(FastEngine, SameAsLiteralOnSeededRandomSolids) {
-  expect_random_cases_same(20261208, random_case_count());
+  expect_random_cases_same(20261208, random_case_count(), checked());
 }
 
 // The same families with every chain skipped and indexed, where the
 // spatial index, its rebuilds and the tail walk meet chains of every length.
 TEST(FastEngine, SameAsLiteralOnSeededRandomSolidsWithEveryChainSkipped) {
-  EveryChainSkipped tuned;
-  expect_random_cases_same(20261209, random_case_count() / 2);
+  expect_random_cases_same(20261209, random_case_count() / 2, checked(true));
 }
 
 // The skip bounds must still see every classification that matters on
@@ -394,13 +398,12 @@ TEST(FastEngine, SameAsLiteralAgainstTheSameTrianglesTurned) {
     return m;
   };
   for (bool every_chain : {false, true}) {
-    std::optional<EveryChainSkipped> tuned;
-    if (every_chain) tuned.emplace();
+    const bsp::SkipOptions skip = checked(every_chain);
     for (double offset : {0.0, 1e9, 1e13}) {
       const TriMesh a = moved(test_shapes::sphere(24, 12, 1), offset, -offset, offset);
       const std::string what = "offset " + std::to_string(offset) + (every_chain ? " (every chain)" : "");
-      expect_same_all_ops(a, turned(a), what);
-      expect_same_all_ops(a, moved(turned(a), 0.25, 0, 0), what + " moved");
+      expect_same_all_ops(a, turned(a), what, skip);
+      expect_same_all_ops(a, moved(turned(a), 0.25, 0, 0), what + " moved", skip);
     }
   }
 }

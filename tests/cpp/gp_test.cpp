@@ -12,6 +12,7 @@
 #include "gp/bbox.h"
 #include "gp/halves.h"
 #include "gp/text_format.h"
+#include "gp/speed_knobs.h"
 #include "gp/tolerances.h"
 #include "gp/trsf.h"
 

@@ -1,0 +1,132 @@
+#pragma once
+// The skipping engine's tree and polygon records.
+//
+// Storage never takes part in a decision: nodes live in one vector (links
+// are indices), so destruction never recurses; polygons carry their plane
+// id and bounding sphere next to the literal record; an index keeps copies
+// of its leaves' planes, negated with the nodes'. A chain of at most
+// short_chain nodes is walked by the child links, node by node as the
+// literal walk goes.
+//
+// The own-plane rule is honoured exactly: every plane carries an id, equal
+// ids exactly for bit-equal planes, and no shortcut passes a node whose
+// plane has the polygon's id.
+#include <cstdint>
+#include <vector>
+
+#include "bsp/fast/chain_index.h"
+#include "bsp/fast/common.h"
+#include "bsp/fast_tree.h"
+
+namespace quorvalind::bsp::fast {
+
+struct Tree;
+
+// A polygon's last index search: of chain `chain` on `side` of `tree`, at
+// the tree's `epoch`, from position `from`, with the polygon's plane id
+// `id`; its answer was `pos`. See follow_chain.
+struct LastSearch {
+  const Tree* tree = nullptr;
+  std::uint32_t chain = NONE;
+  std::uint8_t side = 0;
+  // No answer: the polygon was on `side` of all of the chain's `pos`
+  // nodes from `from` on.
+  bool past_end = false;
+  std::uint32_t epoch = 0, from = 0, pos = 0, id = 0;
+};
+
+// Where a polygon left a tree whole: clipped by `tree` (at `epoch`, with
+// `nodes` nodes) from the root without a split and without a COPLANAR
+// class, it was emitted in front of `node`. See "Repeated clips" in fast/clip.cpp.
+struct WholeExit {
+  const Tree* tree = nullptr;
+  std::uint32_t epoch = 0, nodes = 0, node = 0;
+  // A piece (see "Repeated clips" in fast/clip.cpp): the nodes FastEngine::replay_nodes
+  // [first, +count) are classified again, and so is `node`.
+  bool piece = false;
+  std::uint32_t first = 0, count = 0;
+};
+
+struct FPoly;
+using FList = KeptVector<FPoly>;
+
+struct FPoly {
+  Polygon p;
+  Pnt c;     // bounding sphere: every vertex within r of c (up to rounding)
+  double r;  // NaN when a coordinate is not finite: such a polygon is never skipped
+  std::uint32_t id;
+  LastSearch last;  // none for a new piece
+  WholeExit exit;   // none for a new piece
+};
+
+inline void set_sphere(FPoly& q) { sphere_of(q.p.vertices, q.p.count, q.c, q.r); }
+
+// Canonical plane ids (PlaneIds: equal exactly for bit-equal planes). Every
+// plane the sequences ever see is an operand polygon's plane or its
+// negation, so all ids are made up front.
+class OperandPlaneIds {
+ public:
+  void reserve(std::size_t expected) { ids_.reserve(expected); }
+  std::uint32_t intern(const Plane& p) { return ids_.intern(p); }
+  // Ids of the negations; negating twice restores every bit.
+  void close_under_negation() {
+    for (std::uint32_t i = 0; i < ids_.size(); ++i) neg_.push_back(ids_.intern(negated(ids_.plane(i))));
+  }
+  std::uint32_t neg(std::uint32_t id) const { return neg_[id]; }
+  std::size_t size() const { return ids_.size(); }
+
+ private:
+  PlaneIds ids_;
+  std::vector<std::uint32_t> neg_;
+};
+
+// What a walk reads comes first, within one cache line: a step along a
+// short chain touches nothing else of the node (see follow_chain).
+struct alignas(64) FNode {
+  Plane plane{};
+  std::uint32_t child[2] = {NONE, NONE};  // [slot(FRONT)], [slot(BACK)]
+  std::uint32_t chain[2] = {NONE, NONE};  // the front chain and the back chain holding it
+  std::uint32_t pos[2] = {0, 0};
+  std::uint32_t id = NONE;
+  bool has_plane = false;
+  // The chain on each side has more than short_chain nodes: only such a
+  // chain is searched rather than walked link by link.
+  bool long_chain[2] = {false, false};
+  std::uint32_t next_same_id = NONE;  // next node with the same plane id
+  FList polygons;
+  Pnt ref{0, 0, 0};  // the middle of the polygon that gave the plane
+};
+
+struct Tree {
+  KeptVector<FNode> nodes;           // nodes[0] is the root
+  KeptVector<Chain> chains[2];       // chains[slot(side)]: runs linked by `side` children
+  std::vector<std::uint32_t> id_head; // per plane id: first node with that plane
+  // Pre-order (front before back) positions and depths, for clip order;
+  // node m lies in n's subtree exactly when pre[n] <= pre[m] < pre_end[n].
+  std::vector<std::uint32_t> pre, depth, pre_end;
+  bool order_valid = false;
+  // Bumped by invert. Within one epoch a chain position keeps its node
+  // and plane: chains only grow at their ends.
+  std::uint32_t epoch = 0;
+  std::uint32_t candidate = NONE;  // the input being built, for a planned index
+  SkipOptions options;  // the engine's, copied for the chain code
+};
+
+
+Tree make_tree(std::size_t id_count, const SkipOptions& options);
+// Gives node (which has just received its plane) its place in the chains
+// and in the id lists; `parent` is NONE for the root.
+void register_node(Tree& t, std::uint32_t node, std::uint32_t parent, Side side);
+// A new child of `parent` on `side`, with the plane of `first`.
+std::uint32_t add_child(Tree& t, std::uint32_t parent, Side side, const FPoly& first);
+// The index over the chain's present members; drops any plan.
+void build_hier(const Tree& t, Chain& ch);
+
+// First chain position at or after pos whose plane is the polygon's own.
+std::uint32_t own_plane_limit(const Tree& t, Side side, std::uint32_t c, std::uint32_t pos,
+                              std::uint32_t id);
+// True when no node at positions [p, end) of chain c has plane id `id`.
+bool no_own_plane_before(const Tree& t, Side side, std::uint32_t c, std::uint32_t p,
+                         std::uint32_t end, std::uint32_t id);
+
+}  // namespace quorvalind::bsp::fast

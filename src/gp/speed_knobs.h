@@ -1,0 +1,52 @@
+#pragma once
+// Knobs that trade speed or memory and never change a result: any value
+// gives the same output, bit for bit. The numbers that define results are
+// in gp/tolerances.h.
+#include <cstddef>
+#include <cstdint>
+
+namespace quorvalind::gp {
+
+// Stack requested for every csg worker thread. The tree operations are
+// iterative, so this is headroom rather than a depth limit.
+inline constexpr unsigned long CSG_THREAD_STACK_SIZE = 268435456;  // 256 MiB
+// How long the caller waits for the csg thread between two calls of its
+// wait callback (signal checks), in nanoseconds.
+inline constexpr long CSG_WAIT_SLICE_NS = 5000000;  // 5 ms
+// Stack of the second thread of work split in halves (gp/halves.h): the
+// halves are loops without recursion.
+inline constexpr unsigned long HALF_THREAD_STACK_SIZE = 1048576;  // 1 MiB
+// Binary STL writes of fewer triangles stay on one thread: below this, the
+// start and join of a thread cost more than half the writing saves.
+inline constexpr std::size_t STL_TWO_THREAD_MIN_TRIANGLES = 65536;
+// Buffers smaller than this get no huge-page advice: it would cover at most
+// one aligned 2 MiB page and save next to nothing.
+inline constexpr std::size_t HUGE_PAGE_MIN_BYTES = std::size_t{4} << 20;
+
+// Memory a boolean operation leaves to the next one rather than returning
+// it to the system, per kind (vertex pool chunks, polygon lists, the flat
+// result), in bytes.
+inline constexpr std::size_t REUSE_KEEP_BYTES = std::size_t{16} << 20;
+
+// The default engine runs the literal list walk unless its work, estimated
+// as polygons(a) x distinct planes(b) + polygons(b) x distinct planes(a)
+// (a polygon meets at most one node per plane on its way down the other
+// tree), exceeds this: below it the skipping engine's set-up costs more
+// than it saves. Shallow trees, such as a row of fused cylinders sharing
+// their cap planes, stay literal even with many polygons; spheres of more
+// than about 1,500 triangles each go to the skipping engine.
+inline constexpr double FAST_ENGINE_MIN_WORK = 4e6;
+
+// The skipping engine walks a chain node by node while at most
+// SKIP_SHORT_CHAIN nodes are left (classifying is cheaper than setting up
+// the proofs there) and gives chains of SKIP_INDEX_MIN nodes and more a
+// spatial index. Defaults of bsp::SkipOptions.
+inline constexpr std::uint32_t SKIP_SHORT_CHAIN = 128;
+inline constexpr std::uint32_t SKIP_INDEX_MIN = 256;
+// A group bound fits its curvatures only to members whose normal departs
+// from the group's axis by more than this squared length; any curvature
+// >= 0 gives a sound bound, so this only keeps near-parallel members from
+// making the fitted one needlessly large.
+inline constexpr double SKIP_CURVE_FIT_MIN_DEPARTURE2 = 1e-12;
+
+}  // namespace quorvalind::gp
