@@ -365,30 +365,23 @@ std::string mesh_difference(const TriMesh& got, const TriMesh& want) {
   return {};
 }
 
-// The skipping engine's chain lengths for one run, restored afterwards: the
-// one place this test touches them.
-template <class F>
-auto with_skip_tuning(const bsp::SkipTuning& t, F&& run) {
-  struct Restore {
-    bsp::SkipTuning saved;
-    ~Restore() { bsp::set_skip_tuning(saved); }
-  } restore{bsp::skip_tuning()};
-  bsp::set_skip_tuning(t);
-  return run();
-}
-
 // Skipping from the shortest chains on, from short ones, or as shipped;
 // the turn goes round with the pair and with the operation, so that every
 // operation meets every tuning in either output form.
-bsp::SkipTuning tuning_for(std::uint64_t index) {
+bsp::SkipOptions tuning_for(std::uint64_t index) {
+  bsp::SkipOptions o;
+  o.check_shortcuts = true;  // a mismatch then names the shortcut
   switch ((index / 3 + index % 3) % 3) {
     case 0:
-      return {1, 2};
+      o.short_chain = 1, o.index_min = 2;
+      break;
     case 1:
-      return {4, 8};
+      o.short_chain = 4, o.index_min = 8;
+      break;
     default:
-      return bsp::skip_tuning();
+      break;
   }
+  return o;
 }
 
 struct Totals {
@@ -405,7 +398,7 @@ void compare_case(std::uint64_t seed, std::uint64_t index, Totals& totals) {
   gen.pair(a, b, kind);
   const CsgOp op = OPS[index % 3];
   const bool flat = (index / 3) % 2 == 0;
-  const bsp::SkipTuning tuning = tuning_for(index);
+  const bsp::SkipOptions tuning = tuning_for(index);
   const auto report = [&](const char* engine, const std::string& diff) {
     ++totals.mismatches;
     ADD_FAILURE() << "seed " << seed << " case " << index << " (" << kind << ", " << op_name(op)
@@ -419,18 +412,15 @@ void compare_case(std::uint64_t seed, std::uint64_t index, Totals& totals) {
     totals.polygons += want.counts.size();
     const FlatPolygons lit =
         bsp::run_csg_flat(op, bsp::convert_operands(a, b), {}, Engine::Literal);
-    const FlatPolygons skip = with_skip_tuning(tuning, [&] {
-      return bsp::run_csg_flat(op, bsp::convert_operands(a, b), {}, Engine::Skipping);
-    });
+    const FlatPolygons skip =
+        bsp::run_csg_flat(op, bsp::convert_operands(a, b), {}, Engine::Skipping, tuning);
     if (auto d = flat_difference(lit, want); !d.empty()) report("literal", d);
     if (auto d = flat_difference(skip, want); !d.empty()) report("skipping", d);
   } else {
     const TriMesh want = reference::run_mesh(op, a, b);
     totals.polygons += want.triangles.size();
     const TriMesh lit = bsp::run_csg(op, bsp::convert_operands(a, b), {}, Engine::Literal);
-    const TriMesh skip = with_skip_tuning(tuning, [&] {
-      return bsp::run_csg(op, bsp::convert_operands(a, b), {}, Engine::Skipping);
-    });
+    const TriMesh skip = bsp::run_csg(op, bsp::convert_operands(a, b), {}, Engine::Skipping, tuning);
     if (auto d = mesh_difference(lit, want); !d.empty()) report("literal", d);
     if (auto d = mesh_difference(skip, want); !d.empty()) report("skipping", d);
   }
