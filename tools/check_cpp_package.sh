@@ -14,9 +14,30 @@ cmake -S "$root" -B "$work/core" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$work/core" -j2
 cmake --install "$work/core" --prefix "$work/prefix"
 
-# Only the core's headers are installed, not the binding layer's.
-test -f "$work/prefix/include/quorvalind/gp/pnt.h"
-test ! -e "$work/prefix/include/quorvalind/lib"
+# The public umbrella headers and what they include, nothing else: no
+# binding layer, no tree internals, no test or benchmark switches.
+inc="$work/prefix/include"
+for h in quorvalind values builders booleans writers; do
+  test -f "$inc/quorvalind/$h.h"
+done
+test -f "$inc/quorvalind/gp/pnt.h"
+for private in lib bsp/polygon.h bsp/node.h bsp/reuse.h bsp/csg.h tess/triangulate_detail.h \
+  simplify serial; do
+  if [ -e "$inc/quorvalind/$private" ]; then
+    echo "private header installed: $private" >&2
+    exit 1
+  fi
+done
+if grep -rlE 'QUORVALIND_(COUNT_CLASSIFICATIONS|SCALAR_CLASSIFY)|gtest|FRIEND_TEST' "$inc"; then
+  echo "installed headers carry test or benchmark switches" >&2
+  exit 1
+fi
+echo "installed headers: $(cd "$inc/quorvalind" && find . -name '*.h' | sort | tr '\n' ' ')"
+# Each public header compiles on its own.
+for h in "$inc"/quorvalind/*.h; do
+  echo "#include \"quorvalind/$(basename "$h")\"" |
+    g++ -std=c++20 -Wall -Wextra -Werror -fsyntax-only -I"$inc" -I"$inc/quorvalind" -x c++ -
+done
 
 example="$root/examples/cpp/box_minus_cylinder"
 cmake -S "$example" -B "$work/example" "${gen[@]}" -DCMAKE_PREFIX_PATH="$work/prefix"
