@@ -2,6 +2,8 @@
 # Installs the geometry core as a CMake package into a temporary prefix,
 # builds examples/cpp/box_minus_cylinder against it with find_package, runs
 # it, and checks the binary STL it writes: 84 + 50 * triangle count bytes.
+# QUORVALIND_CORE_BUILD=DIR installs from that already built tree (CI: the
+# C++ test build of tools/test.sh) instead of building the core again.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d /tmp/quorvalind-cpp.XXXXXX)"
@@ -9,10 +11,15 @@ trap 'rm -rf "$work"' EXIT
 gen=()
 if command -v ninja >/dev/null 2>&1; then gen=(-G Ninja); fi
 
-cmake -S "$root" -B "$work/core" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
-  -DQUORVALIND_BUILD_MODULE=OFF -DQUORVALIND_BUILD_TESTS=OFF -DQUORVALIND_INSTALL_CORE=ON
-cmake --build "$work/core" -j2
-cmake --install "$work/core" --prefix "$work/prefix"
+core="${QUORVALIND_CORE_BUILD:-}"
+if [ -z "$core" ]; then
+  core="$work/core"
+  cmake -S "$root" -B "$core" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DQUORVALIND_BUILD_MODULE=OFF -DQUORVALIND_BUILD_TESTS=OFF -DQUORVALIND_INSTALL_CORE=ON \
+    -DQUORVALIND_WERROR=ON
+fi
+cmake --build "$core" -j2 --target quorvalind_core
+cmake --install "$core" --prefix "$work/prefix"
 
 # The public umbrella headers and what they include, nothing else: no
 # binding layer, no tree internals, no test or benchmark switches.

@@ -43,7 +43,7 @@ if [ -z "$(ls -A "$seeds")" ]; then
 fi
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUORVALIND_BUILD_TESTS=OFF -DQUORVALIND_INSTALL_CORE=OFF -DQUORVALIND_WERROR=ON \
+  -DQUORVALIND_BUILD_TESTS=OFF -DQUORVALIND_INSTALL_CORE=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address -fno-omit-frame-pointer" \
   -DPython_EXECUTABLE="$(command -v "$PY")"
 cmake --build "$build" -j2
