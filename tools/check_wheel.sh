@@ -45,7 +45,8 @@ PYEOF
 
 "$PY" -m venv "$work/venv"
 vpy="$work/venv/bin/python"
-"$vpy" -m pip install -q mypy "$wheel"
+# mypy, and dask for the example that can hand its work to a cluster.
+"$vpy" -m pip install -q mypy "dask[distributed]" "$wheel"
 
 cd "$work"
 "$vpy" -c "import quorvalind, sys; assert quorvalind.__file__.startswith(sys.prefix), quorvalind.__file__"
