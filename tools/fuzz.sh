@@ -24,8 +24,10 @@ if ! command -v clang++ >/dev/null 2>&1; then
   echo "fuzz: clang++ not found (apt-get install clang)" >&2
   exit 1
 fi
+probe="$(mktemp /tmp/quorvalind-fuzz-probe.XXXXXX)"
+trap 'rm -f "$probe"' EXIT
 if ! echo 'int main() { return 0; }' |
-  clang++ -fsanitize=fuzzer-no-link,address -x c++ - -o "$artifacts/probe" >/dev/null 2>&1; then
+  clang++ -fsanitize=fuzzer-no-link,address -x c++ - -o "$probe" >/dev/null 2>&1; then
   echo "fuzz: clang++ cannot build with -fsanitize=fuzzer-no-link,address (libFuzzer runtime missing)" >&2
   exit 1
 fi
