@@ -199,11 +199,4 @@ class Args {
   bool matched_ = false;
 };
 
-// Placeholder body of a function whose core is not built yet; raised only
-// after its arguments converted.
-inline PyObject* not_implemented(const Signature& sig) {
-  raise_not_implemented(sig.display);
-  return nullptr;
-}
-
 }  // namespace quorvalind::lib

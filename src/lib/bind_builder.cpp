@@ -2,11 +2,7 @@
 //
 // A wrapper converts its arguments through its Signature (sequence arguments
 // arrive as std::vector copies), calls one core function and wraps the
-// result. Wiring a stub is one line: replace
-//     return not_implemented(MAKE_POLYGON);
-// by the call written in the comment under it, e.g.
-//     return wrap(brep_builder_api::make_polygon(std::move(points)));
-// (and include the core header).
+// result.
 #include <string>
 #include <utility>
 #include <vector>

@@ -3,11 +3,7 @@
 //
 // A wrapper converts its arguments through its Signature, calls the core
 // writer and hands back its std::string as bytes (new_bytes) or str
-// (new_str). Wiring a stub is one line: replace
-//     return not_implemented(WRITE_STEP);
-// by the call written in the comment under it, e.g.
-//     return new_str(mesh_io::write_step(*mesh, name));
-// (and include the core header).
+// (new_str).
 #include <string>
 
 #include "lib/args.h"

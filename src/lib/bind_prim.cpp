@@ -1,13 +1,9 @@
 // MeshParams and the primitive builders.
 //
 // A builder wrapper converts its arguments through its Signature, calls the
-// core builder and wraps the returned mesh as a new Solid. Wiring a stub is
-// one line: replace
-//     return not_implemented(MAKE_BOX);
-// by the call written in the comment under it, e.g.
-//     return wrap(topods::Solid{brep_prim_api::make_box(*corner, dx, dy, dz)});
-// (and include the builder's header). An omitted or None `mp` arrives as an
-// empty optional; `params(mp)` gives the counts to hand to the core.
+// core builder and wraps the returned mesh as a new Solid. An omitted or
+// None `mp` arrives as an empty optional; `params(mp)` gives the counts to
+// hand to the core.
 #include <optional>
 
 #include "brep_prim_api/box.h"

@@ -94,10 +94,6 @@ void raise_no_constructor(const char* class_name) {
   PyErr_Format(PyExc_TypeError, "No constructor defined for %s", class_name);
 }
 
-void raise_not_implemented(const char* fn) {
-  PyErr_Format(PyExc_NotImplementedError, "%s is not implemented yet", fn);
-}
-
 void prefix_argument_error(const char* param) {
   if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
   PyObject *type, *value, *tb;

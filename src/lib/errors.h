@@ -33,7 +33,6 @@ void raise_partial_items(const char* param, std::size_t size, const char* items,
 
 void raise_other_interpreter();
 void raise_no_constructor(const char* class_name);
-void raise_not_implemented(const char* fn);
 
 // If the pending error is a TypeError, replaces it by
 // "argument '{param}': {message}" keeping the original's __cause__;

@@ -1,9 +1,9 @@
 """Coverage-guided fuzz target: solid_from_mesh, the booleans and the writers.
 
-    python tests/fuzz/fuzz_mesh.py [libFuzzer flags] [CORPUS_DIR]
+    python tests/fuzz/fuzz_mesh.py [libFuzzer flags] [CORPUS_DIR ...]
 
 Run through tools/fuzz.sh, which builds the extension with native coverage
-instrumentation when clang is there. Each input decodes into two raw meshes
+instrumentation and starts from the seeds in tests/fuzz/corpus. Each input decodes into two raw meshes
 (coordinates drawn from edge values or raw doubles, indices in range or wild),
 one boolean and the three writers on its result. Every call must return or
 raise InternalFaultError (bad indices) or MemoryError; anything else, a

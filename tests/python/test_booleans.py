@@ -210,7 +210,10 @@ HOSTILE_PRELUDE = textwrap.dedent("""
             for x, y in ((a, b), (b, a), (a, a)):
                 r = op(x, y)
                 m = r.mesh()
-                assert m.num_vertices >= 0
+                tris = m.triangles_flat()
+                assert len(m.vertices_flat()) == 3 * m.num_vertices
+                assert len(tris) == 3 * m.num_triangles
+                assert all(0 <= i < m.num_vertices for i in tris)
         q.algo.fuse_all([a, b, a])
 """)
 

@@ -7,12 +7,10 @@
 #include <fstream>
 #include <string>
 
-#include "brep_algo_api/booleans.h"
-#include "brep_prim_api/box.h"
-#include "brep_prim_api/cone.h"
-#include "gp/trsf.h"
-#include "mesh_io/stl.h"
-#include "topods/shapes.h"
+#include "quorvalind/booleans.h"
+#include "quorvalind/builders.h"
+#include "quorvalind/values.h"
+#include "quorvalind/writers.h"
 
 namespace q = quorvalind;
 
