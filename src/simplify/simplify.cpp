@@ -289,7 +289,8 @@ void close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
 
 class Simplifier {
  public:
-  explicit Simplifier(const TriMesh& in) : v_(in.vertices) {
+  // `merge_gaps`: whether close_gaps runs (see there).
+  Simplifier(const TriMesh& in, bool merge_gaps) : v_(in.vertices), merge_gaps_(merge_gaps) {
     // Twins left by rounding share a cell of the merge grid; the first of a
     // cell keeps its place, as in every weld of the kernel.
     const auto rep = mesh::weld_firsts<std::uint32_t>(in, gp::SIMPLIFY_MERGE_TOLERANCE);
@@ -499,7 +500,7 @@ class Simplifier {
   TriMesh run() {
     build_loops();
     build_twins();
-    if (close_gaps()) {
+    if (merge_gaps_ && close_gaps()) {
       loops_.clear();
       loop_start_.clear();
       build_loops();
@@ -953,6 +954,7 @@ class Simplifier {
   }
 
   const std::vector<Pnt>& v_;
+  const bool merge_gaps_;
   TriMesh m_;
   std::vector<std::uint32_t> loops_;
   std::vector<std::size_t> loop_start_;
@@ -970,6 +972,26 @@ class Simplifier {
   std::vector<std::vector<std::array<std::uint32_t, 3>>> filled_;
 };
 
+// How many directed edges of `m` occur other than once with their reverse
+// once: none for a closed, edge-manifold surface.
+std::size_t open_edges(const TriMesh& m) {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> dir;
+  dir.reserve(3 * m.triangles.size());
+  for (const Triangle& t : m.triangles) {
+    for (int k = 0; k < 3; ++k) dir.push_back({t[k], t[(k + 1) % 3]});
+  }
+  std::sort(dir.begin(), dir.end());
+  std::size_t open = 0;
+  for (std::size_t k = 0; k < dir.size();) {
+    std::size_t e = k;
+    while (e < dir.size() && dir[e] == dir[k]) ++e;
+    const auto r = std::equal_range(dir.begin(), dir.end(), std::make_pair(dir[k].second, dir[k].first));
+    open += e - k != 1 || r.second - r.first != 1;
+    k = e;
+  }
+  return open;
+}
+
 }  // namespace
 
 TriMesh simplify(const TriMesh& m) {
@@ -986,7 +1008,14 @@ TriMesh simplify(const TriMesh& m) {
       if (!finite(m.vertices[x])) return m;
     }
   }
-  return Simplifier(m).run();
+  // Merging the ends of edges left open moves vertices and costs a second
+  // search of the splits, so it is done only for a result that is not
+  // closed without it, and kept when it leaves fewer edges open.
+  TriMesh out = Simplifier(m, false).run();
+  const std::size_t open = open_edges(out);
+  if (open == 0) return out;
+  TriMesh merged = Simplifier(m, true).run();
+  return open_edges(merged) < open ? merged : out;
 }
 
 }  // namespace quorvalind::simplify
