@@ -184,16 +184,18 @@ void drop_opposite_pairs(std::vector<std::array<std::uint32_t, 3>>& tris) {
 // Closes slits: a vertex cluster the splits could not sort out leaves a few
 // output edges without their reverse, and those edges run round thin
 // cycles (a hole no wider than the cluster, or a sliver once too many).
-// Each such cycle of up to MAX_SLIT corners whose corners all lie within
-// SLIT_WIDTH of the segment between its two farthest corners gets a fan
-// of triangles turned against it, which gives each of its edges its
-// reverse; a fan triangle that repeats one turned the other way then
-// cancels it (drop_opposite_pairs). Triangles (three-edge cycles) go first,
-// so that a sliver once too many is cancelled rather than walked round. No
-// vertex is made or moved, and every point of a fan lies within
-// SLIT_WIDTH of the cycle's edges, which are on the surface.
+// Each such cycle gets a fan of triangles turned against it, which gives
+// each of its edges its reverse; a fan triangle that repeats one turned the
+// other way then cancels it (drop_opposite_pairs). Triangles (three-edge
+// cycles) go first, so that a sliver once too many is cancelled rather
+// than walked round. Thin means: a three-edge cycle no higher than twice
+// gp::SIMPLIFY_GAP_DISTANCE, so that each of its points is within that
+// distance of one of its edges; a longer one (up to MAX_SLIT corners) with
+// every corner within half of it of the segment between its two farthest
+// corners, so that each point of the fan is within that distance of the
+// cycle too. The cycle's edges are on the surface, hence the surface moves
+// by no more; no vertex is made or moved.
 constexpr std::size_t MAX_SLIT = 8;
-constexpr double SLIT_WIDTH = 2 * gp::SIMPLIFY_GAP_DISTANCE;
 
 void close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris) {
   using Edge = std::pair<std::uint32_t, std::uint32_t>;
@@ -234,6 +236,14 @@ void close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
         if (cycle[i] == cycle[j]) return false;
       }
     }
+    constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
+    if (cycle.size() == 3) {
+      const Pnt &a = v[cycle[0]], &b = v[cycle[1]], &c = v[cycle[2]];
+      const Pnt n = gp::cross(gp::sub(b, a), gp::sub(c, a));
+      const double longest2 = std::max({dist2(a, b), dist2(b, c), dist2(c, a)});
+      // height = |n| / longest <= 2 gap, squared.
+      return gp::dot(n, n) <= 4 * gap * gap * longest2;
+    }
     std::size_t fa = 0, fb = 0;
     double far = -1;
     for (std::size_t i = 0; i < cycle.size(); ++i) {
@@ -243,7 +253,7 @@ void close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       }
     }
     for (const std::uint32_t x : cycle) {
-      if (!(seg_dist2(v[x], v[cycle[fa]], v[cycle[fb]]) <= SLIT_WIDTH * SLIT_WIDTH)) return false;
+      if (!(seg_dist2(v[x], v[cycle[fa]], v[cycle[fb]]) <= gap * gap / 4)) return false;
     }
     return true;
   };
