@@ -179,8 +179,9 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
     bool operator<(const Found& o) const { return t != o.t ? t < o.t : v < o.v; }
   };
   std::vector<Found> found[3];
-  // Per vertex, the triangle (plus one) whose edges last found it, and the
-  // edge it goes on with that edge's score (see below).
+  // Per vertex, a mark of the triangle whose edges last found it (twice its
+  // index, plus one or two by step), and the edge it goes on with that
+  // edge's score (see below).
   std::vector<std::size_t> best_tag(n, 0);
   std::vector<std::uint8_t> best_slot(n, 0), best_score(n, 0);
   std::size_t stamp = 0;
@@ -240,8 +241,20 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
       // only, so that no piece repeats a corner: the one where more of the
       // two pieces beside it meet an edge the other way round (the pieces
       // across pair there), the first of equals.
-      const std::size_t tag = tri_at + 1;
+      // Scored only where a vertex was found twice: the search for its
+      // reverse pieces costs a look into the adjacency per point.
+      bool shared = false;
       for (int k = 0; k < 3; ++k) {
+        for (const Found& f : found[k]) {
+          if (best_tag[f.v] == 2 * tri_at + 1) {
+            shared = true;
+            continue;
+          }
+          best_tag[f.v] = 2 * tri_at + 1, best_slot[f.v] = static_cast<std::uint8_t>(k);
+        }
+      }
+      const std::size_t tag = 2 * tri_at + 2;
+      for (int k = 0; k < 3 && shared; ++k) {
         const std::uint64_t ia = tri[k], ib = tri[(k + 1) % 3];
         for (std::size_t i = 0; i < found[k].size(); ++i) {
           const std::uint64_t w = found[k][i].v;

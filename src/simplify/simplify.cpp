@@ -197,29 +197,34 @@ void drop_opposite_pairs(std::vector<std::array<std::uint32_t, 3>>& tris) {
 // by no more; no vertex is made or moved.
 constexpr std::size_t MAX_SLIT = 8;
 
-void close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris) {
+// True when every directed edge already occurs once and its reverse once
+// (nothing to close).
+bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris) {
   using Edge = std::pair<std::uint32_t, std::uint32_t>;
-  std::vector<Edge> dir;
+  // Directed edges as (from << 32 | to), sorted.
+  std::vector<std::uint64_t> dir;
   dir.reserve(3 * tris.size());
   for (const auto& t : tris) {
-    for (int k = 0; k < 3; ++k) dir.push_back({t[k], t[(k + 1) % 3]});
+    for (int k = 0; k < 3; ++k) dir.push_back(std::uint64_t{t[k]} << 32 | t[(k + 1) % 3]);
   }
   std::sort(dir.begin(), dir.end());
-  auto count = [&](const Edge& e) {
-    const auto r = std::equal_range(dir.begin(), dir.end(), e);
-    return static_cast<std::size_t>(r.second - r.first);
-  };
   // The excess half-edges: each directed edge as often as it outnumbers its
   // reverse, in sorted order.
   std::vector<Edge> excess;
+  bool once = true;
   for (std::size_t k = 0; k < dir.size();) {
     std::size_t e = k;
     while (e < dir.size() && dir[e] == dir[k]) ++e;
-    const std::size_t back = count({dir[k].second, dir[k].first});
-    for (std::size_t c = back; c < e - k; ++c) excess.push_back(dir[k]);
+    once = once && e - k == 1;
+    const std::uint64_t rev = dir[k] << 32 | dir[k] >> 32;
+    const auto r = std::equal_range(dir.begin(), dir.end(), rev);
+    const auto back = static_cast<std::size_t>(r.second - r.first);
+    for (std::size_t c = back; c < e - k; ++c) {
+      excess.push_back({static_cast<std::uint32_t>(dir[k] >> 32), static_cast<std::uint32_t>(dir[k])});
+    }
     k = e;
   }
-  if (excess.empty()) return;
+  if (excess.empty()) return once;
   std::vector<std::uint8_t> used(excess.size(), 0);
   // The first unused excess edge from a to b (b == NONE: to anywhere), or
   // excess.size().
@@ -295,6 +300,7 @@ void close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       for (std::size_t i = 1; i < taken.size(); ++i) used[taken[i]] = 0;
     }
   }
+  return false;
 }
 
 class Simplifier {
@@ -506,6 +512,9 @@ class Simplifier {
     m_.triangles.resize(kept);
     return changed;
   }
+
+  // Whether the last run's result was closed before any slit was filled.
+  bool closed() const { return closed_; }
 
   TriMesh run() {
     build_loops();
@@ -906,7 +915,7 @@ class Simplifier {
     return true;
   }
 
-  TriMesh assemble() const {
+  TriMesh assemble() {
     std::vector<std::array<std::uint32_t, 3>> tris;
     std::vector<std::uint64_t> l;
     std::vector<std::uint8_t> on;
@@ -945,7 +954,7 @@ class Simplifier {
         for (const auto& p : pieces) tris.push_back({lp[p[0]], lp[p[1]], lp[p[2]]});
       }
     }
-    close_slits(v_, tris);
+    closed_ = close_slits(v_, tris);
     drop_opposite_pairs(tris);
     // Used vertices only, in input order.
     std::vector<std::uint32_t> renumber(v_.size(), NONE);
@@ -965,6 +974,7 @@ class Simplifier {
 
   const std::vector<Pnt>& v_;
   const bool merge_gaps_;
+  bool closed_ = false;
   TriMesh m_;
   std::vector<std::uint32_t> loops_;
   std::vector<std::size_t> loop_start_;
@@ -1021,7 +1031,9 @@ TriMesh simplify(const TriMesh& m) {
   // Merging the ends of edges left open moves vertices and costs a second
   // search of the splits, so it is done only for a result that is not
   // closed without it, and kept when it leaves fewer edges open.
-  TriMesh out = Simplifier(m, false).run();
+  Simplifier first(m, false);
+  TriMesh out = first.run();
+  if (first.closed()) return out;
   const std::size_t open = open_edges(out);
   if (open == 0) return out;
   TriMesh merged = Simplifier(m, true).run();
