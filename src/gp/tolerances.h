@@ -33,6 +33,12 @@ inline constexpr double SIMPLIFY_MERGE_TOLERANCE = 1e-8;
 // tight edge-split tolerance, where the edge splits stop looking for split
 // points next to an edge's end.
 inline constexpr double SIMPLIFY_TWIN_DISTANCE = 4e-7;
+// simplify: after the edge splits, ends of edges that still do not pair
+// and lie this close to each other are one corner: clusters that a
+// single-precision part leaves at 1,000 units, where no split rule can tell
+// which vertex lies on which edge. The boolean weld's largest move rounded
+// up, and the most any vertex moves.
+inline constexpr double SIMPLIFY_GAP_DISTANCE = 2e-6;
 // simplify: a triangle joins a plane region when its corners are this close
 // to the region's plane, and a boundary vertex is dropped when the boundary
 // through it is this straight. Pieces of one face of a boolean lie on its

@@ -170,9 +170,20 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
   // the first vertex past an end left edges unpaired). The points strictly between the ends are the split points. `mark`
   // keeps the number of the edge that last looked at a vertex, so it never
   // needs clearing.
-  std::vector<std::size_t> mark(n, 0), owner(n, 0);
+  std::vector<std::size_t> mark(n, 0);
   std::vector<std::uint64_t> stack;
-  std::vector<std::pair<double, std::uint64_t>> found;
+  // The points found on each edge of the triangle at hand, by parameter.
+  struct Found {
+    double t;
+    std::uint64_t v;
+    bool operator<(const Found& o) const { return t != o.t ? t < o.t : v < o.v; }
+  };
+  std::vector<Found> found[3];
+  // Per vertex, a mark of the triangle whose edges last found it (twice its
+  // index, plus one or two by step), and the edge it goes on with that
+  // edge's score (see below).
+  std::vector<std::size_t> best_tag(n, 0);
+  std::vector<std::uint8_t> best_slot(n, 0), best_score(n, 0);
   std::size_t stamp = 0;
   // Every open edge first with the tight tolerance; an edge whose pieces
   // then still do not pair is split again with the wide one (a vertex of a
@@ -188,53 +199,78 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
   // False when the walk ran over its budget.
   auto pass = [&]() -> bool {
     work = 0;
-    std::fill(owner.begin(), owner.end(), 0);
+    std::fill(best_tag.begin(), best_tag.end(), 0);
     out.points.clear();
     out.starts.assign(3 * tris + 1, 0);
-    for (std::size_t e = 0; e < 3 * tris; ++e) {
-      out.starts[e] = out.points.size();
-      if (!open[e]) continue;
-      const Triangle& tri = m.triangles[e / 3];
-      const int k = static_cast<int>(e % 3);
-      const std::uint64_t ia = tri[k], ib = tri[(k + 1) % 3];
-      const Pnt& a = m.vertices[ia];
-      const Pnt& b = m.vertices[ib];
-      const double tol2 = wide[e] ? kWide2 : kTight2;
-      const double end2 = wide[e] ? kWide2 : kTightEnd2;
-      ++stamp;
-      // The triangle's own third corner is never a split point: cutting a
-      // sliver at it would only give flat pieces.
-      mark[ia] = mark[ib] = mark[tri[(k + 2) % 3]] = stamp;
-      stack.assign({ia, ib});
-      found.clear();
-      while (!stack.empty()) {
-        const std::uint64_t x = stack.back();
-        stack.pop_back();
-        work += near_start[x + 1] - near_start[x];
-        if (work > budget) return false;
-        for (std::size_t i = near_start[x]; i < near_start[x + 1]; ++i) {
-          const std::uint64_t w = near[i];
-          if (mark[w] == stamp) continue;
-          const double t = on_line(a, b, m.vertices[w], tol2);
-          if (std::isnan(t)) {
+    for (std::size_t tri_at = 0; tri_at < tris; ++tri_at) {
+      const Triangle& tri = m.triangles[tri_at];
+      for (int k = 0; k < 3; ++k) {
+        const std::size_t e = 3 * tri_at + static_cast<std::size_t>(k);
+        found[k].clear();
+        if (!open[e]) continue;
+        const std::uint64_t ia = tri[k], ib = tri[(k + 1) % 3];
+        const Pnt& a = m.vertices[ia];
+        const Pnt& b = m.vertices[ib];
+        const double tol2 = wide[e] ? kWide2 : kTight2;
+        const double end2 = wide[e] ? kWide2 : kTightEnd2;
+        ++stamp;
+        // The triangle's own third corner is never a split point: cutting a
+        // sliver at it would only give flat pieces.
+        mark[ia] = mark[ib] = mark[tri[(k + 2) % 3]] = stamp;
+        stack.assign({ia, ib});
+        while (!stack.empty()) {
+          const std::uint64_t x = stack.back();
+          stack.pop_back();
+          work += near_start[x + 1] - near_start[x];
+          if (work > budget) return false;
+          for (std::size_t i = near_start[x]; i < near_start[x + 1]; ++i) {
+            const std::uint64_t w = near[i];
+            if (mark[w] == stamp) continue;
             mark[w] = stamp;
+            const double t = on_line(a, b, m.vertices[w], tol2);
+            if (std::isnan(t)) continue;
+            if (t > 0 && t < 1 && apart(a, m.vertices[w], end2) && apart(b, m.vertices[w], end2)) {
+              found[k].push_back({t, w});
+            }
+            stack.push_back(w);
+          }
+        }
+        std::sort(found[k].begin(), found[k].end());
+      }
+      // In a sliver one vertex may lie on two of its edges; it goes on one
+      // only, so that no piece repeats a corner: the one where more of the
+      // two pieces beside it meet an edge the other way round (the pieces
+      // across pair there), the first of equals.
+      // Scored only where a vertex was found twice: the search for its
+      // reverse pieces costs a look into the adjacency per point.
+      bool shared = false;
+      for (int k = 0; k < 3; ++k) {
+        for (const Found& f : found[k]) {
+          if (best_tag[f.v] == 2 * tri_at + 1) {
+            shared = true;
             continue;
           }
-          mark[w] = stamp;
-          if (t > 0 && t < 1 && apart(a, m.vertices[w], end2) && apart(b, m.vertices[w], end2)) {
-            found.emplace_back(t, w);
-          }
-          stack.push_back(w);
+          best_tag[f.v] = 2 * tri_at + 1, best_slot[f.v] = static_cast<std::uint8_t>(k);
         }
       }
-      std::sort(found.begin(), found.end());
-      // In a sliver one vertex may lie on two of its edges; it goes on the
-      // first only, so that no piece repeats a corner.
-      const std::size_t owner_tag = e / 3 + 1;
-      for (const auto& f : found) {
-        if (owner[f.second] == owner_tag) continue;
-        owner[f.second] = owner_tag;
-        out.points.push_back(f.second);
+      const std::size_t tag = 2 * tri_at + 2;
+      for (int k = 0; k < 3 && shared; ++k) {
+        const std::uint64_t ia = tri[k], ib = tri[(k + 1) % 3];
+        for (std::size_t i = 0; i < found[k].size(); ++i) {
+          const std::uint64_t w = found[k][i].v;
+          const std::uint64_t before = i == 0 ? ia : found[k][i - 1].v;
+          const std::uint64_t after = i + 1 == found[k].size() ? ib : found[k][i + 1].v;
+          const auto score = static_cast<std::uint8_t>((occurrences(adj.out(w), before) > 0) +
+                                                       (occurrences(adj.out(after), w) > 0));
+          if (best_tag[w] == tag && !(score > best_score[w])) continue;
+          best_tag[w] = tag, best_score[w] = score, best_slot[w] = static_cast<std::uint8_t>(k);
+        }
+      }
+      for (int k = 0; k < 3; ++k) {
+        out.starts[3 * tri_at + static_cast<std::size_t>(k)] = out.points.size();
+        for (const Found& f : found[k]) {
+          if (best_slot[f.v] == k) out.points.push_back(f.v);
+        }
       }
     }
     out.starts[3 * tris] = out.points.size();

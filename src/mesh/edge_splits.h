@@ -48,8 +48,10 @@ struct EdgeSplits {
 //     the edge from end to end, with edges that have no twin; those edges
 //     may reach past a or b, where pieces on both sides were split), and
 //   - v is not c, and its projection falls strictly between a and b, and
-//   - v is not already a split point of an earlier edge of the triangle
-//     (a sliver's edges may all pass near one vertex), and
+//   - v is not a split point of another edge of the triangle (a sliver's
+//     edges may all pass near one vertex): it goes on the edge where more
+//     of the two pieces beside it have their reverse among the mesh's
+//     edges, the earliest of equals, and
 //   - v itself is at most gp::EDGE_SPLIT_TOLERANCE from that line, and
 //     farther than four times that from a and from b (closer, it may be an end moved
 //     by a weld: copies of one point that fell in neighbouring cells).

@@ -90,9 +90,216 @@ bool inside_ring(const std::vector<Pt2>& pts, std::size_t begin, std::size_t end
   return in;
 }
 
+// Where each marked vertex goes when vertices within `reach` are one: in
+// index order, to the nearest earlier marked vertex within reach that
+// stays where it is (the lower index on a tie), so that no vertex moves by
+// more than reach and no chain of merges drifts. Others map to themselves.
+std::vector<std::uint32_t> merge_targets(const std::vector<Pnt>& v, const std::vector<std::uint8_t>& mark,
+                                         double reach) {
+  const std::size_t nv = v.size();
+  struct Cell {
+    std::int64_t x, y, z;
+    std::uint32_t v;
+    auto key() const { return std::tie(x, y, z); }
+  };
+  auto cell_of = [reach](double c) {
+    const double f = std::floor(c / reach);
+    return static_cast<std::int64_t>(f > -4e18 ? (f < 4e18 ? f : 4e18) : -4e18);
+  };
+  auto less = [](const Cell& a, const Cell& b) { return a.key() != b.key() ? a.key() < b.key() : a.v < b.v; };
+  std::vector<Cell> cells;
+  for (std::uint32_t x = 0; x < nv; ++x) {
+    if (mark[x]) cells.push_back({cell_of(v[x].x), cell_of(v[x].y), cell_of(v[x].z), x});
+  }
+  std::sort(cells.begin(), cells.end(), less);
+  std::vector<std::uint32_t> to(nv);
+  for (std::uint32_t x = 0; x < nv; ++x) to[x] = x;
+  std::vector<Cell> order(cells);
+  std::sort(order.begin(), order.end(), [](const Cell& a, const Cell& b) { return a.v < b.v; });
+  for (const Cell& c : order) {
+    std::uint32_t best = c.v;
+    double best_d = reach * reach;
+    for (int dx = -1; dx <= 1; ++dx) {
+      for (int dy = -1; dy <= 1; ++dy) {
+        for (int dz = -1; dz <= 1; ++dz) {
+          const Cell probe{c.x + dx, c.y + dy, c.z + dz, 0};
+          for (auto it = std::lower_bound(cells.begin(), cells.end(), probe, less);
+               it != cells.end() && it->key() == probe.key() && it->v < c.v; ++it) {
+            if (to[it->v] != it->v) continue;
+            const double d = dist2(v[it->v], v[c.v]);
+            if (d < best_d || (d == best_d && best != c.v && it->v < best)) best = it->v, best_d = d;
+          }
+        }
+      }
+    }
+    to[c.v] = best;
+  }
+  return to;
+}
+
+// Takes away pairs of triangles on the same three vertices and turned
+// opposite ways: a sheet of no thickness that fills on both sides of a
+// folded sliver leave behind. Neither bounds any volume, and each one's
+// edges pair with the other's, so the rest pairs as before. Order kept.
+void drop_opposite_pairs(std::vector<std::array<std::uint32_t, 3>>& tris) {
+  // Each triangle by its corners rotated to start at the least, and its
+  // reverse in the same form.
+  auto rotated = [](std::array<std::uint32_t, 3> t) {
+    while (t[0] > t[1] || t[0] > t[2]) t = {t[1], t[2], t[0]};
+    return t;
+  };
+  std::vector<std::pair<std::array<std::uint32_t, 3>, std::uint32_t>> keyed;
+  keyed.reserve(tris.size());
+  for (std::size_t k = 0; k < tris.size(); ++k) keyed.push_back({rotated(tris[k]), static_cast<std::uint32_t>(k)});
+  std::sort(keyed.begin(), keyed.end());
+  std::vector<std::uint8_t> gone(tris.size(), 0);
+  bool any = false;
+  for (std::size_t k = 0; k < tris.size(); ++k) {
+    if (gone[k]) continue;
+    const auto& t = tris[k];
+    const auto rev = rotated({t[0], t[2], t[1]});
+    auto it = std::lower_bound(keyed.begin(), keyed.end(), std::make_pair(rev, std::uint32_t{0}));
+    for (; it != keyed.end() && it->first == rev; ++it) {
+      if (!gone[it->second]) {
+        gone[k] = gone[it->second] = 1, any = true;
+        break;
+      }
+    }
+  }
+  if (!any) return;
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < tris.size(); ++k) {
+    if (!gone[k]) tris[kept++] = tris[k];
+  }
+  tris.resize(kept);
+}
+
+// Closes slits: a vertex cluster the splits could not sort out leaves a few
+// output edges without their reverse, and those edges run round thin
+// cycles (a hole no wider than the cluster, or a sliver once too many).
+// Each such cycle gets a fan of triangles turned against it, which gives
+// each of its edges its reverse; a fan triangle that repeats one turned the
+// other way then cancels it (drop_opposite_pairs). Triangles (three-edge
+// cycles) go first, so that a sliver once too many is cancelled rather
+// than walked round. Thin means: a three-edge cycle no higher than twice
+// gp::SIMPLIFY_GAP_DISTANCE, so that each of its points is within that
+// distance of one of its edges; a longer one (up to MAX_SLIT corners) with
+// every corner within half of it of the segment between its two farthest
+// corners, so that each point of the fan is within that distance of the
+// cycle too. The cycle's edges are on the surface, hence the surface moves
+// by no more; no vertex is made or moved.
+constexpr std::size_t MAX_SLIT = 8;
+
+// True when every directed edge already occurs once and its reverse once
+// (nothing to close).
+bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris) {
+  using Edge = std::pair<std::uint32_t, std::uint32_t>;
+  // Directed edges as (from << 32 | to), sorted.
+  std::vector<std::uint64_t> dir;
+  dir.reserve(3 * tris.size());
+  for (const auto& t : tris) {
+    for (int k = 0; k < 3; ++k) dir.push_back(std::uint64_t{t[k]} << 32 | t[(k + 1) % 3]);
+  }
+  std::sort(dir.begin(), dir.end());
+  // The excess half-edges: each directed edge as often as it outnumbers its
+  // reverse, in sorted order.
+  std::vector<Edge> excess;
+  bool once = true;
+  for (std::size_t k = 0; k < dir.size();) {
+    std::size_t e = k;
+    while (e < dir.size() && dir[e] == dir[k]) ++e;
+    once = once && e - k == 1;
+    const std::uint64_t rev = dir[k] << 32 | dir[k] >> 32;
+    const auto r = std::equal_range(dir.begin(), dir.end(), rev);
+    const auto back = static_cast<std::size_t>(r.second - r.first);
+    for (std::size_t c = back; c < e - k; ++c) {
+      excess.push_back({static_cast<std::uint32_t>(dir[k] >> 32), static_cast<std::uint32_t>(dir[k])});
+    }
+    k = e;
+  }
+  if (excess.empty()) return once;
+  std::vector<std::uint8_t> used(excess.size(), 0);
+  // The first unused excess edge from a to b (b == NONE: to anywhere), or
+  // excess.size().
+  auto unused = [&](std::uint32_t a, std::uint32_t b) {
+    auto it = std::lower_bound(excess.begin(), excess.end(), Edge{a, b == NONE ? 0 : b});
+    for (; it != excess.end() && it->first == a && (b == NONE || it->second == b); ++it) {
+      if (!used[static_cast<std::size_t>(it - excess.begin())]) return static_cast<std::size_t>(it - excess.begin());
+    }
+    return excess.size();
+  };
+  auto thin = [&](const std::vector<std::uint32_t>& cycle) {
+    for (std::size_t i = 0; i < cycle.size(); ++i) {
+      for (std::size_t j = i + 1; j < cycle.size(); ++j) {
+        if (cycle[i] == cycle[j]) return false;
+      }
+    }
+    constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
+    if (cycle.size() == 3) {
+      const Pnt &a = v[cycle[0]], &b = v[cycle[1]], &c = v[cycle[2]];
+      const Pnt n = gp::cross(gp::sub(b, a), gp::sub(c, a));
+      const double longest2 = std::max({dist2(a, b), dist2(b, c), dist2(c, a)});
+      // height = |n| / longest <= 2 gap, squared.
+      return gp::dot(n, n) <= 4 * gap * gap * longest2;
+    }
+    std::size_t fa = 0, fb = 0;
+    double far = -1;
+    for (std::size_t i = 0; i < cycle.size(); ++i) {
+      for (std::size_t j = i + 1; j < cycle.size(); ++j) {
+        const double d = dist2(v[cycle[i]], v[cycle[j]]);
+        if (d > far) far = d, fa = i, fb = j;
+      }
+    }
+    for (const std::uint32_t x : cycle) {
+      if (!(seg_dist2(v[x], v[cycle[fa]], v[cycle[fb]]) <= gap * gap / 4)) return false;
+    }
+    return true;
+  };
+  auto fill = [&](const std::vector<std::uint32_t>& cycle) {
+    for (std::size_t i = 1; i + 1 < cycle.size(); ++i) tris.push_back({cycle[0], cycle[i + 1], cycle[i]});
+  };
+  std::vector<std::uint32_t> cycle;
+  for (std::size_t e = 0; e < excess.size(); ++e) {
+    const auto [a, b] = excess[e];
+    for (std::size_t f = unused(b, NONE); !used[e] && f < excess.size() && excess[f].first == b; ++f) {
+      const std::uint32_t c = excess[f].second;
+      const std::size_t g = c == a || used[f] ? excess.size() : unused(c, a);
+      if (g == excess.size()) continue;
+      cycle.assign({a, b, c});
+      if (!thin(cycle)) continue;
+      used[e] = used[f] = used[g] = 1;
+      fill(cycle);
+    }
+  }
+  std::vector<std::size_t> taken;
+  for (std::size_t start = 0; start < excess.size(); ++start) {
+    if (used[start]) continue;
+    cycle.assign(1, excess[start].first);
+    taken.assign(1, start);
+    used[start] = 1;
+    std::uint32_t at = excess[start].second;
+    while (at != cycle[0] && cycle.size() < MAX_SLIT) {
+      const std::size_t next = unused(at, NONE);
+      if (next == excess.size()) break;
+      cycle.push_back(at);
+      taken.push_back(next);
+      used[next] = 1;
+      at = excess[next].second;
+    }
+    if (at == cycle[0] && cycle.size() >= 3 && thin(cycle)) {
+      fill(cycle);
+    } else {
+      // Left for a walk from elsewhere: only the first edge stays spent.
+      for (std::size_t i = 1; i < taken.size(); ++i) used[taken[i]] = 0;
+    }
+  }
+  return false;
+}
+
 class Simplifier {
  public:
-  explicit Simplifier(const TriMesh& in) : v_(in.vertices) {
+  // `merge_gaps`: whether close_gaps runs (see there).
+  Simplifier(const TriMesh& in, bool merge_gaps) : v_(in.vertices), merge_gaps_(merge_gaps) {
     // Twins left by rounding share a cell of the merge grid; the first of a
     // cell keeps its place, as in every weld of the kernel.
     const auto rep = mesh::weld_firsts<std::uint32_t>(in, gp::SIMPLIFY_MERGE_TOLERANCE);
@@ -251,9 +458,65 @@ class Simplifier {
     m_.triangles.resize(kept);
   }
 
+  // A cluster of vertices a few 1e-7 apart (a single-precision part at
+  // 1,000 units) leaves loop edges without a twin: no split rule can tell
+  // which vertex lies on which edge. Their ends within
+  // gp::SIMPLIFY_GAP_DISTANCE become one vertex, triangles that collapse
+  // go, and a merge that would turn a triangle over is undone. True when
+  // m_ changed; the loops and twins are then built again.
+  bool close_gaps() {
+    const std::size_t nv = v_.size();
+    std::vector<std::uint8_t> open(nv, 0);
+    bool any = false;
+    for (std::size_t s = 0; s < loops_.size(); ++s) {
+      if (twin_[s] == NONE) open[loops_[s]] = open[next_in_loop(s)] = 1, any = true;
+    }
+    if (!any) return false;
+    std::vector<std::uint32_t> to = merge_targets(v_, open, gp::SIMPLIFY_GAP_DISTANCE);
+    std::vector<std::uint32_t> touched;
+    for (std::size_t t = 0; t < m_.triangles.size(); ++t) {
+      const Triangle& o = m_.triangles[t];
+      if (to[o[0]] != o[0] || to[o[1]] != o[1] || to[o[2]] != o[2]) touched.push_back(static_cast<std::uint32_t>(t));
+    }
+    // Undoing a merge only ever makes a vertex stay, so this ends.
+    for (bool again = true; again;) {
+      again = false;
+      for (const std::uint32_t k : touched) {
+        const Triangle& t = m_.triangles[k];
+        const Triangle r{to[t[0]], to[t[1]], to[t[2]]};
+        if (r == t || r[0] == r[1] || r[1] == r[2] || r[2] == r[0]) continue;
+        const Pnt n0 = gp::cross(gp::sub(v_[t[1]], v_[t[0]]), gp::sub(v_[t[2]], v_[t[0]]));
+        const Pnt n1 = gp::cross(gp::sub(v_[r[1]], v_[r[0]]), gp::sub(v_[r[2]], v_[r[0]]));
+        if (gp::dot(n0, n1) > 0) continue;
+        for (const std::uint64_t x : t) {
+          if (to[x] != x) to[x] = static_cast<std::uint32_t>(x), again = true;
+        }
+      }
+    }
+    bool changed = false;
+    std::size_t kept = 0;
+    for (std::size_t t = 0; t < m_.triangles.size(); ++t) {
+      const Triangle& o = m_.triangles[t];
+      const Triangle r{to[o[0]], to[o[1]], to[o[2]]};
+      changed = changed || r != o;
+      if (r[0] != r[1] && r[1] != r[2] && r[2] != r[0]) m_.triangles[kept++] = r;
+    }
+    m_.triangles.resize(kept);
+    return changed;
+  }
+
+  // Whether the last run's result was closed before any slit was filled.
+  bool closed() const { return closed_; }
+
   TriMesh run() {
     build_loops();
     build_twins();
+    if (merge_gaps_ && close_gaps()) {
+      loops_.clear();
+      loop_start_.clear();
+      build_loops();
+      build_twins();
+    }
     grow_regions();
     for (int round = 0;; ++round) {
       if (round == MAX_ROUNDS - 1) std::fill(raw_.begin(), raw_.end(), 1);
@@ -728,7 +991,7 @@ class Simplifier {
     return true;
   }
 
-  TriMesh assemble() const {
+  TriMesh assemble() {
     std::vector<std::array<std::uint32_t, 3>> tris;
     std::vector<std::uint64_t> l;
     std::vector<std::uint8_t> on;
@@ -768,6 +1031,8 @@ class Simplifier {
         for (const auto& p : pieces) tris.push_back({lp[p[0]], lp[p[1]], lp[p[2]]});
       }
     }
+    closed_ = close_slits(v_, tris);
+    drop_opposite_pairs(tris);
     // Used vertices only, in input order.
     std::vector<std::uint32_t> renumber(v_.size(), NONE);
     for (const auto& t : tris) {
@@ -785,6 +1050,8 @@ class Simplifier {
   }
 
   const std::vector<Pnt>& v_;
+  const bool merge_gaps_;
+  bool closed_ = false;
   TriMesh m_;
   std::vector<std::uint32_t> loops_;
   std::vector<std::size_t> loop_start_;
@@ -804,6 +1071,26 @@ class Simplifier {
   FillScratch scratch_;
 };
 
+// How many directed edges of `m` occur other than once with their reverse
+// once: none for a closed, edge-manifold surface.
+std::size_t open_edges(const TriMesh& m) {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> dir;
+  dir.reserve(3 * m.triangles.size());
+  for (const Triangle& t : m.triangles) {
+    for (int k = 0; k < 3; ++k) dir.push_back({t[k], t[(k + 1) % 3]});
+  }
+  std::sort(dir.begin(), dir.end());
+  std::size_t open = 0;
+  for (std::size_t k = 0; k < dir.size();) {
+    std::size_t e = k;
+    while (e < dir.size() && dir[e] == dir[k]) ++e;
+    const auto r = std::equal_range(dir.begin(), dir.end(), std::make_pair(dir[k].second, dir[k].first));
+    open += e - k != 1 || r.second - r.first != 1;
+    k = e;
+  }
+  return open;
+}
+
 }  // namespace
 
 TriMesh simplify(const TriMesh& m) {
@@ -820,7 +1107,16 @@ TriMesh simplify(const TriMesh& m) {
       if (!finite(m.vertices[x])) return m;
     }
   }
-  return Simplifier(m).run();
+  // Merging the ends of edges left open moves vertices and costs a second
+  // search of the splits, so it is done only for a result that is not
+  // closed without it, and kept when it leaves fewer edges open.
+  Simplifier first(m, false);
+  TriMesh out = first.run();
+  if (first.closed()) return out;
+  const std::size_t open = open_edges(out);
+  if (open == 0) return out;
+  TriMesh merged = Simplifier(m, true).run();
+  return open_edges(merged) < open ? merged : out;
 }
 
 }  // namespace quorvalind::simplify

@@ -145,7 +145,8 @@ TEST(EdgeSplits, OverlappingEdgesAlongOneLine) {
 }
 
 // A sliver whose long edges both pass near one vertex: that vertex splits
-// only the first, so the loop holds it once and no piece repeats a corner.
+// only the edge whose pieces meet the triangles across, so the loop holds
+// it once and no piece repeats a corner.
 TEST(EdgeSplits, SliverVertexSplitsOneEdge) {
   TriMesh m;
   m.vertices = {{0, 0, 0}, {2, 0, 0}, {1, 2e-6, 0}, {0.5, 1e-6, 0}, {0.5, -1, 0}};
@@ -158,4 +159,22 @@ TEST(EdgeSplits, SliverVertexSplitsOneEdge) {
   std::vector<std::uint8_t> on;
   mesh::split_triangle_loop(m, s, 0, loop, on);
   EXPECT_EQ(loop, (std::vector<std::uint64_t>{0, 3, 1, 2}));
+}
+
+// The same sliver with the triangles across its third edge instead: the
+// vertex lies on that edge and only 1e-6 from the first, where the first
+// edge's wide pass finds it too; it goes on the third, where its pieces
+// pair (on the first it would leave both sides open).
+TEST(EdgeSplits, SliverVertexGoesOnTheEdgeWhosePiecesPair) {
+  TriMesh m;
+  m.vertices = {{0, 0, 0}, {2, 0, 0}, {1, 2e-6, 0}, {0.5, 1e-6, 0}, {0.5, 1, 0}};
+  m.triangles = {{0, 1, 2}, {3, 2, 4}, {0, 3, 4}};
+  const mesh::EdgeSplits s = mesh::find_edge_splits(m);
+  EXPECT_EQ(s.on_edge(0, 0).size(), 0u);
+  ASSERT_EQ(s.on_edge(0, 2).size(), 1u);
+  EXPECT_EQ(s.on_edge(0, 2)[0], 3u);
+  std::vector<std::uint64_t> loop;
+  std::vector<std::uint8_t> on;
+  mesh::split_triangle_loop(m, s, 0, loop, on);
+  EXPECT_EQ(loop, (std::vector<std::uint64_t>{0, 1, 2, 3}));
 }
