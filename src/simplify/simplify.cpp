@@ -194,13 +194,26 @@ constexpr std::size_t MAX_SLIT = 8;
 // (nothing to close).
 bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris) {
   using Edge = std::pair<std::uint32_t, std::uint32_t>;
-  // Directed edges as (from << 32 | to), sorted.
-  std::vector<std::uint64_t> dir;
-  dir.reserve(3 * tris.size());
+  // Directed edges as (from << 32 | to), sorted: counted out by `from`,
+  // then each vertex's few sorted by `to`, so that the reverse of an edge
+  // is looked up among its target's edges alone.
+  std::size_t nv = 0;
+  for (const auto& t : tris) nv = std::max({nv, std::size_t{t[0]} + 1, std::size_t{t[1]} + 1, std::size_t{t[2]} + 1});
+  std::vector<std::size_t> start(nv + 1, 0);
   for (const auto& t : tris) {
-    for (int k = 0; k < 3; ++k) dir.push_back(std::uint64_t{t[k]} << 32 | t[(k + 1) % 3]);
+    for (int k = 0; k < 3; ++k) ++start[t[k] + 1];
   }
-  std::sort(dir.begin(), dir.end());
+  for (std::size_t x = 0; x < nv; ++x) start[x + 1] += start[x];
+  std::vector<std::uint64_t> dir(start[nv]);
+  {
+    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+    for (const auto& t : tris) {
+      for (int k = 0; k < 3; ++k) dir[fill[t[k]]++] = std::uint64_t{t[k]} << 32 | t[(k + 1) % 3];
+    }
+  }
+  for (std::size_t x = 0; x < nv; ++x) {
+    std::sort(dir.begin() + static_cast<std::ptrdiff_t>(start[x]), dir.begin() + static_cast<std::ptrdiff_t>(start[x + 1]));
+  }
   // The excess half-edges: each directed edge as often as it outnumbers its
   // reverse, in sorted order.
   std::vector<Edge> excess;
@@ -210,7 +223,9 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     while (e < dir.size() && dir[e] == dir[k]) ++e;
     once = once && e - k == 1;
     const std::uint64_t rev = dir[k] << 32 | dir[k] >> 32;
-    const auto r = std::equal_range(dir.begin(), dir.end(), rev);
+    const std::size_t to = static_cast<std::uint32_t>(dir[k]);
+    const auto r = std::equal_range(dir.begin() + static_cast<std::ptrdiff_t>(start[to]),
+                                    dir.begin() + static_cast<std::ptrdiff_t>(start[to + 1]), rev);
     const auto back = static_cast<std::size_t>(r.second - r.first);
     for (std::size_t c = back; c < e - k; ++c) {
       excess.push_back({static_cast<std::uint32_t>(dir[k] >> 32), static_cast<std::uint32_t>(dir[k])});
