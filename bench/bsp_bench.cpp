@@ -40,7 +40,8 @@ Timing time_ms(const std::function<void()>& f, int reps) {
     const double c0 = cpu_ms();
     const auto t0 = std::chrono::steady_clock::now();
     f();
-    t.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    t.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
     cpu = std::min(cpu, cpu_ms() - c0);
   }
   std::sort(t.begin(), t.end());
@@ -70,7 +71,8 @@ int main(int argc, char** argv) {
   std::vector<Solid> grid;
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j)
-      grid.push_back(Solid{test_shapes::moved(test_shapes::cylinder(64, 0.5, 1), 0.8 * i, 0.8 * j, 0)});
+      grid.push_back(
+          Solid{test_shapes::moved(test_shapes::cylinder(64, 0.5, 1), 0.8 * i, 0.8 * j, 0)});
 
   struct Case {
     const char* name;

@@ -62,10 +62,13 @@ int main(int argc, char** argv) {
   mesh_io::BinaryStlPlan one_thread;
   one_thread.two_threads_from = static_cast<std::size_t>(-1);
   const double serial = median_seconds(reps, [&] {
-    mesh_io::write_binary_stl_into(m, [&reused](std::size_t size) {
-      reused.resize(size);
-      return reused.data();
-    }, one_thread);
+    mesh_io::write_binary_stl_into(
+        m,
+        [&reused](std::size_t size) {
+          reused.resize(size);
+          return reused.data();
+        },
+        one_thread);
     sink += static_cast<unsigned char>(reused[100]);
   });
   std::printf("%zu vertices, %zu triangles; medians of %d runs\n", m.vertices.size(),

@@ -81,7 +81,8 @@ topods::Face plate(std::size_t holes) {
   topods::Face f;
   f.outer.points = {{0, 0, 0}, {side, 0, 0}, {side, side, 0}, {0, side, 0}};
   for (std::size_t i = 0; i < holes; ++i) {
-    const double cx = 2.0 * static_cast<double>(i % cols) + 1.0, cy = 2.0 * static_cast<double>(i / cols) + 1.0;
+    const double cx = 2.0 * static_cast<double>(i % cols) + 1.0,
+                 cy = 2.0 * static_cast<double>(i / cols) + 1.0;
     f.holes.push_back(topods::Wire{circle(16, cx, cy, 0.6, true)});
   }
   return f;
@@ -115,7 +116,8 @@ int main(int argc, char** argv) {
     rows.push_back({"comb " + std::to_string(n), {topods::Wire{comb(n / 4)}, {}}});
     rows.push_back({"spiral " + std::to_string(n), {topods::Wire{spiral(n)}, {}}});
   }
-  for (std::size_t h : {10, 50, 200}) rows.push_back({"plate " + std::to_string(h) + " holes", plate(h)});
+  for (std::size_t h : {10, 50, 200})
+    rows.push_back({"plate " + std::to_string(h) + " holes", plate(h)});
   std::printf("triangulate_face (C++), median of %d:\n", reps);
   for (const Row& r : rows) {
     std::size_t tris = 0;

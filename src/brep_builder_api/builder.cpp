@@ -13,6 +13,8 @@ topods::Wire make_polygon(std::vector<gp::Pnt> points) {
   return topods::Wire{std::move(points)};
 }
 
-topods::Solid transform(const topods::Solid& solid, const gp::Trsf& t) { return topods::transformed(solid, t); }
+topods::Solid transform(const topods::Solid& solid, const gp::Trsf& t) {
+  return topods::transformed(solid, t);
+}
 
 }  // namespace quorvalind::brep_builder_api

@@ -16,7 +16,8 @@ namespace {
 
 using gp::Pnt;
 
-void rotate_profile(const std::vector<Pnt>& wire, const gp::Ax1& axis, double angle, std::vector<Pnt>& out) {
+void rotate_profile(const std::vector<Pnt>& wire, const gp::Ax1& axis, double angle,
+                    std::vector<Pnt>& out) {
   const gp::Trsf r = gp::rotation(axis, angle);
   out.clear();
   for (const Pnt& p : wire) out.push_back(gp::apply(r, p));
@@ -31,7 +32,8 @@ std::vector<tess::Triangle3> cap(const std::vector<Pnt>& profile) {
 
 }  // namespace
 
-mesh::TriMesh make_revol(const topods::Wire& wire, const gp::Ax1& axis, std::uint64_t segments, double angle) {
+mesh::TriMesh make_revol(const topods::Wire& wire, const gp::Ax1& axis, std::uint64_t segments,
+                         double angle) {
   const std::vector<Pnt>& w = wire.points;
   const std::size_t m = w.size();
   if (m < 3) return {};

@@ -13,6 +13,7 @@ namespace quorvalind::brep_prim_api {
 // points gives an empty mesh; angle 0 gives a double-sided sheet of volume 0;
 // angles past a full turn overlap themselves. Throws std::bad_alloc at once
 // when the triangle count cannot be stored.
-mesh::TriMesh make_revol(const topods::Wire& wire, const gp::Ax1& axis, std::uint64_t segments, double angle);
+mesh::TriMesh make_revol(const topods::Wire& wire, const gp::Ax1& axis, std::uint64_t segments,
+                         double angle);
 
 }  // namespace quorvalind::brep_prim_api

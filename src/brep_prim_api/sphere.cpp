@@ -43,7 +43,9 @@ mesh::TriMesh make_sphere(std::uint64_t n, std::uint64_t m, double r) {
     rho[c] = std::sin(phi) * r;
     z[c] = std::cos(phi) * r;
   }
-  auto s = [&](std::uint64_t c, std::uint64_t j) { return Pnt{rho[c] * ct[j], rho[c] * st[j], z[c]}; };
+  auto s = [&](std::uint64_t c, std::uint64_t j) {
+    return Pnt{rho[c] * ct[j], rho[c] * st[j], z[c]};
+  };
 
   for (std::uint64_t c = 0; c < L; ++c) {
     for (std::uint64_t j = 0; j < N; ++j) {

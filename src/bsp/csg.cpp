@@ -70,8 +70,7 @@ void run_tree_work(CsgOp op, OperandPolygons& operands, const WaitCallback& wait
   const auto work = [&operands, &finish, &skip, op, engine](const std::atomic<bool>& stop) {
     Workspace ws(std::move(operands.pool), &stop);
     const bool skipping =
-        engine == Engine::Skipping ||
-        (engine == Engine::Fast && prefers_skipping(operands));
+        engine == Engine::Skipping || (engine == Engine::Fast && prefers_skipping(operands));
     if (skipping) {
       finish(fast_sequence(op, std::move(operands.a), std::move(operands.b), ws, skip), ws);
     } else {
@@ -94,8 +93,8 @@ void run_tree_work(CsgOp op, OperandPolygons& operands, const WaitCallback& wait
 
 }  // namespace
 
-mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wait,
-                      Engine engine, const SkipOptions& skip) {
+mesh::TriMesh run_csg(CsgOp op, OperandPolygons operands, const WaitCallback& wait, Engine engine,
+                      const SkipOptions& skip) {
   mesh::TriMesh result;
   struct Finish {
     mesh::TriMesh& result;
@@ -114,9 +113,7 @@ FlatPolygons run_csg_flat(CsgOp op, OperandPolygons operands, const WaitCallback
   struct Finish {
     FlatPolygons& result;
     void operator()(const PolygonList& r, Workspace&) const { append_flat(result, r); }
-    void operator()(const Node& A, Workspace& ws) const {
-      append_flat_all_polygons(A, ws, result);
-    }
+    void operator()(const Node& A, Workspace& ws) const { append_flat_all_polygons(A, ws, result); }
   };
   run_tree_work(op, operands, wait, engine, skip, Finish{result});
   return result;

@@ -12,7 +12,6 @@
 
 namespace quorvalind::bsp {
 
-
 // Which engine runs the tree sequences. All give the same result bit for
 // bit. Literal follows the tree definitions list by list and is kept as the
 // reference that tests and benchmarks compare against; Skipping walks one

@@ -26,8 +26,7 @@ struct Job {
 };
 
 void report_fault(const char* description) {
-  std::fprintf(stderr, "thread '<unnamed>' panicked at src/bsp/csg_thread.cpp:\n%s\n",
-               description);
+  std::fprintf(stderr, "thread '<unnamed>' panicked at src/bsp/csg_thread.cpp:\n%s\n", description);
   std::fflush(stderr);
 }
 
@@ -150,8 +149,8 @@ void run_on_csg_thread(const std::function<void(const std::atomic<bool>&)>& work
   pthread_attr_destroy(&attr);
   if (rc != 0) throw_spawn_failure(rc);
 
-  const bool interrupted = wait ? join_in_slices(thread, job, wait)
-                                : (pthread_join(thread, nullptr), false);
+  const bool interrupted =
+      wait ? join_in_slices(thread, job, wait) : (pthread_join(thread, nullptr), false);
   if (interrupted) throw Interrupted();
   // A stop without a request cannot happen; it would be a fault like any other.
   if (job.outcome != Outcome::Finished) {

@@ -69,9 +69,8 @@ struct Known {
 // polygon in turn; `known` spares classifying again what one_side already did.
 [[gnu::always_inline]] inline unsigned partition(const PlaneTest& test, const Plane& plane,
                                                  PolygonList& list, std::size_t& head,
-                                                 PolygonList& cf, PolygonList& cb,
-                                                 PolygonList& f, Workspace& ws,
-                                                 const Known& known) {
+                                                 PolygonList& cf, PolygonList& cb, PolygonList& f,
+                                                 Workspace& ws, const Known& known) {
   SplitScratch& scratch = ws.scratch;
   Polygon* items = list.data();
   const std::size_t n = list.size();
@@ -135,7 +134,6 @@ struct Known {
 void append(PolygonList& to, const PolygonList& from) {
   to.insert(to.end(), from.begin(), from.end());
 }
-
 
 // Frees a subtree in constant space: while the top node has a front child,
 // rotate that child up (the top becomes its back child); otherwise delete

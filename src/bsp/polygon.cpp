@@ -317,12 +317,8 @@ void split_polygon(const Plane& plane, const Polygon& poly, PolygonList& coplana
       (faces_same_way(plane, poly) ? coplanar_front : coplanar_back)
           .push_back(copy_polygon(pool, poly));
       break;
-    case FRONT:
-      front.push_back(copy_polygon(pool, poly));
-      break;
-    case BACK:
-      back.push_back(copy_polygon(pool, poly));
-      break;
+    case FRONT: front.push_back(copy_polygon(pool, poly)); break;
+    case BACK: back.push_back(copy_polygon(pool, poly)); break;
     default: {
       SpanPieces pieces = split_spanning(plane, poly, pool, scratch);
       if (pieces.has_front) front.push_back(pieces.front);

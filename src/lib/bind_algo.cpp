@@ -101,11 +101,19 @@ PyMethodDef BENCH_FUNCTIONS[] = {
     {"classification_count", classification_count, METH_NOARGS,
      "classification_count()\n--\n\nVertex classifications of the BSP engine so far."},
     {"use_literal_engine", use_literal_engine, METH_O,
-     "use_literal_engine(flag)\n--\n\nRun later booleans on the literal engine (True) or the fast one."},
+     "use_literal_engine(flag)\n--\n\nRun later booleans on the literal engine (True) or the fast "
+     "one."},
     {nullptr, nullptr, 0, nullptr},
 };
-PyModuleDef BENCH_DEF = {PyModuleDef_HEAD_INIT, "quorvalind._bench", "", 0, BENCH_FUNCTIONS,
-                         nullptr, nullptr, nullptr, nullptr};
+PyModuleDef BENCH_DEF = {PyModuleDef_HEAD_INIT,
+                         "quorvalind._bench",
+                         "",
+                         0,
+                         BENCH_FUNCTIONS,
+                         nullptr,
+                         nullptr,
+                         nullptr,
+                         nullptr};
 }  // namespace
 
 // Benchmark builds only: a private module "quorvalind._bench", entered in

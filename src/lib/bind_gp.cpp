@@ -184,8 +184,8 @@ constexpr Signature TRSF_TRANSLATION{"Trsf.translation()", {{"v", Kind::instance
 constexpr Signature TRSF_ROTATION{"Trsf.rotation()",
                                   {{"axis", Kind::instance}, {"angle", Kind::number}}};
 constexpr Signature TRSF_SCALE_UNIFORM{"Trsf.scale_uniform()", {{"f", Kind::number}}};
-constexpr Signature TRSF_SCALE_XYZ{"Trsf.scale_xyz()",
-                                   {{"fx", Kind::number}, {"fy", Kind::number}, {"fz", Kind::number}}};
+constexpr Signature TRSF_SCALE_XYZ{
+    "Trsf.scale_xyz()", {{"fx", Kind::number}, {"fy", Kind::number}, {"fz", Kind::number}}};
 constexpr Signature TRSF_THEN{"Trsf.then()", {{"outer", Kind::instance}}};
 constexpr Signature TRSF_APPLY_POINT{"Trsf.apply_point()", {{"p", Kind::instance}}};
 

@@ -62,9 +62,8 @@ PyObject* tri_mesh_vertices_flat(PyObject* self, PyObject*) {
 PyObject* tri_mesh_triangles_flat(PyObject* self, PyObject*) {
   return guarded([&] {
     const auto& t = tri_mesh(self).triangles;
-    return flat_list(t.size(), [&](std::size_t i) {
-      return PyLong_FromUnsignedLongLong(t[i / 3][i % 3]);
-    });
+    return flat_list(t.size(),
+                     [&](std::size_t i) { return PyLong_FromUnsignedLongLong(t[i / 3][i % 3]); });
   });
 }
 

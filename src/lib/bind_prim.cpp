@@ -70,27 +70,26 @@ PyType_Slot MESH_PARAMS_SLOTS[] = {
 
 // ---- builders
 
-constexpr Signature MAKE_BOX{"make_box()",
-                             {{"corner", Kind::instance},
-                              {"dx", Kind::number},
-                              {"dy", Kind::number},
-                              {"dz", Kind::number}}};
+constexpr Signature MAKE_BOX{
+    "make_box()",
+    {{"corner", Kind::instance}, {"dx", Kind::number}, {"dy", Kind::number}, {"dz", Kind::number}}};
 constexpr Signature MAKE_BOX_CENTERED_XY{
     "make_box_centered_xy()",
     {{"center", Kind::instance}, {"w", Kind::number}, {"h", Kind::number}, {"d", Kind::number}}};
 constexpr Signature MAKE_CYLINDER{
     "make_cylinder()", {{"r", Kind::number}, {"h", Kind::number}, {"mp", Kind::mesh_params}}, 2};
-constexpr Signature MAKE_CONE{"make_cone()",
-                              {{"r1", Kind::number},
-                               {"r2", Kind::number},
-                               {"h", Kind::number},
-                               {"mp", Kind::mesh_params}},
-                              3};
-constexpr Signature MAKE_SPHERE{"make_sphere()", {{"r", Kind::number}, {"mp", Kind::mesh_params}},
+constexpr Signature MAKE_CONE{
+    "make_cone()",
+    {{"r1", Kind::number}, {"r2", Kind::number}, {"h", Kind::number}, {"mp", Kind::mesh_params}},
+    3};
+constexpr Signature MAKE_SPHERE{"make_sphere()",
+                                {{"r", Kind::number}, {"mp", Kind::mesh_params}},
                                 1};
-constexpr Signature MAKE_TORUS{
-    "make_torus()", {{"major", Kind::number}, {"minor", Kind::number}, {"mp", Kind::mesh_params}},
-    2};
+constexpr Signature MAKE_TORUS{"make_torus()",
+                               {{"major", Kind::number},
+                                {"minor", Kind::number},
+                                {"mp", Kind::mesh_params}},
+                               2};
 constexpr Signature MAKE_PRISM{"make_prism()", {{"face", Kind::instance}, {"vec", Kind::instance}}};
 constexpr Signature MAKE_REVOL{"make_revol()",
                                {{"wire", Kind::instance},
@@ -145,8 +144,8 @@ PyObject* make_sphere(PyObject*, PyObject* args, PyObject* kwargs) {
     double r = 0;
     OptionalMeshParams mp;
     if (!a || !a.convert(r, mp)) return nullptr;
-    return wrap(topods::Solid{brep_prim_api::make_sphere(params(mp).circle_segments,
-                                                         params(mp).lat_segments, r)});
+    return wrap(topods::Solid{
+        brep_prim_api::make_sphere(params(mp).circle_segments, params(mp).lat_segments, r)});
   });
 }
 
@@ -178,8 +177,8 @@ PyObject* make_revol(PyObject*, PyObject* args, PyObject* kwargs) {
     double angle = 0;
     OptionalMeshParams mp;
     if (!a || !a.convert(wire, axis, angle, mp)) return nullptr;
-    return wrap(topods::Solid{
-        brep_prim_api::make_revol(*wire, *axis, params(mp).circle_segments, angle)});
+    return wrap(
+        topods::Solid{brep_prim_api::make_revol(*wire, *axis, params(mp).circle_segments, angle)});
   });
 }
 

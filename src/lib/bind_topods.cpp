@@ -133,10 +133,10 @@ PyType_Slot SOLID_SLOTS[] = {
 
 PyType_Spec VERTEX_SPEC = {"quorvalind.topods.Vertex", sizeof(Instance<topods::Vertex>), 0,
                            CLASS_FLAGS, VERTEX_SLOTS};
-PyType_Spec WIRE_SPEC = {"quorvalind.topods.Wire", sizeof(Instance<topods::Wire>), 0,
-                         CLASS_FLAGS, WIRE_SLOTS};
-PyType_Spec FACE_SPEC = {"quorvalind.topods.Face", sizeof(Instance<topods::Face>), 0,
-                         CLASS_FLAGS, FACE_SLOTS};
+PyType_Spec WIRE_SPEC = {"quorvalind.topods.Wire", sizeof(Instance<topods::Wire>), 0, CLASS_FLAGS,
+                         WIRE_SLOTS};
+PyType_Spec FACE_SPEC = {"quorvalind.topods.Face", sizeof(Instance<topods::Face>), 0, CLASS_FLAGS,
+                         FACE_SLOTS};
 PyType_Spec COMPOUND_SPEC = {"quorvalind.topods.Compound", sizeof(Instance<topods::Compound>), 0,
                              CLASS_FLAGS, COMPOUND_SLOTS};
 PyType_Spec SOLID_SPEC = {"quorvalind.topods.Solid", sizeof(Instance<topods::Solid>), 0,

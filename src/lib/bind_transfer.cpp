@@ -53,15 +53,13 @@ PyObject* mesh_buffers(PyObject*, PyObject* args, PyObject* kwargs) {
     Args a(MESH_BUFFERS, args, kwargs);
     const mesh::TriMesh* m = nullptr;
     if (!a || !a.convert(m)) return nullptr;
-    PyRef vertices(new_filled_bytes(serial::VERTEX_BYTES * m->vertices.size(),
-                                    [&](std::span<std::byte> out) {
-                                      serial::write_vertex_array(*m, out);
-                                    }));
+    PyRef vertices(
+        new_filled_bytes(serial::VERTEX_BYTES * m->vertices.size(),
+                         [&](std::span<std::byte> out) { serial::write_vertex_array(*m, out); }));
     if (!vertices) return nullptr;
-    PyRef triangles(new_filled_bytes(serial::TRIANGLE_BYTES * m->triangles.size(),
-                                     [&](std::span<std::byte> out) {
-                                       serial::write_triangle_array(*m, out);
-                                     }));
+    PyRef triangles(
+        new_filled_bytes(serial::TRIANGLE_BYTES * m->triangles.size(),
+                         [&](std::span<std::byte> out) { serial::write_triangle_array(*m, out); }));
     if (!triangles) return nullptr;
     return PyTuple_Pack(2, vertices.get(), triangles.get());
   });
@@ -81,8 +79,7 @@ PyObject* solid_from_buffers(PyObject*, PyObject* args, PyObject* kwargs) {
       return nullptr;
     }
     if (triangles.data.size() % serial::TRIANGLE_BYTES != 0) {
-      raise_partial_items("triangles", triangles.data.size(), "triangles",
-                          serial::TRIANGLE_BYTES);
+      raise_partial_items("triangles", triangles.data.size(), "triangles", serial::TRIANGLE_BYTES);
       return nullptr;
     }
     return wrap(topods::Solid{serial::mesh_from_arrays(vertices.data, triangles.data)});

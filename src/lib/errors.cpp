@@ -39,8 +39,8 @@ void raise_internal_fault(const char* message) {
 void raise_too_many_positional(const char* fn, std::size_t required, std::size_t total,
                                std::size_t given) {
   if (required == total) {
-    PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zu %s given", fn,
-                 total, given, was_were(given));
+    PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zu %s given", fn, total,
+                 given, was_were(given));
   } else {
     PyErr_Format(PyExc_TypeError, "%s takes from %zu to %zu positional arguments but %zu %s given",
                  fn, required, total, given, was_were(given));
@@ -80,8 +80,8 @@ void raise_str_to_vec() { PyErr_SetString(PyExc_TypeError, "Can't extract `str` 
 void raise_partial_items(const char* param, std::size_t size, const char* items,
                          std::size_t item_size) {
   PyErr_Format(PyExc_ValueError,
-               "argument '%s': %zu bytes is not a whole number of %s (%zu bytes each)", param,
-               size, items, item_size);
+               "argument '%s': %zu bytes is not a whole number of %s (%zu bytes each)", param, size,
+               items, item_size);
 }
 
 void raise_other_interpreter() {

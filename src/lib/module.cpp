@@ -21,8 +21,8 @@ PyObject* g_module = nullptr;
 bool g_interpreter_known = false;
 std::int64_t g_interpreter = -1;
 
-PyModuleDef MODULE_DEF = {PyModuleDef_HEAD_INIT, "quorvalind", "", 0, nullptr, nullptr,
-                          nullptr, nullptr, nullptr};
+PyModuleDef MODULE_DEF = {
+    PyModuleDef_HEAD_INIT, "quorvalind", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 struct ClassEntry {
   const char* name;

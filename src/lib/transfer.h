@@ -60,10 +60,12 @@ inline constexpr const char DEEPCOPY_DOC[] =
 
 // The three entries in each class's method table (a macro: an aggregate
 // initialiser cannot splice in entries any other way).
+// clang-format off
 #define QUORVALIND_PICKLE_METHODS(T)                                                         \
   {"__reduce__", ::quorvalind::lib::reduce<T>, METH_NOARGS, ::quorvalind::lib::REDUCE_DOC},  \
   {"__copy__", ::quorvalind::lib::copy_value<T>, METH_NOARGS, ::quorvalind::lib::COPY_DOC},  \
   {"__deepcopy__", ::quorvalind::lib::deepcopy_value<T>, METH_O, ::quorvalind::lib::DEEPCOPY_DOC}
+// clang-format on
 
 // quorvalind.extras functions (entries in EXTRAS_FUNCTIONS).
 PyObject* mesh_buffers(PyObject*, PyObject* args, PyObject* kwargs);

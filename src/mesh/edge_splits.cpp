@@ -278,7 +278,8 @@ EdgeSplits find_edge_splits(const TriMesh& m) {
   };
   if (!pass()) return EdgeSplits{};
   if (mark_unpaired_pieces(m, out, open, wide) && !pass()) return EdgeSplits{};
-  if (out.points.empty()) return EdgeSplits{};  // as the header promises: empty when nothing is split
+  if (out.points.empty())
+    return EdgeSplits{};  // as the header promises: empty when nothing is split
   return out;
 }
 

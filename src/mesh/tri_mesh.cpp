@@ -228,9 +228,9 @@ TriMesh welded_as(const TriMesh& m, double tolerance) {
   // Ids are output indices: each first occurrence is appended as it is met.
   weld_pass(std::span<const Pnt>(m.vertices), expected, tolerance, out.vertices, remap.get(),
             [&](std::size_t v) {
-    out.vertices.push_back(m.vertices[v]);
-    return static_cast<Index>(out.vertices.size() - 1);
-  });
+              out.vertices.push_back(m.vertices[v]);
+              return static_cast<Index>(out.vertices.size() - 1);
+            });
   out.triangles.reserve(m.triangles.size());
   for (const Triangle& t : m.triangles) {
     gp::check_index(t[0], n);
@@ -290,8 +290,9 @@ template <class Index>
 std::unique_ptr<Index[]> weld_firsts(const TriMesh& m, double tolerance) {
   std::unique_ptr<Index[]> firsts = gp::fresh_array<Index>(m.vertices.size());
   // Ids are input indices, so the input itself holds their coordinates.
-  weld_pass(std::span<const Pnt>(m.vertices), expected_welded(m.vertices.size(), m.triangles.size()),
-            tolerance, m.vertices, firsts.get(), [](std::size_t v) { return static_cast<Index>(v); });
+  weld_pass(std::span<const Pnt>(m.vertices),
+            expected_welded(m.vertices.size(), m.triangles.size()), tolerance, m.vertices,
+            firsts.get(), [](std::size_t v) { return static_cast<Index>(v); });
   return firsts;
 }
 
@@ -375,7 +376,8 @@ TriMesh welded(const TriMesh& m, double tolerance) {
 
 TriMesh welded_fans(std::span<const Pnt> vertices, std::span<const std::uint32_t> counts,
                     double tolerance) {
-  if (weld_fits_u32(vertices.size())) return welded_fans_as<std::uint32_t>(vertices, counts, tolerance);
+  if (weld_fits_u32(vertices.size()))
+    return welded_fans_as<std::uint32_t>(vertices, counts, tolerance);
   return welded_fans_as<std::uint64_t>(vertices, counts, tolerance);
 }
 

@@ -136,13 +136,15 @@ std::string write_step(const mesh::TriMesh& m, std::string_view name) {
                    330 * w.triangles.size() + 10 * splits.points.size());
 
   const std::uint64_t app = em.emit("APPLICATION_CONTEXT('automotive design')");
-  std::string body = "APPLICATION_PROTOCOL_DEFINITION('international standard','config_control_design',2010,";
+  std::string body =
+      "APPLICATION_PROTOCOL_DEFINITION('international standard','config_control_design',2010,";
   append_id(body, app);
   body += ')';
   em.emit(body);
   const std::uint64_t metre = em.emit("(NAMED_UNIT(*)SI_UNIT($,.METRE.)LENGTH_UNIT())");
   const std::uint64_t radian = em.emit("(NAMED_UNIT(*)PLANE_ANGLE_UNIT()SI_UNIT($,.RADIAN.))");
-  const std::uint64_t steradian = em.emit("(NAMED_UNIT(*)SI_UNIT($,.STERADIAN.)SOLID_ANGLE_UNIT())");
+  const std::uint64_t steradian =
+      em.emit("(NAMED_UNIT(*)SI_UNIT($,.STERADIAN.)SOLID_ANGLE_UNIT())");
   body = "UNCERTAINTY_MEASURE_WITH_UNIT(LENGTH_MEASURE(1.E-06),";
   append_id(body, metre);
   body += ",'distance','')";

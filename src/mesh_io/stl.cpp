@@ -57,8 +57,8 @@ inline float to_f32(double v) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     return std::signbit(v) ? -nan : nan;
   }
-  const float big =
-      std::fabs(v) >= kOverflow ? std::numeric_limits<float>::infinity() : std::numeric_limits<float>::max();
+  const float big = std::fabs(v) >= kOverflow ? std::numeric_limits<float>::infinity()
+                                              : std::numeric_limits<float>::max();
   return v < 0 ? -big : big;
 }
 

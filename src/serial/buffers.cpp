@@ -15,7 +15,8 @@ static_assert(sizeof(mesh::Triangle) == TRIANGLE_BYTES &&
               std::is_trivially_copyable_v<mesh::Triangle>);
 
 void check_size(std::size_t got, std::size_t want, const char* what) {
-  if (got != want) throw gp::InternalFault(std::string(what) + ": array size does not match the mesh");
+  if (got != want)
+    throw gp::InternalFault(std::string(what) + ": array size does not match the mesh");
 }
 
 }  // namespace

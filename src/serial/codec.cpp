@@ -83,7 +83,8 @@ void load_indices(std::vector<mesh::Triangle>& ts, const std::byte* p) {
         i = u;
       } else {
         i = 0;
-        for (std::size_t b = 0; b < sizeof(U); ++b) i |= static_cast<std::uint64_t>(p[b]) << (8 * b);
+        for (std::size_t b = 0; b < sizeof(U); ++b)
+          i |= static_cast<std::uint64_t>(p[b]) << (8 * b);
       }
       p += sizeof(U);
     }
@@ -146,7 +147,8 @@ void body(S& s, const topods::Vertex& v) {
 }
 template <class S>
 void body(S& s, const gp::Trsf& t) {
-  for (double d : {t.m00, t.m01, t.m02, t.m10, t.m11, t.m12, t.m20, t.m21, t.m22, t.tx, t.ty, t.tz}) {
+  for (double d :
+       {t.m00, t.m01, t.m02, t.m10, t.m11, t.m12, t.m20, t.m21, t.m22, t.tx, t.ty, t.tz}) {
     s.f64(d);
   }
 }
@@ -333,8 +335,8 @@ Value decode(std::span<const std::byte> data) {
   }
   const std::uint64_t announced = load_u64(p + 6);
   if (announced != size) {
-    fail("the header announces " + decimal(announced) + " bytes but there are " +
-         decimal(size) + (announced > size ? " (truncated)" : " (trailing data)"));
+    fail("the header announces " + decimal(announced) + " bytes but there are " + decimal(size) +
+         (announced > size ? " (truncated)" : " (trailing data)"));
   }
   if (load_u32(p + size - CHECKSUM_SIZE) != crc32(data.first(size - CHECKSUM_SIZE))) {
     fail("checksum mismatch (corrupted data)");
@@ -346,8 +348,8 @@ Value decode(std::span<const std::byte> data) {
 }
 
 // One instantiation per serialisable type.
-#define QUORVALIND_SERIAL_TYPE(T)                        \
-  template std::size_t encoded_size(const T&);           \
+#define QUORVALIND_SERIAL_TYPE(T)              \
+  template std::size_t encoded_size(const T&); \
   template void encode_into(const T&, std::span<std::byte>);
 QUORVALIND_SERIAL_TYPE(gp::Pnt)
 QUORVALIND_SERIAL_TYPE(gp::Ax1)

@@ -94,8 +94,8 @@ bool inside_ring(const std::vector<Pt2>& pts, std::size_t begin, std::size_t end
 // index order, to the nearest earlier marked vertex within reach that
 // stays where it is (the lower index on a tie), so that no vertex moves by
 // more than reach and no chain of merges drifts. Others map to themselves.
-std::vector<std::uint32_t> merge_targets(const std::vector<Pnt>& v, const std::vector<std::uint8_t>& mark,
-                                         double reach) {
+std::vector<std::uint32_t> merge_targets(const std::vector<Pnt>& v,
+                                         const std::vector<std::uint8_t>& mark, double reach) {
   const std::size_t nv = v.size();
   struct Cell {
     std::int64_t x, y, z;
@@ -106,7 +106,9 @@ std::vector<std::uint32_t> merge_targets(const std::vector<Pnt>& v, const std::v
     const double f = std::floor(c / reach);
     return static_cast<std::int64_t>(f > -4e18 ? (f < 4e18 ? f : 4e18) : -4e18);
   };
-  auto less = [](const Cell& a, const Cell& b) { return a.key() != b.key() ? a.key() < b.key() : a.v < b.v; };
+  auto less = [](const Cell& a, const Cell& b) {
+    return a.key() != b.key() ? a.key() < b.key() : a.v < b.v;
+  };
   std::vector<Cell> cells;
   for (std::uint32_t x = 0; x < nv; ++x) {
     if (mark[x]) cells.push_back({cell_of(v[x].x), cell_of(v[x].y), cell_of(v[x].z), x});
@@ -127,7 +129,8 @@ std::vector<std::uint32_t> merge_targets(const std::vector<Pnt>& v, const std::v
                it != cells.end() && it->key() == probe.key() && it->v < c.v; ++it) {
             if (to[it->v] != it->v) continue;
             const double d = dist2(v[it->v], v[c.v]);
-            if (d < best_d || (d == best_d && best != c.v && it->v < best)) best = it->v, best_d = d;
+            if (d < best_d || (d == best_d && best != c.v && it->v < best))
+              best = it->v, best_d = d;
           }
         }
       }
@@ -150,7 +153,8 @@ void drop_opposite_pairs(std::vector<std::array<std::uint32_t, 3>>& tris) {
   };
   std::vector<std::pair<std::array<std::uint32_t, 3>, std::uint32_t>> keyed;
   keyed.reserve(tris.size());
-  for (std::size_t k = 0; k < tris.size(); ++k) keyed.push_back({rotated(tris[k]), static_cast<std::uint32_t>(k)});
+  for (std::size_t k = 0; k < tris.size(); ++k)
+    keyed.push_back({rotated(tris[k]), static_cast<std::uint32_t>(k)});
   std::sort(keyed.begin(), keyed.end());
   std::vector<std::uint8_t> gone(tris.size(), 0);
   bool any = false;
@@ -198,7 +202,8 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   // then each vertex's few sorted by `to`, so that the reverse of an edge
   // is looked up among its target's edges alone.
   std::size_t nv = 0;
-  for (const auto& t : tris) nv = std::max({nv, std::size_t{t[0]} + 1, std::size_t{t[1]} + 1, std::size_t{t[2]} + 1});
+  for (const auto& t : tris)
+    nv = std::max({nv, std::size_t{t[0]} + 1, std::size_t{t[1]} + 1, std::size_t{t[2]} + 1});
   std::vector<std::size_t> start(nv + 1, 0);
   for (const auto& t : tris) {
     for (int k = 0; k < 3; ++k) ++start[t[k] + 1];
@@ -212,7 +217,8 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     }
   }
   for (std::size_t x = 0; x < nv; ++x) {
-    std::sort(dir.begin() + static_cast<std::ptrdiff_t>(start[x]), dir.begin() + static_cast<std::ptrdiff_t>(start[x + 1]));
+    std::sort(dir.begin() + static_cast<std::ptrdiff_t>(start[x]),
+              dir.begin() + static_cast<std::ptrdiff_t>(start[x + 1]));
   }
   // The excess half-edges: each directed edge as often as it outnumbers its
   // reverse, in sorted order.
@@ -228,7 +234,8 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
                                     dir.begin() + static_cast<std::ptrdiff_t>(start[to + 1]), rev);
     const auto back = static_cast<std::size_t>(r.second - r.first);
     for (std::size_t c = back; c < e - k; ++c) {
-      excess.push_back({static_cast<std::uint32_t>(dir[k] >> 32), static_cast<std::uint32_t>(dir[k])});
+      excess.push_back(
+          {static_cast<std::uint32_t>(dir[k] >> 32), static_cast<std::uint32_t>(dir[k])});
     }
     k = e;
   }
@@ -239,7 +246,8 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   auto unused = [&](std::uint32_t a, std::uint32_t b) {
     auto it = std::lower_bound(excess.begin(), excess.end(), Edge{a, b == NONE ? 0 : b});
     for (; it != excess.end() && it->first == a && (b == NONE || it->second == b); ++it) {
-      if (!used[static_cast<std::size_t>(it - excess.begin())]) return static_cast<std::size_t>(it - excess.begin());
+      if (!used[static_cast<std::size_t>(it - excess.begin())])
+        return static_cast<std::size_t>(it - excess.begin());
     }
     return excess.size();
   };
@@ -271,12 +279,14 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     return true;
   };
   auto fill = [&](const std::vector<std::uint32_t>& cycle) {
-    for (std::size_t i = 1; i + 1 < cycle.size(); ++i) tris.push_back({cycle[0], cycle[i + 1], cycle[i]});
+    for (std::size_t i = 1; i + 1 < cycle.size(); ++i)
+      tris.push_back({cycle[0], cycle[i + 1], cycle[i]});
   };
   std::vector<std::uint32_t> cycle;
   for (std::size_t e = 0; e < excess.size(); ++e) {
     const auto [a, b] = excess[e];
-    for (std::size_t f = unused(b, NONE); !used[e] && f < excess.size() && excess[f].first == b; ++f) {
+    for (std::size_t f = unused(b, NONE); !used[e] && f < excess.size() && excess[f].first == b;
+         ++f) {
       const std::uint32_t c = excess[f].second;
       const std::size_t g = c == a || used[f] ? excess.size() : unused(c, a);
       if (g == excess.size()) continue;
@@ -406,7 +416,8 @@ class Simplifier {
         for (int dy = -1; dy <= 1; ++dy) {
           const Cell probe{c.x + dx, c.y + dy, c.z - 1, 0};
           auto it = std::lower_bound(cells.begin(), cells.end(), probe, by_cell);
-          for (; it != cells.end() && it->x == probe.x && it->y == probe.y && it->z <= c.z + 1; ++it) {
+          for (; it != cells.end() && it->x == probe.x && it->y == probe.y && it->z <= c.z + 1;
+               ++it) {
             if (it->v < best && dist2(v_[it->v], v_[c.v]) <= reach * reach) best = it->v;
           }
         }
@@ -449,7 +460,8 @@ class Simplifier {
     std::vector<std::uint8_t> gone(n, 0);
     auto count = [&](std::uint64_t u, std::uint64_t v) {
       std::size_t c = 0;
-      for (std::size_t j = out.start[u]; j < out.start[u + 1]; ++j) c += out.to[j] == v && !gone[out.tri[j]];
+      for (std::size_t j = out.start[u]; j < out.start[u + 1]; ++j)
+        c += out.to[j] == v && !gone[out.tri[j]];
       return c;
     };
     for (const std::uint32_t t : slivers) {
@@ -491,7 +503,8 @@ class Simplifier {
     std::vector<std::uint32_t> touched;
     for (std::size_t t = 0; t < m_.triangles.size(); ++t) {
       const Triangle& o = m_.triangles[t];
-      if (to[o[0]] != o[0] || to[o[1]] != o[1] || to[o[2]] != o[2]) touched.push_back(static_cast<std::uint32_t>(t));
+      if (to[o[0]] != o[0] || to[o[1]] != o[1] || to[o[2]] != o[2])
+        touched.push_back(static_cast<std::uint32_t>(t));
     }
     // Undoing a merge only ever makes a vertex stay, so this ends.
     for (bool again = true; again;) {
@@ -594,7 +607,9 @@ class Simplifier {
         }
       }
     }
-    const auto by_hi = [](const Rec& x, const Rec& y) { return x.hi != y.hi ? x.hi < y.hi : x.sid < y.sid; };
+    const auto by_hi = [](const Rec& x, const Rec& y) {
+      return x.hi != y.hi ? x.hi < y.hi : x.sid < y.sid;
+    };
     for (std::size_t x = 0; x < nv; ++x) {
       Rec* const lo = recs.data() + start[x];
       Rec* const hi = recs.data() + start[x + 1];
@@ -611,7 +626,8 @@ class Simplifier {
     }
     tri_of_.resize(loops_.size());
     for (std::size_t t = 0; t < triangles(); ++t) {
-      for (std::size_t s = loop_start_[t]; s < loop_start_[t + 1]; ++s) tri_of_[s] = static_cast<std::uint32_t>(t);
+      for (std::size_t s = loop_start_[t]; s < loop_start_[t + 1]; ++s)
+        tri_of_[s] = static_cast<std::uint32_t>(t);
     }
     twin_.assign(loops_.size(), NONE);
     first_side_.assign(loops_.size(), 0);
@@ -670,9 +686,11 @@ class Simplifier {
       for (int shift = 0; shift < 64; shift += 8) {
         count.fill(0);
         for (std::size_t i = 0; i < n; ++i) ++count[((key[seeds[i]] >> shift) & 0xff) + 1];
-        if (std::any_of(count.begin() + 1, count.end(), [n](std::size_t c) { return c == n; })) continue;
+        if (std::any_of(count.begin() + 1, count.end(), [n](std::size_t c) { return c == n; }))
+          continue;
         for (std::size_t b = 0; b < 256; ++b) count[b + 1] += count[b];
-        for (std::size_t i = 0; i < n; ++i) next[count[(key[seeds[i]] >> shift) & 0xff]++] = seeds[i];
+        for (std::size_t i = 0; i < n; ++i)
+          next[count[(key[seeds[i]] >> shift) & 0xff]++] = seeds[i];
         seeds.swap(next);
       }
     }
@@ -715,7 +733,8 @@ class Simplifier {
     for (std::size_t r = 0; r < regions; ++r) region_start_[r + 1] += region_start_[r];
     region_tris_.resize(n);
     std::vector<std::size_t> fill(region_start_.begin(), region_start_.end() - 1);
-    for (std::size_t t = 0; t < n; ++t) region_tris_[fill[region_[t]]++] = static_cast<std::uint32_t>(t);
+    for (std::size_t t = 0; t < n; ++t)
+      region_tris_[fill[region_[t]]++] = static_cast<std::uint32_t>(t);
   }
 
   std::span<const std::uint32_t> region_triangles(std::size_t r) const {
@@ -931,7 +950,8 @@ class Simplifier {
     }
     const std::size_t rings = f.ring_start.size() - 1;
     auto ring = [&f](std::size_t k) {
-      return std::span<const std::uint32_t>(f.ids.data() + f.ring_start[k], f.ring_start[k + 1] - f.ring_start[k]);
+      return std::span<const std::uint32_t>(f.ids.data() + f.ring_start[k],
+                                            f.ring_start[k + 1] - f.ring_start[k]);
     };
     auto ring_area = [&f](std::size_t k) {
       double a = 0;
@@ -985,7 +1005,8 @@ class Simplifier {
         if (f.group.size() <= n) f.group.emplace_back();
         auto& g = f.group[n++];
         g.clear();
-        for (std::size_t p = f.ring_start[k]; p < f.ring_start[k + 1]; ++p) g.push_back(static_cast<std::uint32_t>(p));
+        for (std::size_t p = f.ring_start[k]; p < f.ring_start[k + 1]; ++p)
+          g.push_back(static_cast<std::uint32_t>(p));
         want += f.areas[k];
       };
       add(o);
@@ -1060,7 +1081,8 @@ class Simplifier {
       out.vertices.push_back(v_[x]);
     }
     out.triangles.reserve(tris.size());
-    for (const auto& t : tris) out.triangles.push_back({renumber[t[0]], renumber[t[1]], renumber[t[2]]});
+    for (const auto& t : tris)
+      out.triangles.push_back({renumber[t[0]], renumber[t[1]], renumber[t[2]]});
     return out;
   }
 
@@ -1099,7 +1121,8 @@ std::size_t open_edges(const TriMesh& m) {
   for (std::size_t k = 0; k < dir.size();) {
     std::size_t e = k;
     while (e < dir.size() && dir[e] == dir[k]) ++e;
-    const auto r = std::equal_range(dir.begin(), dir.end(), std::make_pair(dir[k].second, dir[k].first));
+    const auto r =
+        std::equal_range(dir.begin(), dir.end(), std::make_pair(dir[k].second, dir[k].first));
     open += e - k != 1 || r.second - r.first != 1;
     k = e;
   }

@@ -141,8 +141,9 @@ bool corner_contains(const Ring& outline, std::size_t i, const Entry& h) {
 
 // Bridge end for the hole vertex h (see build_outline). `pending` are the
 // holes not yet spliced, h's own ring among them.
-std::size_t choose_bridge(const Ring& outline, const Entry& h, const Ring* pending, std::size_t pending_count,
-                          std::vector<std::size_t>& order, std::vector<double>& dist) {
+std::size_t choose_bridge(const Ring& outline, const Entry& h, const Ring* pending,
+                          std::size_t pending_count, std::vector<std::size_t>& order,
+                          std::vector<double>& dist) {
   const std::size_t len = outline.size();
   order.resize(len);
   dist.resize(len);
@@ -241,7 +242,8 @@ Outline build_outline(const topods::Face& face) {
     key[i] = rightmost(holes[i]).x;
     by_x[i] = i;
   }
-  std::stable_sort(by_x.begin(), by_x.end(), [&](std::size_t a, std::size_t b) { return key[a] > key[b]; });
+  std::stable_sort(by_x.begin(), by_x.end(),
+                   [&](std::size_t a, std::size_t b) { return key[a] > key[b]; });
   std::vector<Ring> sorted;
   sorted.reserve(holes.size());
   for (const std::size_t i : by_x) sorted.push_back(std::move(holes[i]));
@@ -253,7 +255,8 @@ Outline build_outline(const topods::Face& face) {
     const Ring& h = sorted[hi];
     const std::size_t n = h.size();
     const std::size_t k = rightmost(h).pos;
-    const std::size_t b = choose_bridge(outline, h[k], sorted.data() + hi, sorted.size() - hi, order, dist);
+    const std::size_t b =
+        choose_bridge(outline, h[k], sorted.data() + hi, sorted.size() - hi, order, dist);
     next.clear();
     next.reserve(outline.size() + n + 2);
     next.insert(next.end(), outline.begin(), outline.begin() + static_cast<std::ptrdiff_t>(b) + 1);
@@ -341,7 +344,8 @@ std::vector<PointTriple> cut_ears(const std::vector<Entry>& outline) {
     }
     if (!cut) {
       for (std::size_t k = 2; k < m; ++k) {
-        tris.push_back({outline[index[0]].point, outline[index[k - 1]].point, outline[index[k]].point});
+        tris.push_back(
+            {outline[index[0]].point, outline[index[k - 1]].point, outline[index[k]].point});
       }
       return tris;
     }
@@ -375,4 +379,4 @@ std::vector<Triangle3> triangulate_face(const topods::Face& face) {
   return out;
 }
 
-}  // namespace tess
+}  // namespace quorvalind::tess

@@ -32,8 +32,8 @@ Solid box(double x0, double y0, double z0, double x1, double y1, double z1) {
 
 bool same_mesh(const TriMesh& a, const TriMesh& b) {
   if (a.vertices.size() != b.vertices.size() || a.triangles != b.triangles) return false;
-  return a.vertices.empty() ||
-         std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(gp::Pnt)) == 0;
+  return a.vertices.empty() || std::memcmp(a.vertices.data(), b.vertices.data(),
+                                           a.vertices.size() * sizeof(gp::Pnt)) == 0;
 }
 
 // Every boolean result: welded at 1e-6 (welding again changes nothing) and
@@ -248,8 +248,9 @@ TEST(CsgThread, FaultOnTheThread) {
   for (bool with_wait : {false, true}) {
     testing::internal::CaptureStderr();
     try {
-      bsp::run_on_csg_thread([](const std::atomic<bool>&) { throw gp::InternalFault("boom at level 7"); },
-                             with_wait ? bsp::WaitCallback([] { return false; }) : bsp::WaitCallback{});
+      bsp::run_on_csg_thread(
+          [](const std::atomic<bool>&) { throw gp::InternalFault("boom at level 7"); },
+          with_wait ? bsp::WaitCallback([] { return false; }) : bsp::WaitCallback{});
       ADD_FAILURE();
     } catch (const gp::InternalFault& e) {
       EXPECT_STREQ(e.what(), "csg thread panicked: Any { .. }");
@@ -293,7 +294,8 @@ TEST(CsgThread, StopRequestEndsALongOperation) {
                      return true;
                    }),
                bsp::Interrupted);
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked).count();
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked).count();
   EXPECT_EQ(calls, 1);
   // The worker polls the stop flag between steps: milliseconds, with room
   // for a loaded machine.
@@ -308,7 +310,8 @@ TEST(CsgThread, StopRequestEndsALongOperation) {
 
 TEST(CsgThread, ExceptionFromTheWaitCallbackStopsAndPropagates) {
   const Solid a = big_sphere(0), b = big_sphere(0.5);
-  EXPECT_THROW(fuse(a, b, []() -> bool { throw std::runtime_error("callback"); }), std::runtime_error);
+  EXPECT_THROW(fuse(a, b, []() -> bool { throw std::runtime_error("callback"); }),
+               std::runtime_error);
 }
 
 // ---- Inputs that must terminate ----------------------------------------
@@ -324,7 +327,8 @@ TEST(Booleans, FarFromTheOriginTerminates) {
       bsp::VertexPool pool;
       bool off = false;
       for (const bsp::Polygon& p : bsp::mesh_to_polygons(cyl, pool)) {
-        for (const gp::Pnt& v : bsp::vertices_of(p)) off |= bsp::classify_point(p.plane, v) != bsp::COPLANAR;
+        for (const gp::Pnt& v : bsp::vertices_of(p))
+          off |= bsp::classify_point(p.plane, v) != bsp::COPLANAR;
       }
       EXPECT_TRUE(off);
     }

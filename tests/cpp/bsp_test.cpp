@@ -52,8 +52,8 @@ bool same_polygon(const Polygon& a, const Polygon& b) {
 void expect_points(const std::vector<Pnt>& got, const std::vector<Pnt>& want) {
   ASSERT_EQ(got.size(), want.size());
   for (std::size_t i = 0; i < got.size(); ++i) {
-    EXPECT_TRUE(same_bits(got[i], want[i])) << "vertex " << i << ": (" << got[i].x << ", "
-                                            << got[i].y << ", " << got[i].z << ")";
+    EXPECT_TRUE(same_bits(got[i], want[i]))
+        << "vertex " << i << ": (" << got[i].x << ", " << got[i].y << ", " << got[i].z << ")";
   }
 }
 
@@ -120,9 +120,9 @@ struct ThresholdCase {
 
 TEST(Classify, Thresholds) {
   const ThresholdCase cases[] = {
-      {1e-7, bsp::COPLANAR},         {-1e-7, bsp::COPLANAR},    {0.0, bsp::COPLANAR},
-      {1.0000001e-7, bsp::FRONT},    {-1.0000001e-7, bsp::BACK}, {NAN, bsp::COPLANAR},
-      {INFINITY, bsp::FRONT},        {-INFINITY, bsp::BACK},
+      {1e-7, bsp::COPLANAR},      {-1e-7, bsp::COPLANAR},     {0.0, bsp::COPLANAR},
+      {1.0000001e-7, bsp::FRONT}, {-1.0000001e-7, bsp::BACK}, {NAN, bsp::COPLANAR},
+      {INFINITY, bsp::FRONT},     {-INFINITY, bsp::BACK},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(bsp::classify_point(kXY, {3, 4, c.z}), c.cls) << c.z;
@@ -152,7 +152,8 @@ TEST(Classify, PolygonAgreesWithPoints) {
     ASSERT_EQ(got, want) << iter;
     if (got == bsp::SPANNING) {
       ++spanning;
-      for (std::uint32_t k = 0; k < n; ++k) ASSERT_EQ(ws.scratch.classes[k], bsp::classify_point(plane, pts[k]));
+      for (std::uint32_t k = 0; k < n; ++k)
+        ASSERT_EQ(ws.scratch.classes[k], bsp::classify_point(plane, pts[k]));
     }
   }
   EXPECT_GT(spanning, 1000);
@@ -176,7 +177,8 @@ TEST(Split, SquareAcrossPlane) {
 TEST(Split, WholeCopiesAndCoplanarSides) {
   bsp::Workspace ws;
   const Pnt tri[] = {{0, 0, 0}, {1, 0, 1}, {0, 1, 1}};  // one corner on z=0, two above
-  const Polygon p = bsp::make_polygon(ws.pool, tri, {{0, -0.7071067811865475, 0.7071067811865475}, 0});
+  const Polygon p =
+      bsp::make_polygon(ws.pool, tri, {{0, -0.7071067811865475, 0.7071067811865475}, 0});
   Lists l = split(kXY, p, ws);
   ASSERT_EQ(l.f.size(), 1u);
   EXPECT_TRUE(l.b.empty() && l.cf.empty() && l.cb.empty());
@@ -189,7 +191,11 @@ TEST(Split, WholeCopiesAndCoplanarSides) {
   EXPECT_EQ(split({{0, 0, 1}, 1e-8}, up, ws).cf.size(), 1u);
   EXPECT_EQ(split({{0, 0, 1}, 1e-8}, down, ws).cb.size(), 1u);
   // A perpendicular normal (dot 0) is not "same way": coplanar back.
-  EXPECT_EQ(split({{1, 0, 0}, 0}, bsp::make_polygon(ws.pool, std::vector<Pnt>{{0, 0, 0}, {0, 1, 0}, {0, 0, 1}}, kXY), ws).cb.size(), 1u);
+  EXPECT_EQ(
+      split({{1, 0, 0}, 0},
+            bsp::make_polygon(ws.pool, std::vector<Pnt>{{0, 0, 0}, {0, 1, 0}, {0, 0, 1}}, kXY), ws)
+          .cb.size(),
+      1u);
 }
 
 TEST(Split, CornerOnPlaneGivesTwoTriangles) {
@@ -294,7 +300,8 @@ TEST(PolygonsToMesh, FanTriangulation) {
   bsp::Workspace ws;
   const Pnt quad[] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
   const Pnt two[] = {{0, 0, 0}, {1, 0, 0}};
-  const PolygonList ps = {bsp::make_polygon(ws.pool, quad, kXY), bsp::make_polygon(ws.pool, two, kXY)};
+  const PolygonList ps = {bsp::make_polygon(ws.pool, quad, kXY),
+                          bsp::make_polygon(ws.pool, two, kXY)};
   const mesh::TriMesh m = bsp::polygons_to_mesh(ps);
   ASSERT_EQ(m.triangles.size(), 2u);
   expect_points(m.vertices, {quad[0], quad[1], quad[2], quad[0], quad[2], quad[3]});
@@ -375,7 +382,10 @@ TEST(Tree, InvertTwiceRestoresEveryBit) {
   bsp::Workspace ws;
   bsp::Node t;
   bsp::build(t, bsp::mesh_to_polygons(test_shapes::sphere(16, 8, 1.0), ws.pool), ws);
-  bsp::build(t, bsp::mesh_to_polygons(test_shapes::moved(test_shapes::sphere(16, 8, 1.0), 0.5, 0.2, 0), ws.pool), ws);
+  bsp::build(t,
+             bsp::mesh_to_polygons(test_shapes::moved(test_shapes::sphere(16, 8, 1.0), 0.5, 0.2, 0),
+                                   ws.pool),
+             ws);
   const PolygonList before = bsp::all_polygons(t, ws);
   bsp::invert(t, ws);
   const PolygonList once = bsp::all_polygons(t, ws);
@@ -391,7 +401,8 @@ TEST(Tree, InvertTwiceRestoresEveryBit) {
     for (const Polygon& q : before) {
       if (q.count != p.count || !same_bits(q.plane, neg(p.plane))) continue;
       bool rev = true;
-      for (std::uint32_t k = 0; k < p.count; ++k) rev &= same_bits(p.vertices[k], q.vertices[p.count - 1 - k]);
+      for (std::uint32_t k = 0; k < p.count; ++k)
+        rev &= same_bits(p.vertices[k], q.vertices[p.count - 1 - k]);
       found |= rev;
     }
     EXPECT_TRUE(found);
@@ -411,18 +422,22 @@ TEST(Tree, IterativeWalksMatchRecursiveDefinitions) {
     bool subtract_only;  // the dense pairs, where the reference takes seconds per operation
   };
   const Pair pairs[] = {
-      {test_shapes::box(0, 0, 0, 2, 2, 2), test_shapes::moved(test_shapes::cylinder(32, 0.5, 3), 1, 1, -0.5), false},
-      {test_shapes::sphere(24, 12, 1.0), test_shapes::moved(test_shapes::sphere(24, 12, 1.0), 0.5, 0.3, 0.2), false},
-      {test_shapes::torus(16, 1.0, 0.4), test_shapes::moved(test_shapes::box(-1, -1, -1, 1, 1, 1), 0.3, 0.1, 0.2), false},
+      {test_shapes::box(0, 0, 0, 2, 2, 2),
+       test_shapes::moved(test_shapes::cylinder(32, 0.5, 3), 1, 1, -0.5), false},
+      {test_shapes::sphere(24, 12, 1.0),
+       test_shapes::moved(test_shapes::sphere(24, 12, 1.0), 0.5, 0.3, 0.2), false},
+      {test_shapes::torus(16, 1.0, 0.4),
+       test_shapes::moved(test_shapes::box(-1, -1, -1, 1, 1, 1), 0.3, 0.1, 0.2), false},
       // more than one build slice per operand, and an operand against itself
-      {test_shapes::sphere(48, 24, 1.0), test_shapes::moved(test_shapes::sphere(48, 24, 1.0), 0.4, 0.2, 0.1), true},
+      {test_shapes::sphere(48, 24, 1.0),
+       test_shapes::moved(test_shapes::sphere(48, 24, 1.0), 0.4, 0.2, 0.1), true},
       {test_shapes::sphere(48, 24, 1.0), test_shapes::sphere(48, 24, 1.0), true},
   };
   for (const bsp::CsgOp op : {bsp::CsgOp::Union, bsp::CsgOp::Subtract, bsp::CsgOp::Intersect}) {
     for (const Pair& pr : pairs) {
       if (pr.subtract_only && op != bsp::CsgOp::Subtract) continue;
-      const std::string what = "op " + std::to_string(static_cast<int>(op)) + " pair " +
-                               std::to_string(&pr - pairs);
+      const std::string what =
+          "op " + std::to_string(static_cast<int>(op)) + " pair " + std::to_string(&pr - pairs);
       reference::Context ref;
       const PolygonList want = reference::run(op, pr.a, pr.b, ref);
       bsp::Workspace ws;
@@ -435,12 +450,14 @@ TEST(Tree, IterativeWalksMatchRecursiveDefinitions) {
       ASSERT_EQ(got.size(), want.size()) << what;
       // Only x - x is empty.
       ASSERT_EQ(got.empty(), op == bsp::CsgOp::Subtract && &pr == &pairs[4]) << what;
-      for (std::size_t i = 0; i < got.size(); ++i) ASSERT_TRUE(same_polygon(got[i], want[i])) << what << " " << i;
+      for (std::size_t i = 0; i < got.size(); ++i)
+        ASSERT_TRUE(same_polygon(got[i], want[i])) << what << " " << i;
       // And the mesh-level driver on its thread gives the same triangles.
       const mesh::TriMesh m = bsp::run_csg(op, bsp::convert_operands(pr.a, pr.b));
       const mesh::TriMesh mw = bsp::polygons_to_mesh(want);
       ASSERT_EQ(m.vertices.size(), mw.vertices.size()) << what;
-      for (std::size_t i = 0; i < m.vertices.size(); ++i) ASSERT_TRUE(same_bits(m.vertices[i], mw.vertices[i])) << what;
+      for (std::size_t i = 0; i < m.vertices.size(); ++i)
+        ASSERT_TRUE(same_bits(m.vertices[i], mw.vertices[i])) << what;
     }
   }
 }
@@ -450,7 +467,8 @@ TEST(Tree, IterativeWalksMatchRecursiveDefinitions) {
 TEST(Tree, SlicedBuildMatchesRecursiveBuild) {
   bsp::Workspace ws;
   const PolygonList sphere = bsp::mesh_to_polygons(test_shapes::sphere(48, 24, 1.0), ws.pool);
-  const PolygonList box = bsp::mesh_to_polygons(test_shapes::box(-0.5, -0.5, -0.5, 0.6, 0.6, 0.6), ws.pool);
+  const PolygonList box =
+      bsp::mesh_to_polygons(test_shapes::box(-0.5, -0.5, -0.5, 0.6, 0.6, 0.6), ws.pool);
   PolygonList list;
   for (std::size_t i = 0; i < sphere.size(); ++i) {
     list.push_back(bsp::copy_polygon(ws.pool, sphere[i]));
@@ -463,7 +481,8 @@ TEST(Tree, SlicedBuildMatchesRecursiveBuild) {
     if (i % 50 == 0) list.push_back(bsp::copy_polygon(ws.pool, box[(i / 50) % box.size()]));
   }
   // Later slices bring more cf to nodes that already got cb.
-  for (std::size_t i = 0; i < sphere.size(); i += 3) list.push_back(bsp::copy_polygon(ws.pool, sphere[i]));
+  for (std::size_t i = 0; i < sphere.size(); i += 3)
+    list.push_back(bsp::copy_polygon(ws.pool, sphere[i]));
   ASSERT_GT(list.size(), 3000u);
   reference::Context ref_ctx;
   reference::Node ref;

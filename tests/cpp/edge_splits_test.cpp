@@ -16,8 +16,8 @@ namespace {
 // b-a runs past m: one T-junction.
 TriMesh cube_with_t_junction(double off) {
   TriMesh m;
-  m.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
-                {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}, {0.5, off, 1}};
+  m.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},    {0, 0, 1},
+                {1, 0, 1}, {1, 1, 1}, {0, 1, 1}, {0.5, off, 1}};
   m.triangles = {{0, 2, 1}, {0, 3, 2},                         // bottom
                  {4, 8, 7}, {8, 5, 6}, {8, 6, 7},              // top, cut at 8
                  {0, 1, 5}, {0, 5, 4},                         // front: edge 5-4
@@ -73,7 +73,8 @@ TEST_P(TJunction, FoundOnTheLongEdgeAndResolved) {
 
 // On the line, within the tight tolerance, and within the wide one that
 // edges still unpaired after the tight pass get.
-INSTANTIATE_TEST_SUITE_P(Offsets, TJunction, ::testing::Values(0.0, 0.9e-7, -0.9e-7, 3.9e-6, -3.9e-6));
+INSTANTIATE_TEST_SUITE_P(Offsets, TJunction,
+                         ::testing::Values(0.0, 0.9e-7, -0.9e-7, 3.9e-6, -3.9e-6));
 
 TEST(EdgeSplits, FarVertexIsNotOnTheEdge) {
   const TriMesh m = cube_with_t_junction(-1e-5);
@@ -83,8 +84,8 @@ TEST(EdgeSplits, FarVertexIsNotOnTheEdge) {
 // Points on all three edges: every triangle keeps the input's winding and
 // none is flat, and the areas add up to the triangle's.
 TEST(EdgeSplits, SplitTriangleHasNoFlatPieces) {
-  std::vector<gp::Pnt> loop = {{0, 0, 0},   {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0},
-                               {3, 1, 0},   {2, 2, 0}, {1, 3, 0}, {0, 4, 0}, {0, 2, 0}};
+  std::vector<gp::Pnt> loop = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0},
+                               {3, 1, 0}, {2, 2, 0}, {1, 3, 0}, {0, 4, 0}, {0, 2, 0}};
   std::vector<std::uint8_t> on = {5, 1, 1, 1, 3, 2, 2, 2, 6, 4};
   std::vector<std::array<std::uint32_t, 3>> tris;
   mesh::triangulate_split_triangle(loop, on, tris);
@@ -128,8 +129,8 @@ TEST(EdgeSplits, CrowdedSoupStaysUnsplit) {
 // the other side's corners beyond the ends.
 TEST(EdgeSplits, OverlappingEdgesAlongOneLine) {
   TriMesh m;
-  m.vertices = {{0, 0, 0}, {1, 0, 0}, {2, 1e-6, 0}, {3, 0, 0}, {4, 0, 0},  // p0 .. p4
-                {2, -1, 0}, {0.5, 1, 0}, {3.5, 1, 0}, {2, 0, 1}};
+  m.vertices = {{0, 0, 0},  {1, 0, 0},   {2, 1e-6, 0}, {3, 0, 0}, {4, 0, 0},  // p0 .. p4
+                {2, -1, 0}, {0.5, 1, 0}, {3.5, 1, 0},  {2, 0, 1}};
   m.triangles = {{1, 3, 8},   // the long edge p1 -> p3
                  {0, 5, 2},   // edge p2 -> p0 holds p1
                  {4, 2, 5},   // edge p4 -> p2 holds p3

@@ -80,7 +80,8 @@ struct Plate {
 // grid, each in a random winding unless `clockwise` forces clockwise.
 inline Plate plate(std::size_t count, std::mt19937_64& rng, bool clockwise) {
   const std::size_t cols =
-      std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(std::sqrt(static_cast<double>(count) * 2.0))));
+      std::max<std::size_t>(1, static_cast<std::size_t>(
+                                   std::ceil(std::sqrt(static_cast<double>(count) * 2.0))));
   const std::size_t rows = std::max<std::size_t>(1, (2 * count + cols - 1) / cols);
   const double cell = 2.0;
   Plate p;
@@ -116,7 +117,8 @@ inline quorvalind::gp::Trsf placement(std::mt19937_64& rng, bool mirror, bool id
   if (identity) return gp::Trsf{};
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   const gp::Ax1 axis = gp::make_ax1({u(rng), u(rng), u(rng)}, {u(rng), u(rng), u(rng)});
-  gp::Trsf t = gp::then(gp::rotation(axis, 3.0 * u(rng)), gp::translation({5.0 * u(rng), 5.0 * u(rng), 5.0 * u(rng)}));
+  gp::Trsf t = gp::then(gp::rotation(axis, 3.0 * u(rng)),
+                        gp::translation({5.0 * u(rng), 5.0 * u(rng), 5.0 * u(rng)}));
   if (mirror) t = gp::then(gp::scale_xyz(-1.0, 1.0, 1.0), t);
   return t;
 }

@@ -117,15 +117,17 @@ TEST(FastEngine, SameAsLiteralOnTheBooleanTestInputs) {
       {"box with itself", box(0, 0, 0, 1, 1, 1), box(0, 0, 0, 1, 1, 1)},
       {"overlapping boxes", box(0, 0, 0, 1, 1, 1), box(0.5, 0.5, 0.5, 1.5, 1.5, 1.5)},
       {"shared face", box(0, 0, 0, 1, 1, 1), box(1, 0, 0, 2, 1, 1)},
-      {"box minus cylinder",
-       box(0, 0, 0, 2, 2, 2), moved(test_shapes::cylinder(64, 0.5, 3), 1, 1, -0.5)},
-      {"spheres", test_shapes::sphere(16, 8, 1), moved(test_shapes::sphere(16, 8, 1), 0.5, 0.3, 0.2)},
+      {"box minus cylinder", box(0, 0, 0, 2, 2, 2),
+       moved(test_shapes::cylinder(64, 0.5, 3), 1, 1, -0.5)},
+      {"spheres", test_shapes::sphere(16, 8, 1),
+       moved(test_shapes::sphere(16, 8, 1), 0.5, 0.3, 0.2)},
       {"sphere and torus", test_shapes::sphere(16, 8, 1), test_shapes::torus(16, 1, 0.4)},
       {"degenerate operand", degenerate, box(0, 0, 0, 1, 1, 1)},
       {"empty operand", TriMesh{}, box(0, 0, 0, 1, 1, 1)},
       {"index fault", bad_index, box(0, 0, 0, 1, 1, 1)},
       {"NaN corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, NAN), box(0.5, 0.5, 0.5, 1.5, 1.5, 1.5)},
-      {"infinite corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, INFINITY), box(0.5, 0.5, 0.5, 2, 2, 2)},
+      {"infinite corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, INFINITY),
+       box(0.5, 0.5, 0.5, 2, 2, 2)},
       {"huge corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, 1e300), box(0.5, 0.5, 0.5, 2, 2, 2)},
       {"tiny corner", with_vertex(box(0, 0, 0, 1, 1, 1), 3, 1e-300), box(0.5, 0.5, 0.5, 2, 2, 2)},
   };
@@ -157,19 +159,19 @@ class RandomCases {
  public:
   explicit RandomCases(std::uint64_t seed) : rng_(seed) {}
 
-  double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+  double uniform(double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(rng_);
+  }
   int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
 
   TriMesh shape() {
     switch (pick(4)) {
       case 0:
-        return brep_prim_api::make_box({0, 0, 0}, uniform(0.2, 2), uniform(0.2, 2), uniform(0.2, 2));
-      case 1:
-        return brep_prim_api::make_cylinder(8 + pick(17), uniform(0.2, 1), uniform(0.2, 2));
-      case 2:
-        return brep_prim_api::make_sphere(8 + pick(9), 4 + pick(5), uniform(0.3, 1.2));
-      default:
-        return brep_prim_api::make_torus(8 + pick(9), uniform(0.6, 1.2), uniform(0.1, 0.5));
+        return brep_prim_api::make_box({0, 0, 0}, uniform(0.2, 2), uniform(0.2, 2),
+                                       uniform(0.2, 2));
+      case 1: return brep_prim_api::make_cylinder(8 + pick(17), uniform(0.2, 1), uniform(0.2, 2));
+      case 2: return brep_prim_api::make_sphere(8 + pick(9), 4 + pick(5), uniform(0.3, 1.2));
+      default: return brep_prim_api::make_torus(8 + pick(9), uniform(0.6, 1.2), uniform(0.1, 0.5));
     }
   }
 
@@ -212,7 +214,8 @@ class RandomCases {
       case 2: {  // an operand with itself, or a copy moved a little
         kind = "self";
         a = placed(shape(), placement());
-        b = pick(2) == 0 ? a : placed(a, gp::translation({uniform(-0.1, 0.1), 0, uniform(-0.1, 0.1)}));
+        b = pick(2) == 0 ? a
+                         : placed(a, gp::translation({uniform(-0.1, 0.1), 0, uniform(-0.1, 0.1)}));
         return;
       }
       case 3: {  // nested: the same shape shrunk about its middle
@@ -220,8 +223,9 @@ class RandomCases {
         const TriMesh s = shape();
         const gp::Trsf t = placement();
         a = placed(s, t);
-        b = placed(s, gp::then(gp::then(gp::translation({-0.5, -0.5, -0.5}), gp::scale_uniform(0.5)),
-                                gp::then(gp::translation({0.5, 0.5, 0.5}), t)));
+        b = placed(s,
+                   gp::then(gp::then(gp::translation({-0.5, -0.5, -0.5}), gp::scale_uniform(0.5)),
+                            gp::then(gp::translation({0.5, 0.5, 0.5}), t)));
         return;
       }
       case 4: {  // huge offsets
@@ -347,8 +351,10 @@ TEST(FastEngine, SameAsLiteralOnDenseOperandsThatAreNotOneConvexChain) {
   };
   TriMesh shuffled = sphere(32, 16, 1);
   std::shuffle(shuffled.triangles.begin(), shuffled.triangles.end(), std::mt19937_64(7));
-  const TriMesh cup = bsp::run_csg(CsgOp::Subtract, bsp::convert_operands(sphere(32, 16, 1),
-                                   moved(sphere(24, 12, 0.8), 0, 0, 0.5)), {}, Engine::Literal);
+  const TriMesh cup =
+      bsp::run_csg(CsgOp::Subtract,
+                   bsp::convert_operands(sphere(32, 16, 1), moved(sphere(24, 12, 0.8), 0, 0, 0.5)),
+                   {}, Engine::Literal);
   const struct {
     const char* what;
     TriMesh operand;
@@ -401,7 +407,8 @@ TEST(FastEngine, SameAsLiteralAgainstTheSameTrianglesTurned) {
     const bsp::SkipOptions skip = checked(every_chain);
     for (double offset : {0.0, 1e9, 1e13}) {
       const TriMesh a = moved(test_shapes::sphere(24, 12, 1), offset, -offset, offset);
-      const std::string what = "offset " + std::to_string(offset) + (every_chain ? " (every chain)" : "");
+      const std::string what =
+          "offset " + std::to_string(offset) + (every_chain ? " (every chain)" : "");
       expect_same_all_ops(a, turned(a), what, skip);
       expect_same_all_ops(a, moved(turned(a), 0.25, 0, 0), what + " moved", skip);
     }

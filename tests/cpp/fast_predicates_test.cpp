@@ -39,7 +39,9 @@ Pnt unit(const Pnt& v) { return scaled(v, 1.0 / fast::length(v)); }
 class Random {
  public:
   explicit Random(std::uint64_t seed) : rng_(seed) {}
-  double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng_); }
+  double uniform(double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(rng_);
+  }
   double log_uniform(double lo, double hi) { return std::exp(uniform(std::log(lo), std::log(hi))); }
   int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
   Pnt direction() {
@@ -68,7 +70,7 @@ const char* group_name(Group g) {
 
 struct Planes {
   std::vector<fast::Member> members;  // plane and reference point, as a chain gives them
-  Pnt centre;                          // the sphere of a patch; a point among the planes otherwise
+  Pnt centre;  // the sphere of a patch; a point among the planes otherwise
   double radius = 0;
 };
 
@@ -89,7 +91,8 @@ Planes make_group(Random& rnd, Group kind, double scale, const Pnt& offset) {
         break;
       case Group::NearParallel:
         normal = rnd.near(axis, rnd.log_uniform(1e-9, 2e-6));
-        w = gp::dot(normal, g.centre) + g.radius + rnd.uniform(-1, 1) * rnd.log_uniform(1e-9, scale);
+        w = gp::dot(normal, g.centre) + g.radius +
+            rnd.uniform(-1, 1) * rnd.log_uniform(1e-9, scale);
         break;
       default:
         normal = rnd.direction();
@@ -137,7 +140,8 @@ Pnt at_distance(const Plane& pl, const Pnt& around, double t) {
 // reaches the slab of a member (within ulps of PLANE_EPSILON, within 1e-12,
 // within 1e-7), on either side.
 Pnt probe_centre(Random& rnd, const Planes& g, fast::Side side, double r) {
-  const Plane& pl = g.members[static_cast<std::size_t>(rnd.pick(static_cast<int>(g.members.size())))].plane;
+  const Plane& pl =
+      g.members[static_cast<std::size_t>(rnd.pick(static_cast<int>(g.members.size())))].plane;
   const Pnt around = added(g.centre, scaled(rnd.direction(), g.radius * rnd.uniform(0, 2)));
   const double sign = side == bsp::BACK ? -1.0 : 1.0;
   double gap;
@@ -145,15 +149,9 @@ Pnt probe_centre(Random& rnd, const Planes& g, fast::Side side, double r) {
     case 0:
       gap = std::nextafter(EPS, 1.0) - EPS + EPS * 1e-15 * rnd.pick(8);  // a few ulps
       break;
-    case 1:
-      gap = rnd.uniform(-1e-12, 1e-12);
-      break;
-    case 2:
-      gap = rnd.uniform(-1e-7, 1e-7);
-      break;
-    case 3:
-      gap = rnd.log_uniform(1e-7, g.radius + 1);
-      break;
+    case 1: gap = rnd.uniform(-1e-12, 1e-12); break;
+    case 2: gap = rnd.uniform(-1e-7, 1e-7); break;
+    case 3: gap = rnd.log_uniform(1e-7, g.radius + 1); break;
     default:
       return added(around, scaled(rnd.direction(), rnd.log_uniform(1e-6, 3 * (g.radius + 1))));
   }
@@ -202,7 +200,9 @@ std::string param_name(const testing::TestParamInfo<Param>& info) {
 
 class BoundProofs : public testing::TestWithParam<Param> {
  protected:
-  fast::Bound bound(const Planes& g) const { return GetParam().whole ? whole_bound(g) : incremental_bound(g); }
+  fast::Bound bound(const Planes& g) const {
+    return GetParam().whole ? whole_bound(g) : incremental_bound(g);
+  }
   Planes group(Random& rnd) const {
     const Param& p = GetParam();
     const Pnt offset = scaled(rnd.direction(), p.offset);
@@ -341,12 +341,12 @@ TEST_P(BoundProofs, SphereTestHoldsAtItsPlane) {
 }
 
 const Param PARAMS[] = {
-    {Group::Patch, false, 1.0, 0.0},         {Group::Patch, true, 1.0, 0.0},
-    {Group::Patch, false, 1e-3, 1e6},        {Group::Patch, true, 1e3, 1e9},
-    {Group::NearParallel, false, 1.0, 0.0},  {Group::NearParallel, true, 1.0, 0.0},
-    {Group::NearParallel, false, 1e3, 1e9},  {Group::NearParallel, true, 1e-3, 1e6},
-    {Group::Scattered, false, 1.0, 0.0},     {Group::Scattered, true, 1.0, 0.0},
-    {Group::Scattered, false, 1e3, 1e12},    {Group::Scattered, true, 1e-3, 1e3},
+    {Group::Patch, false, 1.0, 0.0},        {Group::Patch, true, 1.0, 0.0},
+    {Group::Patch, false, 1e-3, 1e6},       {Group::Patch, true, 1e3, 1e9},
+    {Group::NearParallel, false, 1.0, 0.0}, {Group::NearParallel, true, 1.0, 0.0},
+    {Group::NearParallel, false, 1e3, 1e9}, {Group::NearParallel, true, 1e-3, 1e6},
+    {Group::Scattered, false, 1.0, 0.0},    {Group::Scattered, true, 1.0, 0.0},
+    {Group::Scattered, false, 1e3, 1e12},   {Group::Scattered, true, 1e-3, 1e3},
 };
 INSTANTIATE_TEST_SUITE_P(Groups, BoundProofs, testing::ValuesIn(PARAMS), param_name);
 
@@ -415,7 +415,8 @@ TEST(FastPredicates, NonFiniteNeverProves) {
     // sphere_of gives NaN radii, never negative ones.
     if (!(bad < 0)) {
       EXPECT_NE(fast::proves_point(good, bsp::BACK, far_back, 10, bad, 0), fast::PROVEN) << bad;
-      EXPECT_FALSE(fast::SphereTest(1, bsp::BACK, point_probe(far_back, bad)).proves({{0, 0, 1}, 0}));
+      EXPECT_FALSE(
+          fast::SphereTest(1, bsp::BACK, point_probe(far_back, bad)).proves({{0, 0, 1}, 0}));
     }
     // A leaf tests its planes only when its bound is ok (finite); even so,
     // what the test says of a non-finite plane is the class there.
@@ -441,7 +442,8 @@ TEST(FastPredicates, DeepBackHoldsForPiecesCutLater) {
     const Plane pl{n, gp::dot(n, at)};
     // A triangle just behind pl: its nearest corner within ulps to 1e-7 of
     // the slab.
-    const double depth = EPS + (rnd.pick(2) == 0 ? rnd.log_uniform(1e-16, 1e-7) : rnd.log_uniform(1e-7, scale));
+    const double depth =
+        EPS + (rnd.pick(2) == 0 ? rnd.log_uniform(1e-16, 1e-7) : rnd.log_uniform(1e-7, scale));
     const Pnt c = added(at, scaled(n, -depth));
     Pnt v[3] = {c, added(c, scaled(rnd.near(scaled(n, -1), 1.2), scale)),
                 added(c, scaled(rnd.near(scaled(n, -1), 1.2), scale))};
@@ -493,8 +495,9 @@ TEST(FastPredicates, CheckingModeNamesTheShortcutAndTheVertex) {
     fast::check_plane_side("leaf sphere test", pl, poly, bsp::BACK);
     FAIL() << "no fault";
   } catch (const gp::InternalFault& e) {
-    EXPECT_STREQ(e.what(),
-                 "shortcut 'leaf sphere test' proved back at plane (0, 0, 1, 0) but vertex 1 is front");
+    EXPECT_STREQ(
+        e.what(),
+        "shortcut 'leaf sphere test' proved back at plane (0, 0, 1, 0) but vertex 1 is front");
   }
   EXPECT_NO_THROW(fast::check_plane_side("leaf sphere test", {{0, 0, 1}, 2}, poly, bsp::BACK));
   EXPECT_EQ(fast::proof_name("run group", fast::BY_CORNERS), "run group by corners");

@@ -41,26 +41,22 @@ TEST_P(TextForms, AllThreeForms) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, TextForms,
-    ::testing::Values(TextCase{1.0, "1", "1.0000", "1.000000"},
-                      TextCase{0.5, "0.5", "0.5000", "0.500000"},
-                      TextCase{-0.0, "-0", "-0.0000", "-0.000000"},
-                      TextCase{0.1, "0.1", "0.1000", "0.100000"},
-                      TextCase{1e-7, "0.0000001", "0.0000", "0.000000"},
-                      TextCase{-1e-7, "-0.0000001", "-0.0000", "-0.000000"},
-                      TextCase{1e21, "1000000000000000000000", "1000000000000000000000.0000",
-                               "1000000000000000000000.000000"},
-                      // Shortest digits, not the exact integer 99999999999999991611392.
-                      TextCase{1e23, "100000000000000000000000", "99999999999999991611392.0000",
-                               "99999999999999991611392.000000"},
-                      TextCase{1e16, "10000000000000000", "10000000000000000.0000",
-                               "10000000000000000.000000"},
-                      TextCase{1.0 / 3.0, "0.3333333333333333", "0.3333", "0.333333"},
-                      TextCase{1234.56789, "1234.56789", "1234.5679", "1234.567890"},
-                      TextCase{-2.5, "-2.5", "-2.5000", "-2.500000"},
-                      TextCase{0.0000006, "0.0000006", "0.0000", "0.000001"},
-                      TextCase{kNaN, "NaN", "NaN", "NaN"},
-                      TextCase{kInf, "inf", "inf", "inf"},
-                      TextCase{-kInf, "-inf", "-inf", "-inf"}));
+    ::testing::Values(
+        TextCase{1.0, "1", "1.0000", "1.000000"}, TextCase{0.5, "0.5", "0.5000", "0.500000"},
+        TextCase{-0.0, "-0", "-0.0000", "-0.000000"}, TextCase{0.1, "0.1", "0.1000", "0.100000"},
+        TextCase{1e-7, "0.0000001", "0.0000", "0.000000"},
+        TextCase{-1e-7, "-0.0000001", "-0.0000", "-0.000000"},
+        TextCase{1e21, "1000000000000000000000", "1000000000000000000000.0000",
+                 "1000000000000000000000.000000"},
+        // Shortest digits, not the exact integer 99999999999999991611392.
+        TextCase{1e23, "100000000000000000000000", "99999999999999991611392.0000",
+                 "99999999999999991611392.000000"},
+        TextCase{1e16, "10000000000000000", "10000000000000000.0000", "10000000000000000.000000"},
+        TextCase{1.0 / 3.0, "0.3333333333333333", "0.3333", "0.333333"},
+        TextCase{1234.56789, "1234.56789", "1234.5679", "1234.567890"},
+        TextCase{-2.5, "-2.5", "-2.5000", "-2.500000"},
+        TextCase{0.0000006, "0.0000006", "0.0000", "0.000001"}, TextCase{kNaN, "NaN", "NaN", "NaN"},
+        TextCase{kInf, "inf", "inf", "inf"}, TextCase{-kInf, "-inf", "-inf", "-inf"}));
 
 TEST(TextForms, FixedTiesToEvenOnExactBinaryValue) {
   // 0.125 is exact: a true tie, rounded to even.
@@ -166,7 +162,8 @@ TEST(Halves, ExceptionsArriveAfterBothHalves) {
         run_halves(
             [&](int h) {
               done[h] = true;
-              if (thrower == h || thrower == 2) throw std::runtime_error(h == 0 ? "first" : "second");
+              if (thrower == h || thrower == 2)
+                throw std::runtime_error(h == 0 ? "first" : "second");
             },
             start);
         ADD_FAILURE() << "no exception from " << thrower;

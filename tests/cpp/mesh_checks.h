@@ -41,9 +41,9 @@ inline bool same_mesh(const mesh::TriMesh& a, const mesh::TriMesh& b) {
 // collapse. Indices are in range.
 inline mesh::TriMesh hostile_soup(unsigned seed, std::size_t vertices, std::size_t triangles) {
   const double inf = std::numeric_limits<double>::infinity();
-  const double special[] = {0.0,  -0.0, 1e-8, 4.9e-8, 5e-8, -5e-8, 1.5e-7,
-                            1.0,  0.3,  std::numeric_limits<double>::quiet_NaN(),
-                            inf,  -inf, 1e40, -1e300};
+  const double special[] = {0.0,   -0.0,   1e-8, 4.9e-8, 5e-8,
+                            -5e-8, 1.5e-7, 1.0,  0.3,    std::numeric_limits<double>::quiet_NaN(),
+                            inf,   -inf,   1e40, -1e300};
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> near(-1e-6, 1e-6);
   auto coord = [&] {

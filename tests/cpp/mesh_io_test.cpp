@@ -146,7 +146,8 @@ TEST(BinaryStl, HeaderAndRecordLayout) {
   EXPECT_EQ(u32_at(b, 80), 1u);
   const float expected[12] = {0, 0, 1, 0, 0, 0, 1, 0, 0, 0.1f, 1, -2.5f};
   const Pnt n = mesh_io::facet_normal({0, 0, 0}, {1, 0, 0}, {0.1, 1, -2.5});
-  const float normal[3] = {static_cast<float>(n.x), static_cast<float>(n.y), static_cast<float>(n.z)};
+  const float normal[3] = {static_cast<float>(n.x), static_cast<float>(n.y),
+                           static_cast<float>(n.z)};
   for (int i = 0; i < 3; ++i) EXPECT_EQ(f32_at(b, 84 + 4 * i), normal[i]) << i;
   for (int i = 3; i < 12; ++i) EXPECT_EQ(f32_at(b, 84 + 4 * i), expected[i]) << i;
   EXPECT_EQ(b[132], '\0');
@@ -160,16 +161,19 @@ TEST(BinaryStl, HeaderAndRecordLayout) {
 
 TEST(BinaryStl, OutOfRangeCoordinatesRoundWithoutCasts) {
   const double fmax = std::numeric_limits<float>::max();
-  const std::string b = write_binary_stl(one_triangle({1e300, -1e300, fmax}, {0, 0, 0}, {kNaN, 0, 1}));
+  const std::string b =
+      write_binary_stl(one_triangle({1e300, -1e300, fmax}, {0, 0, 0}, {kNaN, 0, 1}));
   const float inf = std::numeric_limits<float>::infinity();
   EXPECT_EQ(f32_at(b, 96), inf);
   EXPECT_EQ(f32_at(b, 100), -inf);
   EXPECT_EQ(f32_at(b, 104), std::numeric_limits<float>::max());
   EXPECT_TRUE(std::isnan(f32_at(b, 120)));
   // Just above FLT_MAX, below the halfway point to 2^128, rounds down.
-  const std::string c = write_binary_stl(one_triangle({0x1.fffffe8p127, 0, 0}, {0, 1, 0}, {0, 0, 1}));
+  const std::string c =
+      write_binary_stl(one_triangle({0x1.fffffe8p127, 0, 0}, {0, 1, 0}, {0, 0, 1}));
   EXPECT_EQ(f32_at(c, 96), std::numeric_limits<float>::max());
-  const std::string d = write_binary_stl(one_triangle({-0x1.ffffffp127, 0, 0}, {0, 1, 0}, {0, 0, 1}));
+  const std::string d =
+      write_binary_stl(one_triangle({-0x1.ffffffp127, 0, 0}, {0, 1, 0}, {0, 0, 1}));
   EXPECT_EQ(f32_at(d, 96), -inf);
 }
 
@@ -179,7 +183,8 @@ TEST(BinaryStl, CountOverflow) {
   try {
     mesh_io::binary_stl_count(std::size_t{1} << 32);
   } catch (const std::overflow_error& e) {
-    EXPECT_STREQ(e.what(), "too many triangles for a binary STL file: 4294967296 (at most 4294967295)");
+    EXPECT_STREQ(e.what(),
+                 "too many triangles for a binary STL file: 4294967296 (at most 4294967295)");
   }
 }
 
@@ -207,7 +212,9 @@ TEST(StepString, Encoding) {
       {"\xc3\xa9\xe6\x97\xa5x", "\\X2\\00E965E5\\X0\\x"},
       {"\xf0\x9f\x98\x80", "\\X2\\D83DDE00\\X0\\"},
       {"\x7f~", "\\X2\\007F\\X0\\~"},
-      {"a\xff" "b", "a\\X2\\FFFD\\X0\\b"},
+      {"a\xff"
+       "b",
+       "a\\X2\\FFFD\\X0\\b"},
       {"\xc0\xaf", "\\X2\\FFFDFFFD\\X0\\"},      // overlong
       {"\xed\xa0\x80", "\\X2\\FFFDFFFDFFFD\\X0\\"},  // encoded surrogate
       {"\xe6\x97", "\\X2\\FFFDFFFD\\X0\\"},      // truncated
@@ -235,7 +242,8 @@ TEST(Step, OneTriangleFile) {
             "ENDSEC;\n"
             "DATA;\n"
             "#1 = APPLICATION_CONTEXT('automotive design');\n"
-            "#2 = APPLICATION_PROTOCOL_DEFINITION('international standard','config_control_design',2010,#1);\n"
+            "#2 = APPLICATION_PROTOCOL_DEFINITION('international "
+            "standard','config_control_design',2010,#1);\n"
             "#3 = (NAMED_UNIT(*)SI_UNIT($,.METRE.)LENGTH_UNIT());\n"
             "#4 = (NAMED_UNIT(*)PLANE_ANGLE_UNIT()SI_UNIT($,.RADIAN.));\n"
             "#5 = (NAMED_UNIT(*)SI_UNIT($,.STERADIAN.)SOLID_ANGLE_UNIT());\n"
@@ -304,7 +312,8 @@ TEST(Step, NamesAndRounding) {
   EXPECT_EQ(entity(s, 19), "#19 = FACETED_BREP_SHAPE_REPRESENTATION(" + n + ",(#18),#7);");
   EXPECT_EQ(entity(s, 21), "#21 = PRODUCT(" + n + "," + n + ",'',(#20));");
   EXPECT_EQ(entity(s, 8), "#8 = CARTESIAN_POINT('',(0.000000,0.000001,-0.000000));");
-  EXPECT_EQ(entity(s, 9), "#9 = CARTESIAN_POINT('',(100000000000000000000.000000,-2.500000,0.000000));");
+  EXPECT_EQ(entity(s, 9),
+            "#9 = CARTESIAN_POINT('',(100000000000000000000.000000,-2.500000,0.000000));");
   // CR and LF never reach a line of their own.
   const std::string t = write_step(m, "a\nb");
   EXPECT_EQ(count_of(t, "\n"), count_of(write_step(m, "ab"), "\n"));
@@ -398,10 +407,13 @@ std::string plain_binary_stl(const TriMesh& m) {
 
 std::string binary_stl_with(const TriMesh& m, const mesh_io::BinaryStlPlan& plan) {
   std::string out;
-  mesh_io::write_binary_stl_into(m, [&out](std::size_t size) {
-    out.assign(size, '\x55');  // every byte must be overwritten
-    return out.data();
-  }, plan);
+  mesh_io::write_binary_stl_into(
+      m,
+      [&out](std::size_t size) {
+        out.assign(size, '\x55');  // every byte must be overwritten
+        return out.data();
+      },
+      plan);
   return out;
 }
 
@@ -416,9 +428,15 @@ double with_bits(std::uint64_t bits) {
 // carry every kind of value and NaN normals of both signs.
 TriMesh writer_soup(unsigned seed, std::size_t vertices, std::size_t triangles) {
   TriMesh m = test::hostile_soup(seed, vertices, triangles);
-  const double odd[] = {with_bits(0xFFF8000000000000ull), with_bits(0x7FF80000DEADBEEFull),
-                        with_bits(0xFFFFFFFFFFFFFFFFull), with_bits(0x7FF4000000000001ull),
-                        0x1.fffffe8p127, -0x1.ffffffp127, 3.4028235677973366e38, 1e-40, -1e-310};
+  const double odd[] = {with_bits(0xFFF8000000000000ull),
+                        with_bits(0x7FF80000DEADBEEFull),
+                        with_bits(0xFFFFFFFFFFFFFFFFull),
+                        with_bits(0x7FF4000000000001ull),
+                        0x1.fffffe8p127,
+                        -0x1.ffffffp127,
+                        3.4028235677973366e38,
+                        1e-40,
+                        -1e-310};
   std::mt19937_64 rng(seed + 1000);
   for (Pnt& p : m.vertices) {
     if (rng() % 8 == 0) (&p.x)[rng() % 3] = odd[rng() % (sizeof odd / sizeof odd[0])];
@@ -438,7 +456,8 @@ TriMesh jittered_soup(unsigned seed) {
     if (rng() % 3 == 0) p.x += jitter(rng);
     return p;
   };
-  for (const mesh::Triangle& t : s.triangles) mesh::push_triangle(m, corner(t[0]), corner(t[1]), corner(t[2]));
+  for (const mesh::Triangle& t : s.triangles)
+    mesh::push_triangle(m, corner(t[0]), corner(t[1]), corner(t[2]));
   return m;
 }
 
@@ -517,10 +536,13 @@ TEST_P(BinaryStlPlans, FirstBadIndexInTriangleOrder) {
     ASSERT_FALSE(expected.empty());
     int calls = 0;
     try {
-      mesh_io::write_binary_stl_into(m, [&](std::size_t) -> char* {
-        ++calls;
-        return nullptr;
-      }, p);
+      mesh_io::write_binary_stl_into(
+          m,
+          [&](std::size_t) -> char* {
+            ++calls;
+            return nullptr;
+          },
+          p);
       ADD_FAILURE() << "no fault for " << expected;
     } catch (const gp::InternalFault& e) {
       EXPECT_EQ(std::string(e.what()), expected);
@@ -556,8 +578,8 @@ namespace {
 // off the edge as a weld would leave it.
 TriMesh cube_with_t_junction() {
   TriMesh m;
-  m.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
-                {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}, {0.5, 2e-6, 1}};
+  m.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},     {0, 0, 1},
+                {1, 0, 1}, {1, 1, 1}, {0, 1, 1}, {0.5, 2e-6, 1}};
   m.triangles = {{0, 2, 1}, {0, 3, 2}, {4, 8, 7}, {8, 5, 6}, {8, 6, 7}, {0, 1, 5}, {0, 5, 4},
                  {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
   return m;

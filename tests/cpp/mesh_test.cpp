@@ -32,7 +32,9 @@ struct KeyCase {
 
 class WeldKey : public ::testing::TestWithParam<KeyCase> {};
 
-TEST_P(WeldKey, RoundsHalfAwayAndSaturates) { EXPECT_EQ(weld_key(GetParam().scaled), GetParam().key); }
+TEST_P(WeldKey, RoundsHalfAwayAndSaturates) {
+  EXPECT_EQ(weld_key(GetParam().scaled), GetParam().key);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WeldKey,
@@ -70,7 +72,8 @@ TEST(Weld, FirstOccurrenceOrderAndCoordinates) {
 
 TEST(Weld, HalfCellAtCoarseTolerance) {
   // Scale 2: 0.25 -> key 1, -0.25 -> key -1, 0.2 -> key 0.
-  const TriMesh m = soup({{0.25, 0, 0}, {0, 0, 0}, {0.2, 0, 0}, {-0.25, 0, 0}, {5, 0, 0}, {0, 5, 0}});
+  const TriMesh m =
+      soup({{0.25, 0, 0}, {0, 0, 0}, {0.2, 0, 0}, {-0.25, 0, 0}, {5, 0, 0}, {0, 5, 0}});
   const TriMesh w = mesh::welded(m, 0.5);
   ASSERT_EQ(w.vertices.size(), 5u);
   EXPECT_EQ(w.vertices[0].x, 0.25);
@@ -93,7 +96,8 @@ TEST(Weld, CollapsedTriangleKeepsVertexAndNonPositiveToleranceUsesFineGrid) {
 }
 
 TEST(Weld, NonFiniteCoordinatesSaturate) {
-  const TriMesh m = soup({{kInf, 0, 0}, {1e300, 0, 0}, {kNaN, 0, 0}, {0, 0, 0}, {0, 1, 0}, {0, 0, 1}});
+  const TriMesh m =
+      soup({{kInf, 0, 0}, {1e300, 0, 0}, {kNaN, 0, 0}, {0, 0, 0}, {0, 1, 0}, {0, 0, 1}});
   const TriMesh w = mesh::welded(m, 1e-7);
   // inf and 1e300 saturate to one key; NaN and 0 share key 0.
   EXPECT_EQ(w.vertices.size(), 4u);
@@ -126,7 +130,9 @@ struct FirstsCase {
   double tolerance;
 };
 
-static int refuse_to_start(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) { return EAGAIN; }
+static int refuse_to_start(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*) {
+  return EAGAIN;
+}
 
 class WeldFirsts : public ::testing::TestWithParam<FirstsCase> {};
 
@@ -178,9 +184,27 @@ INSTANTIATE_TEST_SUITE_P(Soups, WeldFirsts,
 // the ranges where the key is computed differently, and on special values.
 TEST(Weld, CellsFollowWeldKeyOnTiesAndRangeBounds) {
   const double two51 = 2251799813685248.0, two52 = 4503599627370496.0;
-  std::vector<double> values{0.0, -0.0, 0.5, -0.5, 1.5, -1.5, 2.5, -2.5, 0.49999999999999994,
-                             -0.49999999999999994, 1e-300, kNaN, kInf, -kInf, 1e300, -1e300,
-                             two51, -two51, two52, -two52, 9223372036854775808.0,
+  std::vector<double> values{0.0,
+                             -0.0,
+                             0.5,
+                             -0.5,
+                             1.5,
+                             -1.5,
+                             2.5,
+                             -2.5,
+                             0.49999999999999994,
+                             -0.49999999999999994,
+                             1e-300,
+                             kNaN,
+                             kInf,
+                             -kInf,
+                             1e300,
+                             -1e300,
+                             two51,
+                             -two51,
+                             two52,
+                             -two52,
+                             9223372036854775808.0,
                              -9223372036854775808.0};
   for (const double b : {two51, two52}) {
     for (const double d : {-1.5, -1.0, -0.5, -0.25, 0.25, 0.5, 1.0, 2.0}) {

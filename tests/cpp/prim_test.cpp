@@ -47,9 +47,11 @@ TEST(Box, VertexAndTriangleOrder) {
   // A, D, C, B, E, F, G, H
   const double expected[8][3] = {{0, 0, 0}, {0, 2, 0}, {1, 2, 0}, {1, 0, 0},
                                  {0, 0, 3}, {1, 0, 3}, {1, 2, 3}, {0, 2, 3}};
-  for (int i = 0; i < 8; ++i) expect_pnt(m.vertices[i], expected[i][0], expected[i][1], expected[i][2]);
-  const std::vector<Triangle> tris = {{0, 1, 2}, {0, 2, 3}, {4, 5, 6}, {4, 6, 7}, {0, 3, 5}, {0, 5, 4},
-                                      {3, 2, 6}, {3, 6, 5}, {2, 1, 7}, {2, 7, 6}, {1, 0, 4}, {1, 4, 7}};
+  for (int i = 0; i < 8; ++i)
+    expect_pnt(m.vertices[i], expected[i][0], expected[i][1], expected[i][2]);
+  const std::vector<Triangle> tris = {{0, 1, 2}, {0, 2, 3}, {4, 5, 6}, {4, 6, 7},
+                                      {0, 3, 5}, {0, 5, 4}, {3, 2, 6}, {3, 6, 5},
+                                      {2, 1, 7}, {2, 7, 6}, {1, 0, 4}, {1, 4, 7}};
   EXPECT_EQ(m.triangles, tris);
   EXPECT_EQ(mesh::signed_volume(m), 6.0);
 }
@@ -63,8 +65,8 @@ TEST(Box, ZeroSizes) {
     double dx, dy, dz;
     std::size_t vertices, triangles;
   };
-  for (const Case& c : {Case{0, 2, 3, 4, 4}, Case{2, 0, 3, 4, 4}, Case{2, 3, 0, 4, 4}, Case{0, 0, 3, 2, 0},
-                        Case{0, 0, 0, 1, 0}}) {
+  for (const Case& c : {Case{0, 2, 3, 4, 4}, Case{2, 0, 3, 4, 4}, Case{2, 3, 0, 4, 4},
+                        Case{0, 0, 3, 2, 0}, Case{0, 0, 0, 1, 0}}) {
     const TriMesh m = make_box(Pnt{0, 0, 0}, c.dx, c.dy, c.dz);
     EXPECT_EQ(m.vertices.size(), c.vertices) << c.dx << " " << c.dy << " " << c.dz;
     EXPECT_EQ(m.triangles.size(), c.triangles) << c.dx << " " << c.dy << " " << c.dz;
@@ -132,7 +134,8 @@ TEST(Cone, NegativeHeightMirrors) {
   EXPECT_EQ(down.triangles[0], (Triangle{0, 2, 1}));
   EXPECT_EQ(mesh::signed_volume(down), mesh::signed_volume(up));
   ASSERT_EQ(down.vertices.size(), up.vertices.size());
-  for (std::size_t i = 0; i < up.vertices.size(); ++i) EXPECT_EQ(down.vertices[i].z, -up.vertices[i].z);
+  for (std::size_t i = 0; i < up.vertices.size(); ++i)
+    EXPECT_EQ(down.vertices[i].z, -up.vertices[i].z);
 }
 
 TEST(Cone, DegenerateRadiiAndHeights) {
@@ -260,10 +263,10 @@ TEST(Closedness, Grid) {
       EXPECT_GT(mesh::signed_volume(m), 0.0) << s;
     }
     for (std::uint64_t n : counts) {
-      const TriMesh meshes[] = {make_cylinder(n, s, s),  make_cylinder(n, s, -2 * s),
-                                make_cone(n, s, 0, s),   make_cone(n, 0, s, -s),
+      const TriMesh meshes[] = {make_cylinder(n, s, s),    make_cylinder(n, s, -2 * s),
+                                make_cone(n, s, 0, s),     make_cone(n, 0, s, -s),
                                 make_cone(n, s, s / 3, s), make_sphere(n, n / 2, s),
-                                make_sphere(n, n, -s),   make_torus(n, 3 * s, s)};
+                                make_sphere(n, n, -s),     make_torus(n, 3 * s, s)};
       for (const TriMesh& m : meshes) {
         EXPECT_EQ(test::unmatched_edges(m), 0u) << "n=" << n << " s=" << s;
         EXPECT_GT(mesh::signed_volume(m), 0.0) << "n=" << n << " s=" << s;
@@ -276,9 +279,12 @@ TEST(Closedness, Grid) {
 TEST(Hostile, NonFiniteInputs) {
   const double odd[] = {kNaN, kInf, -kInf, 1e308, -1e308, 5e-324};
   for (double v : odd) {
-    const TriMesh meshes[] = {make_box(Pnt{v, 0, 0}, 1, v, 1), make_box_centered_xy(Pnt{0, v, 0}, v, v, v),
-                              make_cone(8, v, 1, v),           make_cone(8, 1, v, 1),
-                              make_sphere(8, 4, v),            make_torus(8, v, 1),
+    const TriMesh meshes[] = {make_box(Pnt{v, 0, 0}, 1, v, 1),
+                              make_box_centered_xy(Pnt{0, v, 0}, v, v, v),
+                              make_cone(8, v, 1, v),
+                              make_cone(8, 1, v, 1),
+                              make_sphere(8, 4, v),
+                              make_torus(8, v, 1),
                               make_torus(8, 1, v)};
     for (const TriMesh& m : meshes) {
       for (const Triangle& t : m.triangles) {

@@ -124,14 +124,12 @@ class PairGen {
 
   TriMesh shape() {
     switch (pick(7)) {
-      case 0:
-        return small_box();
+      case 0: return small_box();
       case 1: {
         const Pnt p0 = point(1), p1 = point(1), p2 = point(1), p3 = point(1);
         return tetrahedron(p0, p1, p2, p3);
       }
-      case 2:
-        return hull();
+      case 2: return hull();
       case 3: {
         const std::uint64_t n = 8 + pick(9);
         const double r = uniform(0.2, 1), h = uniform(0.2, 2);
@@ -240,9 +238,9 @@ class PairGen {
         }
         const Pnt mid{(lo.x + hi.x) / 2, (lo.y + hi.y) / 2, (lo.z + hi.z) / 2};
         const gp::Trsf t = placement();
-        const gp::Trsf halve = gp::then(gp::then(gp::translation({-mid.x, -mid.y, -mid.z}),
-                                                 gp::scale_uniform(0.5)),
-                                        gp::translation(mid));
+        const gp::Trsf halve =
+            gp::then(gp::then(gp::translation({-mid.x, -mid.y, -mid.z}), gp::scale_uniform(0.5)),
+                     gp::translation(mid));
         a = placed(s, t);
         b = placed(s, gp::then(halve, t));
         return;
@@ -372,14 +370,9 @@ bsp::SkipOptions tuning_for(std::uint64_t index) {
   bsp::SkipOptions o;
   o.check_shortcuts = true;  // a mismatch then names the shortcut
   switch ((index / 3 + index % 3) % 3) {
-    case 0:
-      o.short_chain = 1, o.index_min = 2;
-      break;
-    case 1:
-      o.short_chain = 4, o.index_min = 8;
-      break;
-    default:
-      break;
+    case 0: o.short_chain = 1, o.index_min = 2; break;
+    case 1: o.short_chain = 4, o.index_min = 8; break;
+    default: break;
   }
   return o;
 }
@@ -420,7 +413,8 @@ void compare_case(std::uint64_t seed, std::uint64_t index, Totals& totals) {
     const TriMesh want = reference::run_mesh(op, a, b);
     totals.polygons += want.triangles.size();
     const TriMesh lit = bsp::run_csg(op, bsp::convert_operands(a, b), {}, Engine::Literal);
-    const TriMesh skip = bsp::run_csg(op, bsp::convert_operands(a, b), {}, Engine::Skipping, tuning);
+    const TriMesh skip =
+        bsp::run_csg(op, bsp::convert_operands(a, b), {}, Engine::Skipping, tuning);
     if (auto d = mesh_difference(lit, want); !d.empty()) report("literal", d);
     if (auto d = mesh_difference(skip, want); !d.empty()) report("skipping", d);
   }

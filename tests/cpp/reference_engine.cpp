@@ -122,8 +122,8 @@ PolygonList all_polygons(const Node& node, Context& ctx) {
   return out;
 }
 
-PolygonList run(CsgOp op, const quorvalind::mesh::TriMesh& a,
-                const quorvalind::mesh::TriMesh& b, Context& ctx) {
+PolygonList run(CsgOp op, const quorvalind::mesh::TriMesh& a, const quorvalind::mesh::TriMesh& b,
+                Context& ctx) {
   const PolygonList pa = quorvalind::bsp::mesh_to_polygons(a, ctx.pool);
   const PolygonList pb = quorvalind::bsp::mesh_to_polygons(b, ctx.pool);
   Node A, B;

@@ -67,8 +67,8 @@ PolygonList all_polygons(const Node& node, Context& ctx);
 // The mesh-level driver: mesh_to_polygons of a, then of b, one tree each,
 // op's sequence from bsp/sequence.h, then A.all_polygons(). The polygons'
 // vertices live in ctx.
-PolygonList run(CsgOp op, const quorvalind::mesh::TriMesh& a,
-                const quorvalind::mesh::TriMesh& b, Context& ctx);
+PolygonList run(CsgOp op, const quorvalind::mesh::TriMesh& a, const quorvalind::mesh::TriMesh& b,
+                Context& ctx);
 
 // run laid out as run_csg_flat returns it.
 quorvalind::bsp::FlatPolygons run_flat(CsgOp op, const quorvalind::mesh::TriMesh& a,

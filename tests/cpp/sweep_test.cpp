@@ -47,7 +47,8 @@ Wire rectangle_xz() { return Wire{{{1, 0, 0}, {2, 0, 0}, {2, 0, 1}, {1, 0, 1}}};
 
 using Tris = std::vector<mesh::Triangle>;
 Tris first_triangles(const mesh::TriMesh& m, std::size_t n) {
-  return Tris(m.triangles.begin(), m.triangles.begin() + static_cast<std::ptrdiff_t>(std::min(n, m.triangles.size())));
+  return Tris(m.triangles.begin(),
+              m.triangles.begin() + static_cast<std::ptrdiff_t>(std::min(n, m.triangles.size())));
 }
 
 }  // namespace
@@ -100,7 +101,8 @@ TEST(Prism, SquareWithClockwiseHole) {
     EXPECT_EQ(unmatched_edges(m), 0);
   }
   // The face whose nearest-entry bridge would cross its hole.
-  const Face g = face2d({{0, 0}, {3, 0}, {3, 3}, {0, 3}}, {{{0.5, 0.5}, {0.5, 1.5}, {1.5, 1.5}, {1.5, 0.5}}});
+  const Face g =
+      face2d({{0, 0}, {3, 0}, {3, 3}, {0, 3}}, {{{0.5, 0.5}, {0.5, 1.5}, {1.5, 1.5}, {1.5, 0.5}}});
   const mesh::TriMesh m = make_prism(g, {0, 0, 1});
   EXPECT_DOUBLE_EQ(mesh::signed_volume(m), 8.0);
   EXPECT_EQ(unmatched_edges(m), 0);
@@ -161,7 +163,8 @@ TEST(Revol, CountsAndVolumes) {
   EXPECT_EQ(half.triangles.size(), 516u);
   EXPECT_EQ(unmatched_edges(half), 0);
   // Apex points on the axis weld into one vertex each.
-  const mesh::TriMesh cone = make_revol(Wire{{{0, 0, 0}, {1, 0, 0}, {0, 0, 1}}}, gp::ax1_oz(), 8, gp::TWO_PI);
+  const mesh::TriMesh cone =
+      make_revol(Wire{{{0, 0, 0}, {1, 0, 0}, {0, 0, 1}}}, gp::ax1_oz(), 8, gp::TWO_PI);
   EXPECT_EQ(cone.vertices.size(), 10u);
   EXPECT_EQ(cone.triangles.size(), 16u);
   EXPECT_EQ(unmatched_edges(cone), 0);
@@ -196,15 +199,19 @@ TEST(Revol, DegenerateInputs) {
   EXPECT_NO_THROW(make_revol(rectangle_xz(), gp::Ax1{{0, 0, 0}, {0, 0, 0}}, 8, 1.0));
   EXPECT_NO_THROW(make_revol(rectangle_xz(), gp::Ax1{{0, 0, 0}, {nan, 0, 1}}, 8, 1.0));
   EXPECT_NO_THROW(make_revol(Wire{{{1, nan, 0}, {2, 0, 0}, {2, 0, 1}}}, gp::ax1_oz(), 8, 1.0));
-  const mesh::TriMesh axis = make_revol(Wire{{{0, 0, 0}, {0, 0, 1}, {0, 0, 2}}}, gp::ax1_oz(), 8, 1.0);
+  const mesh::TriMesh axis =
+      make_revol(Wire{{{0, 0, 0}, {0, 0, 1}, {0, 0, 2}}}, gp::ax1_oz(), 8, 1.0);
   EXPECT_EQ(mesh::signed_volume(axis), 0.0);
   // Self-intersecting and non-planar profiles are swept as given.
-  EXPECT_NO_THROW(make_revol(Wire{{{1, 0, 0}, {2, 0, 1}, {2, 0, 0}, {1, 0, 1}}}, gp::ax1_oz(), 8, 1.0));
-  EXPECT_NO_THROW(make_revol(Wire{{{1, 0, 0}, {2, 1, 0}, {2, 0, 1}, {1, -1, 1}}}, gp::ax1_oz(), 8, 1.0));
+  EXPECT_NO_THROW(
+      make_revol(Wire{{{1, 0, 0}, {2, 0, 1}, {2, 0, 0}, {1, 0, 1}}}, gp::ax1_oz(), 8, 1.0));
+  EXPECT_NO_THROW(
+      make_revol(Wire{{{1, 0, 0}, {2, 1, 0}, {2, 0, 1}, {1, -1, 1}}}, gp::ax1_oz(), 8, 1.0));
 }
 
 TEST(Revol, UnstorableSegmentCountFailsAtOnce) {
-  for (std::uint64_t n : {std::numeric_limits<std::uint64_t>::max(), std::uint64_t{1} << 62, std::uint64_t{1} << 40}) {
+  for (std::uint64_t n : {std::numeric_limits<std::uint64_t>::max(), std::uint64_t{1} << 62,
+                          std::uint64_t{1} << 40}) {
     EXPECT_THROW(make_revol(rectangle_xz(), gp::ax1_oz(), n, 1.0), std::bad_alloc) << n;
     EXPECT_THROW(make_revol(rectangle_xz(), gp::ax1_oz(), n, gp::TWO_PI), std::bad_alloc) << n;
   }
@@ -235,7 +242,8 @@ TEST(Prism, GeneratedPlatesAreClosed) {
 // Convex, star-shaped and comb profiles beside the axis, partial and full turns.
 TEST(Revol, GeneratedProfilesAreClosed) {
   std::mt19937_64 rng(5);
-  std::vector<corpus::Loop> profiles{corpus::convex(12, rng), corpus::star(40, rng), corpus::comb(6)};
+  std::vector<corpus::Loop> profiles{corpus::convex(12, rng), corpus::star(40, rng),
+                                     corpus::comb(6)};
   for (corpus::Loop& l : profiles) {
     // Move into x > 0.5, the axis being z; combs are scaled into a unit box.
     double lo = 1e300, hi = -1e300;
@@ -253,7 +261,8 @@ TEST(Revol, GeneratedProfilesAreClosed) {
       for (const auto& [x, z] : l) w.points.push_back({x, 0.0, z});
       for (const double angle : {0.7, -2.0, gp::PI, gp::TWO_PI, -gp::TWO_PI}) {
         const mesh::TriMesh m = make_revol(w, gp::ax1_oz(), 24, angle);
-        SCOPED_TRACE("profile " + std::to_string(i) + (cw ? " cw" : "") + " angle " + std::to_string(angle));
+        SCOPED_TRACE("profile " + std::to_string(i) + (cw ? " cw" : "") + " angle " +
+                     std::to_string(angle));
         EXPECT_EQ(unmatched_edges(m), 0);
         EXPECT_GT(mesh::signed_volume(m), 0.0);
       }

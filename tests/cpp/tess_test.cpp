@@ -29,7 +29,9 @@ std::vector<std::size_t> outline_numbers(const Face& f) {
   return out;
 }
 
-std::vector<detail::PointTriple> ears(const Face& f) { return detail::cut_ears(detail::build_outline(f).entries); }
+std::vector<detail::PointTriple> ears(const Face& f) {
+  return detail::cut_ears(detail::build_outline(f).entries);
+}
 
 double tri_area(const quorvalind::tess::Triangle3& t) {
   return 0.5 * gp::norm(gp::cross(gp::sub(t[1], t[0]), gp::sub(t[2], t[0])));
@@ -103,7 +105,8 @@ TEST(Triangulate, SquareInBothWindings) {
 
 TEST(Triangulate, LShapeCutsInScanOrder) {
   const corpus::Loop l{{0, 0}, {2, 0}, {2, 1}, {1, 1}, {1, 2}, {0, 2}};
-  EXPECT_EQ(ears(face2d(l)), (std::vector<detail::PointTriple>{{0, 1, 2}, {0, 2, 3}, {5, 0, 3}, {3, 4, 5}}));
+  EXPECT_EQ(ears(face2d(l)),
+            (std::vector<detail::PointTriple>{{0, 1, 2}, {0, 2, 3}, {5, 0, 3}, {3, 4, 5}}));
 }
 
 TEST(Triangulate, TriangleKeepsStoredOrder) {
@@ -115,7 +118,8 @@ TEST(Triangulate, TriangleKeepsStoredOrder) {
 
 TEST(Triangulate, ShortWires) {
   for (std::size_t n = 0; n < 3; ++n) {
-    Face f = face2d(corpus::Loop(kUnitSquare.begin(), kUnitSquare.begin() + n), {{{0.2, 0.2}, {0.4, 0.2}, {0.3, 0.4}}});
+    Face f = face2d(corpus::Loop(kUnitSquare.begin(), kUnitSquare.begin() + n),
+                    {{{0.2, 0.2}, {0.4, 0.2}, {0.3, 0.4}}});
     EXPECT_TRUE(triangulate_face(f).empty()) << n;
   }
   // Holes of 0, 1 and 2 points add no points and no bridge.
@@ -146,7 +150,8 @@ TEST(Triangulate, BridgeAvoidsItsOwnHole) {
   EXPECT_NEAR(total_area(tris), 96.0, 1e-12);
   EXPECT_EQ(uncovered_edges(f, tris), 0);
 
-  const Face g = face2d({{0, 0}, {3, 0}, {3, 3}, {0, 3}}, {{{0.5, 0.5}, {0.5, 1.5}, {1.5, 1.5}, {1.5, 0.5}}});
+  const Face g =
+      face2d({{0, 0}, {3, 0}, {3, 3}, {0, 3}}, {{{0.5, 0.5}, {0.5, 1.5}, {1.5, 1.5}, {1.5, 0.5}}});
   EXPECT_EQ(outline_numbers(g), (std::vector<std::size_t>{0, 1, 6, 7, 4, 5, 6, 1, 2, 3}));
   EXPECT_NEAR(total_area(triangulate_face(g)), 8.0, 1e-12);
 }
@@ -157,7 +162,8 @@ TEST(Triangulate, BridgeAvoidsItsOwnHole) {
 TEST(Triangulate, BridgeToRepeatedPointUsesOpenCorner) {
   const Face f = face2d({{0, 0}, {10, 0}, {10, 4}, {0, 4}},
                         {{{6, 1}, {6, 3}, {8, 3}, {8, 1}}, {{7.5, 3.6}, {6.5, 3.4}, {6.5, 3.8}}});
-  EXPECT_EQ(outline_numbers(f), (std::vector<std::size_t>{0, 1, 2, 6, 7, 4, 5, 6, 8, 9, 10, 8, 6, 2, 3}));
+  EXPECT_EQ(outline_numbers(f),
+            (std::vector<std::size_t>{0, 1, 2, 6, 7, 4, 5, 6, 8, 9, 10, 8, 6, 2, 3}));
   const auto tris = triangulate_face(f);
   EXPECT_NEAR(total_area(tris), 40.0 - 4.0 - 0.2, 1e-12);
   EXPECT_EQ(uncovered_edges(f, tris), 0);
@@ -167,7 +173,8 @@ TEST(Triangulate, HolesSplicedByLargestXFirst) {
   const corpus::Loop left{{3, 4}, {3, 6}, {5, 6}, {5, 4}};
   const corpus::Loop right{{7, 1}, {7, 2}, {8, 2}, {8, 1}};
   const Face a = face2d(kSquare10, {left, right});
-  EXPECT_EQ(outline_numbers(a), (std::vector<std::size_t>{0, 1, 10, 11, 8, 9, 6, 7, 4, 5, 6, 9, 10, 1, 2, 3}));
+  EXPECT_EQ(outline_numbers(a),
+            (std::vector<std::size_t>{0, 1, 10, 11, 8, 9, 6, 7, 4, 5, 6, 9, 10, 1, 2, 3}));
   // Swapping the holes in the face changes the numbers, not the outline.
   const Face b = face2d(kSquare10, {right, left});
   const auto ea = detail::build_outline(a).entries, eb = detail::build_outline(b).entries;
@@ -197,17 +204,31 @@ TEST(Triangulate, DegenerateInputs) {
   const std::vector<Case> cases{
       {"collinear", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, {}},
       {"repeated", {{0, 0, 0}, {0, 0, 0}, {1, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {}},
-      {"all equal", {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, {{{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}}},
+      {"all equal",
+       {{2, 2, 2}, {2, 2, 2}, {2, 2, 2}, {2, 2, 2}},
+       {{{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}}},
       {"first edge along normal", {{0, 0, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 0}, {0, 1, 0}}, {}},
       {"non-planar", {{0, 0, 0}, {1, 0, 1}, {1, 1, 0}, {0, 1, 1}, {0.5, 0.5, -3}}, {}},
       {"bowtie", {{0, 0, 0}, {1, 1, 0}, {1, 0, 0}, {0, 1, 0}}, {}},
-      {"crossing hole", {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}}, {{{3, 1, 0}, {6, 1, 0}, {6, 3, 0}, {3, 3, 0}}}},
-      {"hole outside", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{{5, 5, 0}, {6, 5, 0}, {6, 6, 0}}}},
-      {"hole equals outer", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}}},
-      {"nan", {{0, 0, 0}, {1, nan, 0}, {1, 1, 0}, {0, 1, 0}}, {{{0.2, 0.2, 0}, {nan, 0.3, 0}, {0.3, 0.4, 0}}}},
+      {"crossing hole",
+       {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}},
+       {{{3, 1, 0}, {6, 1, 0}, {6, 3, 0}, {3, 3, 0}}}},
+      {"hole outside",
+       {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},
+       {{{5, 5, 0}, {6, 5, 0}, {6, 6, 0}}}},
+      {"hole equals outer",
+       {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}},
+       {{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}}},
+      {"nan",
+       {{0, 0, 0}, {1, nan, 0}, {1, 1, 0}, {0, 1, 0}},
+       {{{0.2, 0.2, 0}, {nan, 0.3, 0}, {0.3, 0.4, 0}}}},
       {"all nan", {{nan, nan, nan}, {nan, nan, nan}, {nan, nan, nan}, {nan, nan, nan}}, {}},
-      {"inf", {{0, 0, 0}, {inf, 0, 0}, {inf, inf, 0}, {0, -inf, 0}}, {{{1, 1, 0}, {2, 1, inf}, {2, 2, 0}}}},
-      {"huge", {{-1e300, -1e300, 0}, {1e300, -1e300, 0}, {1e300, 1e300, 0}, {-1e300, 1e300, 0}}, {}},
+      {"inf",
+       {{0, 0, 0}, {inf, 0, 0}, {inf, inf, 0}, {0, -inf, 0}},
+       {{{1, 1, 0}, {2, 1, inf}, {2, 2, 0}}}},
+      {"huge",
+       {{-1e300, -1e300, 0}, {1e300, -1e300, 0}, {1e300, 1e300, 0}, {-1e300, 1e300, 0}},
+       {}},
       {"tiny", {{0, 0, 0}, {1e-300, 0, 0}, {1e-300, 1e-300, 0}, {0, 1e-300, 0}}, {}},
   };
   for (const Case& c : cases) {
@@ -257,7 +278,8 @@ TEST(Triangulate, GeneratedFacesCoverTheRegion) {
   for (std::size_t h : {1, 2, 3, 5, 8, 13, 21, 34, 50}) {
     for (bool cw : {false, true}) {
       const corpus::Plate p = corpus::plate(h, rng, cw);
-      gens.push_back({"plate " + std::to_string(h) + (cw ? " cw" : " mixed"), p.outer, p.holes, p.area});
+      gens.push_back(
+          {"plate " + std::to_string(h) + (cw ? " cw" : " mixed"), p.outer, p.holes, p.area});
     }
   }
   for (const Gen& g : gens) {
@@ -271,7 +293,8 @@ TEST(Triangulate, GeneratedFacesCoverTheRegion) {
       EXPECT_NEAR(total_area(tris), g.area, 1e-9 * g.area);
       int wrong_way = 0;
       for (const auto& tri : tris) {
-        if (gp::dot(gp::cross(gp::sub(tri[1], tri[0]), gp::sub(tri[2], tri[0])), n) < 0.0) ++wrong_way;
+        if (gp::dot(gp::cross(gp::sub(tri[1], tri[0]), gp::sub(tri[2], tri[0])), n) < 0.0)
+          ++wrong_way;
       }
       EXPECT_EQ(wrong_way, 0);
       EXPECT_EQ(uncovered_edges(f, tris), 0);

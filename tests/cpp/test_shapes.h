@@ -111,7 +111,8 @@ inline TriMesh tilted_float_cube() {
   const auto vertex = [&](std::array<int, 3> g) {
     auto [it, fresh] = index.try_emplace(g, m.vertices.size());
     if (fresh) {
-      const double x = g[0] / double(n) - 0.5, y = g[1] / double(n) - 0.5, z = g[2] / double(n) - 0.5;
+      const double x = g[0] / double(n) - 0.5, y = g[1] / double(n) - 0.5,
+                   z = g[2] / double(n) - 0.5;
       double c[3];
       for (int k = 0; k < 3; ++k) {
         c[k] = double(float(((R[k][0] * x + R[k][1] * y) + R[k][2] * z) * ext)) * (1000.0 / ext);
@@ -133,7 +134,8 @@ inline TriMesh tilted_float_cube() {
             g[axis] = side, g[u] = a, g[w] = b;
             return vertex(g);
           };
-          const std::uint64_t a = at(i, j), b = at(i + 1, j), c = at(i + 1, j + 1), d = at(i, j + 1);
+          const std::uint64_t a = at(i, j), b = at(i + 1, j), c = at(i + 1, j + 1),
+                              d = at(i, j + 1);
           if (flip) {
             m.triangles.push_back({a, c, b}), m.triangles.push_back({a, d, c});
           } else {

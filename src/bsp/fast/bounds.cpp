@@ -58,7 +58,6 @@ void negate(Bound& b) {
   std::swap(b.kb, b.kf);
 }
 
-
 void add_to_bound(Bound& b, bool fresh, const Plane& p, const Pnt& ref) {
   if (fresh) {
     b.o = ref;
@@ -140,7 +139,8 @@ Bound group_bound(const Member* mem, const std::uint32_t* idx, std::size_t n,
   for (std::size_t i = 0; i < n; ++i) {
     const Plane& pl = node_of(i).plane;
     const double h = gp::dot(pl.normal, b.o) - pl.w;
-    const double nn = pl.normal.x * pl.normal.x + pl.normal.y * pl.normal.y + pl.normal.z * pl.normal.z;
+    const double nn =
+        pl.normal.x * pl.normal.x + pl.normal.y * pl.normal.y + pl.normal.z * pl.normal.z;
     ok = ok && finite(pl.normal.x) && finite(pl.normal.y) && finite(pl.normal.z) && finite(pl.w) &&
          finite(h) && finite(nn);
     const Pnt delta = gp::sub(pl.normal, b.a);
@@ -179,6 +179,5 @@ Bound group_bound(const Member* mem, const std::uint32_t* idx, std::size_t n,
   set_sconst(b);
   return b;
 }
-
 
 }  // namespace quorvalind::bsp::fast

@@ -132,11 +132,12 @@ inline Proof proves_point(const Bound& b, Side side, const Pnt& c, double c1, do
   // The margin may count |base| for the gain: when the test passes,
   // 0 <= gain < -base.
   const double d1 = std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z);
-  const double s = std::fabs(ad) * b.one_rr + b.nrho * d1 + b.sconst -
-                   base + b.nmax * (2.0 * r + c1);
+  const double s =
+      std::fabs(ad) * b.one_rr + b.nrho * d1 + b.sconst - base + b.nmax * (2.0 * r + c1);
   // room must exceed the gain, max over 0 <= x <= rho of (x |e| - c2 x^2),
   // compared without a square root or a division.
-  const double room = -base - gp::PLANE_EPSILON - (gp::SKIP_RELATIVE_SLACK * s + gp::SKIP_ABSOLUTE_SLACK);
+  const double room =
+      -base - gp::PLANE_EPSILON - (gp::SKIP_RELATIVE_SLACK * s + gp::SKIP_ABSOLUTE_SLACK);
   // gain = |e|^2 / (4 c2) on the first branch, rho |e| - c2 rho^2 on the other
   const bool quadratic = c2 > 0 && ee <= 4.0 * c2 * c2 * rr;
   const auto covers = [&](double room) {
@@ -161,8 +162,7 @@ constexpr double CORNER_REACH = 1.0;
 enum ProofBy : std::uint8_t { NO_PROOF = 0, BY_SPHERE, BY_CORNERS };
 inline ProofBy proves_side(const Bound& b, Side side, const Probe& q) {
   if (!b.ok) return NO_PROOF;
-  const Proof sphere =
-      proves_point(b, side, q.c, q.c1, q.r + q.pad, CORNER_REACH * q.r * b.nmax);
+  const Proof sphere = proves_point(b, side, q.c, q.c1, q.r + q.pad, CORNER_REACH * q.r * b.nmax);
   if (sphere == PROVEN) return BY_SPHERE;
   // A NEAR sphere is proven only through corners: a probe without any
   // (a bare point, r = 0, which is never NEAR) has nothing more to try.
@@ -191,7 +191,8 @@ struct SphereTest {
   double sign;    // +1 on the back side, -1 on the front: compared as back
   SphereTest(double nmax, Side side, const Probe& q) : c(q.c), sign(side == BACK ? 1.0 : -1.0) {
     const double rr = q.r + q.pad;
-    reach0 = nmax * rr + gp::SKIP_RELATIVE_SLACK * (nmax * (q.c1 + 2.0 * rr)) + gp::SKIP_ABSOLUTE_SLACK;
+    reach0 =
+        nmax * rr + gp::SKIP_RELATIVE_SLACK * (nmax * (q.c1 + 2.0 * rr)) + gp::SKIP_ABSOLUTE_SLACK;
   }
   bool proves(const Plane& pl) const {
     const double t = plane_distance(pl, c);

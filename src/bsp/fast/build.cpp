@@ -112,9 +112,8 @@ void FastEngine::insert(Tree& t, BuildItem& it) {
     const bool by_lists = it.input && corners.ok &&
                           !t.chains[slot(BACK)][t.nodes[0].chain[slot(BACK)]].ix().planned.empty();
     it.input = false;
-    const Arrival at =
-        by_lists ? by_corners(t, t.candidate, it.q)
-                 : follow_chain(t, it.node, it.side, it.q, it.resume, w, found);
+    const Arrival at = by_lists ? by_corners(t, t.candidate, it.q)
+                                : follow_chain(t, it.node, it.side, it.q, it.resume, w, found);
     it.resume = Resume{};
     remember(it.q, t, it.side, found);
     if (at.past_end) {
@@ -135,12 +134,8 @@ void FastEngine::insert(Tree& t, BuildItem& it) {
           held_cb.emplace_back(it.node, it.q);
         }
         return;
-      case FRONT:
-        side = FRONT;
-        break;
-      case BACK:
-        side = BACK;
-        break;
+      case FRONT: side = FRONT; break;
+      case BACK: side = BACK; break;
       default: {
         const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
         const Resume next = handed_down(found, pieces);
@@ -148,8 +143,8 @@ void FastEngine::insert(Tree& t, BuildItem& it) {
         const std::uint32_t id = it.q.id;
         if (pieces.has_back) {
           const FPoly back = wrap(pieces.back, id);
-          build_stack.push_back({back, descend(t, it.node, BACK, back), BACK,
-                                 at.side == BACK ? next : Resume{}});
+          build_stack.push_back(
+              {back, descend(t, it.node, BACK, back), BACK, at.side == BACK ? next : Resume{}});
         }
         if (!pieces.has_front) return;
         it.q = wrap(pieces.front, id);

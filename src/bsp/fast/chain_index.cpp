@@ -38,7 +38,7 @@ void build_hier(Chain& ch, const std::vector<Member>& mem) {
   const double inv = extent > 0 && finite(extent) ? 2.0 / extent : 0.0;
   for (std::uint32_t k = 0; k < n; ++k) {
     const Member& m = mem[k];
-    const double v[6] = {m.plane.normal.x, m.plane.normal.y, m.plane.normal.z,
+    const double v[6] = {m.plane.normal.x,       m.plane.normal.y,       m.plane.normal.z,
                          (m.ref.x - lo.x) * inv, (m.ref.y - lo.y) * inv, (m.ref.z - lo.z) * inv};
     for (int j = 0; j < 6; ++j) key[k][j] = finite(v[j]) ? v[j] : 0.0;
   }

@@ -9,14 +9,10 @@ namespace {
 
 const char* class_name(unsigned cls) {
   switch (cls) {
-    case COPLANAR:
-      return "coplanar";
-    case FRONT:
-      return "front";
-    case BACK:
-      return "back";
-    default:
-      return "spanning";
+    case COPLANAR: return "coplanar";
+    case FRONT: return "front";
+    case BACK: return "back";
+    default: return "spanning";
   }
 }
 
@@ -57,8 +53,7 @@ void check_plane_side(const std::string& shortcut, const Plane& pl, const Polygo
                       Side side) {
   for (std::uint32_t i = 0; i < poly.count; ++i) {
     if (classify_point(pl, poly.vertices[i]) != side) {
-      shortcut_failed(shortcut,
-                      std::string("proved ") + class_name(side) + " at " + plane_text(pl),
+      shortcut_failed(shortcut, std::string("proved ") + class_name(side) + " at " + plane_text(pl),
                       vertex_finding(pl, poly, i));
     }
   }
@@ -90,8 +85,8 @@ void check_run_group(const Tree& t, const Chain& ch, const Run& run, std::size_t
   }
 }
 
-void check_passed(const char* shortcut, const Tree& t, Side side, std::uint32_t c,
-                  std::uint32_t p, std::uint32_t k, const FPoly& q) {
+void check_passed(const char* shortcut, const Tree& t, Side side, std::uint32_t c, std::uint32_t p,
+                  std::uint32_t k, const FPoly& q) {
   const Chain& ch = t.chains[slot(side)][c];
   for (std::uint32_t j = p; j < k; ++j) {
     const Plane& pl = t.nodes[ch.nodes[j]].plane;

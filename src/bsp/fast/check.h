@@ -26,13 +26,11 @@ std::string proof_name(const char* group, ProofBy by);
 
 // Every vertex of poly lies beyond PLANE_EPSILON on `side` of pl: what a
 // group proof or a sphere test claims for each plane it covers.
-void check_plane_side(const std::string& shortcut, const Plane& pl, const Polygon& poly,
-                      Side side);
+void check_plane_side(const std::string& shortcut, const Plane& pl, const Polygon& poly, Side side);
 
 // Every plane of the index group hn (all the leaves below it) has poly on
 // `side`.
-void check_index_group(const Hier& h, std::uint32_t hn, ProofBy by, const Polygon& poly,
-                       Side side);
+void check_index_group(const Hier& h, std::uint32_t hn, ProofBy by, const Polygon& poly, Side side);
 
 // Members [first, end) of a run have poly on `side`.
 void check_run_group(const Tree& t, const Chain& ch, const Run& run, std::size_t first,
@@ -41,8 +39,8 @@ void check_run_group(const Tree& t, const Chain& ch, const Run& run, std::size_t
 // The exact class of q, own-plane rule included, is `side` at chain
 // positions [p, k) of chain c on `side`: what a search that answered k
 // claims for the positions it passed.
-void check_passed(const char* shortcut, const Tree& t, Side side, std::uint32_t c,
-                  std::uint32_t p, std::uint32_t k, const FPoly& q);
+void check_passed(const char* shortcut, const Tree& t, Side side, std::uint32_t c, std::uint32_t p,
+                  std::uint32_t k, const FPoly& q);
 
 // The exact walk of q from t's root takes only FRONT and BACK classes and
 // leaves the tree in front of `exit`: what a recorded exit claims.

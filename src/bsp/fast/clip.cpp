@@ -137,7 +137,8 @@ FList FastEngine::clip(Tree& t, FList list) {
 // with q's present plane, which is the only class that may differ.
 bool FastEngine::exits_whole(const Tree& t, const FPoly& q) const {
   if (q.exit.piece || !same_walk(t, q)) return false;
-  if (options.check_shortcuts) [[unlikely]] check_exit("whole exit", t, q, q.exit.node);
+  if (options.check_shortcuts) [[unlikely]]
+    check_exit("whole exit", t, q, q.exit.node);
   return true;
 }
 
@@ -169,7 +170,8 @@ bool FastEngine::replays(const Tree& t, FPoly& q) {
     if (PlaneTest(t.nodes[n].plane).classify(q.p, ws.scratch) != BACK) return false;
   }
   if (PlaneTest(t.nodes[x.node].plane).classify(q.p, ws.scratch) != FRONT) return false;
-  if (options.check_shortcuts) [[unlikely]] check_exit("piece replay", t, q, x.node);
+  if (options.check_shortcuts) [[unlikely]]
+    check_exit("piece replay", t, q, x.node);
   const FNode& exit = t.nodes[x.node];
   q.last = {&t, exit.chain[slot(BACK)], BACK, false, t.epoch, 0, exit.pos[slot(BACK)], q.id};
   return true;
@@ -179,8 +181,8 @@ void FastEngine::walk(const Tree& t, ClipItem& it, std::uint32_t index) {
   SearchWork w = work();
   while (true) {
     Resume found;
-    const Arrival at = follow_chain(t, it.node, it.side, it.q, it.resume, w, found,
-                                    it.lin.ok ? &slog : nullptr);
+    const Arrival at =
+        follow_chain(t, it.node, it.side, it.q, it.resume, w, found, it.lin.ok ? &slog : nullptr);
     it.resume = Resume{};
     remember(it.q, t, it.side, found);
     if (it.lin.ok) extend(it.lin, it.side);
@@ -198,12 +200,8 @@ void FastEngine::walk(const Tree& t, ClipItem& it, std::uint32_t index) {
         marks.push_back({t.depth[it.node], it.marks});
         it.marks = static_cast<std::uint32_t>(marks.size() - 1);
         break;
-      case FRONT:
-        side = FRONT;
-        break;
-      case BACK:
-        side = BACK;
-        break;
+      case FRONT: side = FRONT; break;
+      case BACK: side = BACK; break;
       default: {
         const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
         const Resume next = handed_down(found, pieces);
@@ -265,7 +263,7 @@ bool FastEngine::step(const Tree& t, ClipItem& it, Side side, std::uint32_t inde
 // A piece on `side` of `node`, which has no child there: emitted when in
 // front (outside the solid), discarded when behind (inside).
 void FastEngine::leave(const Tree& t, const ClipItem& it, std::uint32_t node, Side side,
-           std::uint32_t index) {
+                       std::uint32_t index) {
   if (side == FRONT) {
     emitted.push_back({it.q, t.pre[node], it.marks, index});
     WholeExit& x = emitted.back().q.exit;

@@ -8,8 +8,14 @@ namespace quorvalind::bsp::fast {
 
 void FastEngine::remember(FPoly& q, const Tree& t, Side side, const Resume& found) {
   if (found.chain == NONE) return;
-  q.last = {&t, found.chain, static_cast<std::uint8_t>(side), found.past_end, t.epoch, found.start,
-            found.pos - 1, q.id};
+  q.last = {&t,
+            found.chain,
+            static_cast<std::uint8_t>(side),
+            found.past_end,
+            t.epoch,
+            found.start,
+            found.pos - 1,
+            q.id};
 }
 
 // The search `found`, made for a polygon before it was split at its
@@ -145,6 +151,5 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
   e.drain(A, [&out](const FPoly& q) { out.push_back(q.p); });
   return std::move(out);
 }
-
 
 }  // namespace quorvalind::bsp

@@ -131,8 +131,7 @@ struct FastEngine {
   void walk(const Tree& t, ClipItem& it, std::uint32_t index);
   void extend(Lineage& lin, Side side);
   bool step(const Tree& t, ClipItem& it, Side side, std::uint32_t index);
-  void leave(const Tree& t, const ClipItem& it, std::uint32_t node, Side side,
-             std::uint32_t index);
+  void leave(const Tree& t, const ClipItem& it, std::uint32_t node, Side side, std::uint32_t index);
 
   // ---- the other tree operations (fast/engine.cpp) -------------------------
 

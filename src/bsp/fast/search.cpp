@@ -79,7 +79,8 @@ std::size_t run_next(const Run& run, Side side, std::size_t i, const Probe& q,
   if (i >= n) return n;
   const std::size_t top = run.levels.size();
   if (const ProofBy by = proves_side(run.levels[top - 1][0], side, q)) {
-    if (check) [[unlikely]] check_run_group(check->t, check->ch, run, 0, n, by, check->poly, side);
+    if (check) [[unlikely]]
+      check_run_group(check->t, check->ch, run, 0, n, by, check->poly, side);
     return n;
   }
   std::size_t l = 0;
@@ -185,7 +186,8 @@ bool hier_first(const IndexQuery& in, SearchWork& work, IndexAnswer& answer) {
       continue;
     }
     if (const ProofBy by = proves_side(hn.b, side, in.pr)) {
-      if (checking) [[unlikely]] check_index_group(h, it.node, by, in.q.p, side);
+      if (checking) [[unlikely]]
+        check_index_group(h, it.node, by, in.q.p, side);
       continue;
     }
     if (hn.child[0] == NONE) {
@@ -201,7 +203,8 @@ bool hier_first(const IndexQuery& in, SearchWork& work, IndexAnswer& answer) {
         if (k >= best) break;
         if (pos_of && pos_of[k] == NONE) continue;
         if (test && st.proves(lplane[i])) {
-          if (checking) [[unlikely]] check_plane_side("leaf sphere test", lplane[i], in.q.p, side);
+          if (checking) [[unlikely]]
+            check_plane_side("leaf sphere test", lplane[i], in.q.p, side);
           continue;
         }
         const unsigned cls = PlaneTest(lplane[i]).classify(in.q.p, work.scratch);
@@ -293,7 +296,8 @@ struct ChainWalk {
       if (cls != side) return at(k, cls);
       if (k + 1 == len) return past_end();
       // k < limit here: at the own-plane node the class is COPLANAR.
-      if (from != RUN_CELLS) next[from] = run_next(x.runs[from], side, next[from] + 1, pr, checking);
+      if (from != RUN_CELLS)
+        next[from] = run_next(x.runs[from], side, next[from] + 1, pr, checking);
     }
   }
 };
@@ -346,7 +350,8 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, Side side, const FPoly& 
       (last.past_end ? last.pos <= len : last.pos < len && p < indexed) &&
       no_own_plane_before(t, side, c, p, last.pos, last.id) &&
       no_own_plane_before(t, side, c, p, last.pos, q.id)) {
-    if (checking) [[unlikely]] check_passed("repeated search", t, side, c, p, last.pos, q);
+    if (checking) [[unlikely]]
+      check_passed("repeated search", t, side, c, p, last.pos, q);
     if (!last.past_end) {
       const unsigned cls = w.classify_at(last.pos);
       if (cls != side) return w.at(last.pos, cls);

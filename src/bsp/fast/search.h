@@ -101,7 +101,6 @@ inline bool deep_back(const Plane& pl, const FPoly& q, Side side) {
 // open groups appended to work.open. `log`, when given, receives the nodes
 // the walk classified rather than proved (for the replays of fast/clip.cpp).
 Arrival follow_chain(const Tree& t, std::uint32_t node, Side side, const FPoly& q,
-                     const Resume& from, SearchWork& work, Resume& out,
-                     SearchLog* log = nullptr);
+                     const Resume& from, SearchWork& work, Resume& out, SearchLog* log = nullptr);
 
 }  // namespace quorvalind::bsp::fast

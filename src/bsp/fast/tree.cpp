@@ -88,7 +88,6 @@ void new_chain(Tree& t, Side side, std::uint32_t node) {
   chain_append(t, side, static_cast<std::uint32_t>(t.chains[slot(side)].size() - 1), node);
 }
 
-
 }  // namespace
 
 // and in the id lists; `parent` is NONE for the root.
@@ -146,7 +145,8 @@ std::uint32_t own_plane_limit(const Tree& t, Side side, std::uint32_t c, std::ui
   std::uint32_t limit = static_cast<std::uint32_t>(t.chains[slot(side)][c].nodes.size());
   for (std::uint32_t n = t.id_head[id]; n != NONE; n = t.nodes[n].next_same_id) {
     const FNode& node = t.nodes[n];
-    if (node.chain[slot(side)] == c && node.pos[slot(side)] >= pos && node.pos[slot(side)] < limit) {
+    if (node.chain[slot(side)] == c && node.pos[slot(side)] >= pos &&
+        node.pos[slot(side)] < limit) {
       limit = node.pos[slot(side)];
     }
   }
@@ -158,10 +158,10 @@ bool no_own_plane_before(const Tree& t, Side side, std::uint32_t c, std::uint32_
                          std::uint32_t end, std::uint32_t id) {
   for (std::uint32_t n = t.id_head[id]; n != NONE; n = t.nodes[n].next_same_id) {
     const FNode& node = t.nodes[n];
-    if (node.chain[slot(side)] == c && node.pos[slot(side)] >= p && node.pos[slot(side)] < end) return false;
+    if (node.chain[slot(side)] == c && node.pos[slot(side)] >= p && node.pos[slot(side)] < end)
+      return false;
   }
   return true;
 }
-
 
 }  // namespace quorvalind::bsp::fast

@@ -70,7 +70,8 @@ class OperandPlaneIds {
   std::uint32_t intern(const Plane& p) { return ids_.intern(p); }
   // Ids of the negations; negating twice restores every bit.
   void close_under_negation() {
-    for (std::uint32_t i = 0; i < ids_.size(); ++i) neg_.push_back(ids_.intern(negated(ids_.plane(i))));
+    for (std::uint32_t i = 0; i < ids_.size(); ++i)
+      neg_.push_back(ids_.intern(negated(ids_.plane(i))));
   }
   std::uint32_t neg(std::uint32_t id) const { return neg_[id]; }
   std::size_t size() const { return ids_.size(); }
@@ -111,7 +112,6 @@ struct Tree {
   std::uint32_t candidate = NONE;  // the input being built, for a planned index
   SkipOptions options;  // the engine's, copied for the chain code
 };
-
 
 Tree make_tree(std::size_t id_count, const SkipOptions& options);
 // Gives node (which has just received its plane) its place in the chains
