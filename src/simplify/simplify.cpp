@@ -151,19 +151,39 @@ void drop_opposite_pairs(std::vector<std::array<std::uint32_t, 3>>& tris) {
     while (t[0] > t[1] || t[0] > t[2]) t = {t[1], t[2], t[0]};
     return t;
   };
-  std::vector<std::pair<std::array<std::uint32_t, 3>, std::uint32_t>> keyed;
-  keyed.reserve(tris.size());
-  for (std::size_t k = 0; k < tris.size(); ++k)
-    keyed.push_back({rotated(tris[k]), static_cast<std::uint32_t>(k)});
-  std::sort(keyed.begin(), keyed.end());
+  // Sorted by key, index: counted out by least corner (a triangle and its
+  // reverse share it), then each corner's few sorted.
+  using Keyed = std::pair<std::array<std::uint32_t, 3>, std::uint32_t>;
+  std::size_t nv = 0;
+  for (const auto& t : tris)
+    nv = std::max({nv, std::size_t{t[0]} + 1, std::size_t{t[1]} + 1, std::size_t{t[2]} + 1});
+  std::vector<std::size_t> start(nv + 1, 0);
+  for (const auto& t : tris) ++start[std::min({t[0], t[1], t[2]}) + 1];
+  for (std::size_t x = 0; x < nv; ++x) start[x + 1] += start[x];
+  std::vector<Keyed> keyed(tris.size());
+  {
+    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+    for (std::size_t k = 0; k < tris.size(); ++k) {
+      const auto r = rotated(tris[k]);
+      keyed[fill[r[0]]++] = {r, static_cast<std::uint32_t>(k)};
+    }
+  }
+  for (std::size_t x = 0; x < nv; ++x) {
+    if (start[x + 1] - start[x] > 1) {
+      std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(start[x]),
+                keyed.begin() + static_cast<std::ptrdiff_t>(start[x + 1]));
+    }
+  }
   std::vector<std::uint8_t> gone(tris.size(), 0);
   bool any = false;
   for (std::size_t k = 0; k < tris.size(); ++k) {
     if (gone[k]) continue;
     const auto& t = tris[k];
     const auto rev = rotated({t[0], t[2], t[1]});
-    auto it = std::lower_bound(keyed.begin(), keyed.end(), std::make_pair(rev, std::uint32_t{0}));
-    for (; it != keyed.end() && it->first == rev; ++it) {
+    const auto end = keyed.begin() + static_cast<std::ptrdiff_t>(start[rev[0] + 1]);
+    auto it = std::lower_bound(keyed.begin() + static_cast<std::ptrdiff_t>(start[rev[0]]), end,
+                               Keyed{rev, std::uint32_t{0}});
+    for (; it != end && it->first == rev; ++it) {
       if (!gone[it->second]) {
         gone[k] = gone[it->second] = 1, any = true;
         break;
