@@ -45,13 +45,6 @@ std::size_t occurrences(std::span<const std::uint64_t> list, std::uint64_t v) {
   return static_cast<std::size_t>(std::count(list.begin(), list.end(), v));
 }
 
-// An edge pairs up when it occurs as often as its reverse: every facet
-// along it then meets whole edges on the other side (two solids touching
-// along an edge give it twice each way).
-bool paired(const Adjacency& a, std::uint64_t u, std::uint64_t v) {
-  return occurrences(a.out(u), v) == occurrences(a.out(v), u);
-}
-
 using gp::cross;
 using gp::dot;
 using gp::sub;
@@ -80,8 +73,8 @@ bool apart(const Pnt& q, const Pnt& p, double tol2) {
 // Marks in `wide` the open edges (by 3 * triangle + slot) that have a piece
 // occurring other than as often as its reverse among the pieces of all open
 // edges; true if any.
-bool mark_unpaired_pieces(const TriMesh& m, const EdgeSplits& s, const std::vector<bool>& open,
-                          std::vector<bool>& wide) {
+bool mark_unpaired_pieces(const TriMesh& m, const EdgeSplits& s,
+                          const std::vector<std::uint8_t>& open, std::vector<bool>& wide) {
   struct Piece {
     std::uint64_t u, v;
     std::size_t edge;
@@ -114,22 +107,74 @@ bool mark_unpaired_pieces(const TriMesh& m, const EdgeSplits& s, const std::vect
 
 }  // namespace
 
+std::vector<std::uint8_t> unpaired_edges(const TriMesh& m) {
+  // An edge pairs up when it occurs as often as its reverse: every facet
+  // along it then meets whole edges on the other side (two solids touching
+  // along an edge give it twice each way). Edges counted out by their lower
+  // end, then each end's few sorted by the upper: a run of one undirected
+  // edge pairs up when it goes as often one way as the other.
+  struct Rec {
+    std::uint64_t hi;
+    std::uint32_t id;  // 3 t + slot
+    bool forward;
+  };
+  const std::size_t n = m.vertices.size();
+  const std::size_t tris = m.triangles.size();
+  std::vector<std::size_t> start(n + 1, 0);
+  for (const Triangle& t : m.triangles) {
+    if (degenerate(t)) continue;
+    for (int k = 0; k < 3; ++k) ++start[std::min(t[k], t[(k + 1) % 3]) + 1];
+  }
+  for (std::size_t v = 0; v < n; ++v) start[v + 1] += start[v];
+  std::vector<Rec> recs(start[n]);
+  {
+    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+    for (std::size_t t = 0; t < tris; ++t) {
+      const Triangle& tri = m.triangles[t];
+      if (degenerate(tri)) continue;
+      for (int k = 0; k < 3; ++k) {
+        const std::uint64_t a = tri[k], b = tri[(k + 1) % 3];
+        recs[fill[std::min(a, b)]++] = {std::max(a, b), static_cast<std::uint32_t>(3 * t + k),
+                                        a < b};
+      }
+    }
+  }
+  std::vector<std::uint8_t> open(3 * tris, 0);
+  const auto by_hi = [](const Rec& x, const Rec& y) { return x.hi < y.hi; };
+  for (std::size_t v = 0; v < n; ++v) {
+    Rec* const lo = recs.data() + start[v];
+    Rec* const hi = recs.data() + start[v + 1];
+    if (hi - lo > 24) {
+      std::sort(lo, hi, by_hi);
+    } else {
+      for (Rec* p = lo + 1; p < hi; ++p) {
+        const Rec r = *p;
+        Rec* q = p;
+        for (; q > lo && by_hi(r, q[-1]); --q) *q = q[-1];
+        *q = r;
+      }
+    }
+    for (Rec* g = lo; g < hi;) {
+      Rec* e = g;
+      std::ptrdiff_t balance = 0;
+      for (; e < hi && e->hi == g->hi; ++e) balance += e->forward ? 1 : -1;
+      if (balance != 0) {
+        for (Rec* p = g; p < e; ++p) open[p->id] = 1;
+      }
+      g = e;
+    }
+  }
+  return open;
+}
+
 EdgeSplits find_edge_splits(const TriMesh& m) {
   EdgeSplits out;
   const std::size_t tris = m.triangles.size();
   const std::size_t n = m.vertices.size();
-  const Adjacency adj = adjacency(m);
-
-  std::vector<bool> open(3 * tris, false);
-  std::size_t open_edges = 0;
-  for (std::size_t t = 0; t < tris; ++t) {
-    const Triangle& tri = m.triangles[t];
-    if (degenerate(tri)) continue;
-    for (int k = 0; k < 3; ++k) {
-      if (!paired(adj, tri[k], tri[(k + 1) % 3])) open[3 * t + k] = true, ++open_edges;
-    }
-  }
+  const std::vector<std::uint8_t> open = unpaired_edges(m);
+  const auto open_edges = static_cast<std::size_t>(std::count(open.begin(), open.end(), 1));
   if (open_edges == 0) return out;
+  const Adjacency adj = adjacency(m);
 
   // The unpaired edges, both ways round, by vertex: the pieces along a long
   // edge meet it through edges of their own that are unpaired too, so the

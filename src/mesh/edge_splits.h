@@ -65,6 +65,11 @@ struct EdgeSplits {
 // exceeds it and gets an empty result, as a mesh without T-junctions.
 EdgeSplits find_edge_splits(const TriMesh& m);
 
+// For every triangle edge (3 t + slot), whether it occurs other than as
+// often as its reverse: 1 for such an unpaired edge, 0 otherwise and for
+// the edges of degenerate triangles. Linear in the mesh size.
+std::vector<std::uint8_t> unpaired_edges(const TriMesh& m);
+
 // Triangles covering triangle (a, b, c) with the split points of its edges
 // as extra corners: `loop` is the corner a, the points of edge ab, b, the
 // points of bc, c, the points of ca, and `on` the bit mask of the original

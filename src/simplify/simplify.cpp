@@ -391,18 +391,13 @@ class Simplifier {
   // one (the earliest within reach), so the surface moves by no more.
   void merge_open_twins() {
     const std::size_t nv = v_.size();
-    const OutEdges out = out_edges();
-    auto count = [&](std::uint64_t u, std::uint64_t v) {
-      std::size_t c = 0;
-      for (std::size_t j = out.start[u]; j < out.start[u + 1]; ++j) c += out.to[j] == v;
-      return c;
-    };
+    const std::vector<std::uint8_t> unpaired = mesh::unpaired_edges(m_);
     std::vector<std::uint8_t> open(nv, 0);
     bool any = false;
-    for (const Triangle& t : m_.triangles) {
+    for (std::size_t t = 0; t < m_.triangles.size(); ++t) {
       for (int k = 0; k < 3; ++k) {
-        const std::uint64_t u = t[k], v = t[(k + 1) % 3];
-        if (count(u, v) != count(v, u)) open[u] = open[v] = 1, any = true;
+        if (unpaired[3 * t + k])
+          open[m_.triangles[t][k]] = open[m_.triangles[t][(k + 1) % 3]] = 1, any = true;
       }
     }
     if (!any) return;
