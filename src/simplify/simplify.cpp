@@ -684,35 +684,37 @@ class Simplifier {
     // Largest first, ties in triangle order; NaN (from overflowing
     // products) sorts last, as no area. A stable radix sort on the bits of
     // the area, which order like the areas themselves (none is negative).
-    std::vector<std::uint32_t> seeds(n);
-    {
-      std::vector<std::uint64_t> key(n);
-      for (std::size_t t = 0; t < n; ++t) {
-        std::uint64_t bits = 0;
-        if (twice_area[t] == twice_area[t]) {
-          std::memcpy(&bits, &twice_area[t], sizeof bits);
-          ++bits;
-        }
-        key[t] = ~bits;  // descending
-        seeds[t] = static_cast<std::uint32_t>(t);
+    struct Keyed {
+      std::uint64_t key;
+      std::uint32_t t;
+    };
+    std::vector<Keyed> order(n);
+    for (std::size_t t = 0; t < n; ++t) {
+      std::uint64_t bits = 0;
+      if (twice_area[t] == twice_area[t]) {
+        std::memcpy(&bits, &twice_area[t], sizeof bits);
+        ++bits;
       }
-      std::vector<std::uint32_t> next(n);
+      order[t] = {~bits, static_cast<std::uint32_t>(t)};  // descending
+    }
+    {
+      std::vector<Keyed> next(n);
       std::array<std::size_t, 257> count;
       for (int shift = 0; shift < 64; shift += 8) {
         count.fill(0);
-        for (std::size_t i = 0; i < n; ++i) ++count[((key[seeds[i]] >> shift) & 0xff) + 1];
+        for (const Keyed& k : order) ++count[((k.key >> shift) & 0xff) + 1];
         if (std::any_of(count.begin() + 1, count.end(), [n](std::size_t c) { return c == n; }))
           continue;
         for (std::size_t b = 0; b < 256; ++b) count[b + 1] += count[b];
-        for (std::size_t i = 0; i < n; ++i)
-          next[count[(key[seeds[i]] >> shift) & 0xff]++] = seeds[i];
-        seeds.swap(next);
+        for (const Keyed& k : order) next[count[(k.key >> shift) & 0xff]++] = k;
+        order.swap(next);
       }
     }
     region_.assign(n, NONE);
     std::vector<std::uint32_t> queue;
     constexpr double tol = gp::SIMPLIFY_PLANE_TOLERANCE;
-    for (const std::uint32_t seed : seeds) {
+    for (const Keyed& k : order) {
+      const std::uint32_t seed = k.t;
       if (region_[seed] != NONE) continue;
       const auto r = static_cast<std::uint32_t>(plane_.size());
       region_[seed] = r;
