@@ -4,6 +4,7 @@ import pytest
 
 import quorvalind as q
 from callables import CALLABLES, valid_args, with_kind, wrong_element, wrong_value
+from leak_harness import BadLen  # a sequence whose __len__ fails
 
 PLACEHOLDER = object()  # matching runs before conversion, so any value will do
 
@@ -186,19 +187,6 @@ def test_sequence_refusals(c, i, refused, message):
     name = c.params[i][0]
     args[i] = refused
     raises_message(TypeError, f"argument '{name}': {message}", call, c, *args)
-
-
-class BadLen:
-    """A sequence whose __len__ fails: the length is only a size hint."""
-
-    def __init__(self, items):
-        self.items = items
-
-    def __len__(self):
-        raise RuntimeError("no length")
-
-    def __getitem__(self, i):
-        return self.items[i]
 
 
 class HugeLen(BadLen):
