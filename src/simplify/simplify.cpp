@@ -90,6 +90,56 @@ bool inside_ring(const std::vector<Pt2>& pts, std::size_t begin, std::size_t end
   return in;
 }
 
+// The marked vertices by cell of a grid as fine as `reach`, sorted, so
+// that every marked vertex within reach of a point lies in the 27 cells
+// around the point's cell.
+class NearGrid {
+ public:
+  struct Cell {
+    std::int64_t x, y, z;
+    std::uint32_t v;
+    auto key() const { return std::tie(x, y, z); }
+  };
+
+  NearGrid(const std::vector<Pnt>& v, const std::vector<std::uint8_t>& mark, double reach)
+      : reach_(reach) {
+    for (std::uint32_t x = 0; x < v.size(); ++x) {
+      if (mark[x]) cells_.push_back(cell(v[x], x));
+    }
+    std::sort(cells_.begin(), cells_.end(), less);
+  }
+
+  Cell cell(const Pnt& p, std::uint32_t v) const { return {at(p.x), at(p.y), at(p.z), v}; }
+  const std::vector<Cell>& cells() const { return cells_; }
+
+  // Calls f(w) for every marked vertex w in the 27 cells around c: per
+  // column (dx, dy), one search for its lowest cell and a walk up the three.
+  template <class F>
+  void around(const Cell& c, F&& f) const {
+    for (int dx = -1; dx <= 1; ++dx) {
+      for (int dy = -1; dy <= 1; ++dy) {
+        const Cell probe{c.x + dx, c.y + dy, c.z - 1, 0};
+        for (auto it = std::lower_bound(cells_.begin(), cells_.end(), probe, less);
+             it != cells_.end() && it->x == probe.x && it->y == probe.y && it->z <= c.z + 1; ++it) {
+          f(it->v);
+        }
+      }
+    }
+  }
+
+ private:
+  static bool less(const Cell& a, const Cell& b) {
+    return a.key() != b.key() ? a.key() < b.key() : a.v < b.v;
+  }
+  std::int64_t at(double c) const {
+    const double f = std::floor(c / reach_);
+    return static_cast<std::int64_t>(f > -4e18 ? (f < 4e18 ? f : 4e18) : -4e18);
+  }
+
+  double reach_;
+  std::vector<Cell> cells_;
+};
+
 // Where each marked vertex goes when vertices within `reach` are one: in
 // index order, to the nearest earlier marked vertex within reach that
 // stays where it is (the lower index on a tie), so that no vertex moves by
@@ -97,45 +147,19 @@ bool inside_ring(const std::vector<Pt2>& pts, std::size_t begin, std::size_t end
 std::vector<std::uint32_t> merge_targets(const std::vector<Pnt>& v,
                                          const std::vector<std::uint8_t>& mark, double reach) {
   const std::size_t nv = v.size();
-  struct Cell {
-    std::int64_t x, y, z;
-    std::uint32_t v;
-    auto key() const { return std::tie(x, y, z); }
-  };
-  auto cell_of = [reach](double c) {
-    const double f = std::floor(c / reach);
-    return static_cast<std::int64_t>(f > -4e18 ? (f < 4e18 ? f : 4e18) : -4e18);
-  };
-  auto less = [](const Cell& a, const Cell& b) {
-    return a.key() != b.key() ? a.key() < b.key() : a.v < b.v;
-  };
-  std::vector<Cell> cells;
-  for (std::uint32_t x = 0; x < nv; ++x) {
-    if (mark[x]) cells.push_back({cell_of(v[x].x), cell_of(v[x].y), cell_of(v[x].z), x});
-  }
-  std::sort(cells.begin(), cells.end(), less);
+  const NearGrid grid(v, mark, reach);
   std::vector<std::uint32_t> to(nv);
   for (std::uint32_t x = 0; x < nv; ++x) to[x] = x;
-  std::vector<Cell> order(cells);
-  std::sort(order.begin(), order.end(), [](const Cell& a, const Cell& b) { return a.v < b.v; });
-  for (const Cell& c : order) {
-    std::uint32_t best = c.v;
+  for (std::uint32_t x = 0; x < nv; ++x) {
+    if (!mark[x]) continue;
+    std::uint32_t best = x;
     double best_d = reach * reach;
-    for (int dx = -1; dx <= 1; ++dx) {
-      for (int dy = -1; dy <= 1; ++dy) {
-        for (int dz = -1; dz <= 1; ++dz) {
-          const Cell probe{c.x + dx, c.y + dy, c.z + dz, 0};
-          for (auto it = std::lower_bound(cells.begin(), cells.end(), probe, less);
-               it != cells.end() && it->key() == probe.key() && it->v < c.v; ++it) {
-            if (to[it->v] != it->v) continue;
-            const double d = dist2(v[it->v], v[c.v]);
-            if (d < best_d || (d == best_d && best != c.v && it->v < best))
-              best = it->v, best_d = d;
-          }
-        }
-      }
-    }
-    to[c.v] = best;
+    grid.around(grid.cell(v[x], x), [&](std::uint32_t w) {
+      if (w >= x || to[w] != w) return;
+      const double d = dist2(v[w], v[x]);
+      if (d < best_d || (d == best_d && best != x && w < best)) best = w, best_d = d;
+    });
+    to[x] = best;
   }
   return to;
 }
@@ -402,41 +426,14 @@ class Simplifier {
     }
     if (!any) return;
     constexpr double reach = gp::SIMPLIFY_TWIN_DISTANCE;
-    // Open vertices by cell of a grid as fine as the reach, sorted, so that
-    // a twin is found among the 27 cells around a vertex.
-    struct Cell {
-      std::int64_t x, y, z;
-      std::uint32_t v;
-      auto key() const { return std::tie(x, y, z); }
-    };
-    auto cell_of = [](double c) {
-      const double f = std::floor(c / reach);
-      return static_cast<std::int64_t>(f > -4e18 ? (f < 4e18 ? f : 4e18) : -4e18);
-    };
-    std::vector<Cell> cells;
-    for (std::uint32_t x = 0; x < nv; ++x) {
-      if (open[x]) cells.push_back({cell_of(v_[x].x), cell_of(v_[x].y), cell_of(v_[x].z), x});
-    }
-    const auto by_cell = [](const Cell& a, const Cell& b) {
-      return a.key() != b.key() ? a.key() < b.key() : a.v < b.v;
-    };
-    std::sort(cells.begin(), cells.end(), by_cell);
+    const NearGrid grid(v_, open, reach);
     std::vector<std::uint32_t> to(nv);
     for (std::uint32_t x = 0; x < nv; ++x) to[x] = x;
-    for (const Cell& c : cells) {
+    for (const NearGrid::Cell& c : grid.cells()) {
       std::uint32_t best = c.v;
-      // Per column of cells (dx, dy), one search for its lowest z and a
-      // walk up through the three.
-      for (int dx = -1; dx <= 1; ++dx) {
-        for (int dy = -1; dy <= 1; ++dy) {
-          const Cell probe{c.x + dx, c.y + dy, c.z - 1, 0};
-          auto it = std::lower_bound(cells.begin(), cells.end(), probe, by_cell);
-          for (; it != cells.end() && it->x == probe.x && it->y == probe.y && it->z <= c.z + 1;
-               ++it) {
-            if (it->v < best && dist2(v_[it->v], v_[c.v]) <= reach * reach) best = it->v;
-          }
-        }
-      }
+      grid.around(c, [&](std::uint32_t w) {
+        if (w < best && dist2(v_[w], v_[c.v]) <= reach * reach) best = w;
+      });
       to[c.v] = best;
     }
     // A twin's twin is followed to the first of the chain; it is earlier
