@@ -167,11 +167,12 @@ std::vector<std::uint8_t> unpaired_edges(const TriMesh& m) {
   return open;
 }
 
-EdgeSplits find_edge_splits(const TriMesh& m) {
+EdgeSplits find_edge_splits(const TriMesh& m) { return find_edge_splits(m, unpaired_edges(m)); }
+
+EdgeSplits find_edge_splits(const TriMesh& m, const std::vector<std::uint8_t>& open) {
   EdgeSplits out;
   const std::size_t tris = m.triangles.size();
   const std::size_t n = m.vertices.size();
-  const std::vector<std::uint8_t> open = unpaired_edges(m);
   const auto open_edges = static_cast<std::size_t>(std::count(open.begin(), open.end(), 1));
   if (open_edges == 0) return out;
   const Adjacency adj = adjacency(m);

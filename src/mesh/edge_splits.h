@@ -64,6 +64,8 @@ struct EdgeSplits {
 // 65,536); a soup whose points crowd within the tolerance of each other
 // exceeds it and gets an empty result, as a mesh without T-junctions.
 EdgeSplits find_edge_splits(const TriMesh& m);
+// The same, given unpaired_edges(m) (a caller that has it already).
+EdgeSplits find_edge_splits(const TriMesh& m, const std::vector<std::uint8_t>& unpaired);
 
 // For every triangle edge (3 t + slot), whether it occurs other than as
 // often as its reverse: 1 for such an unpaired edge, 0 otherwise and for

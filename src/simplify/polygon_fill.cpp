@@ -11,8 +11,9 @@
 //   walk the ring; a vertex is an ear when it turns left and no other
 //   corner lies inside or on its triangle; cut ears until three are left.
 //
-// Large rings keep a second list in z-order (Morton code of the position),
-// so that the corners near an ear are found without scanning the ring.
+// Large rings also hang every corner in a cell of a uniform grid over the
+// ring's box, so that the ear test looks only at the corners in the cells
+// the ear's box covers; the answer is the same as a scan of the whole ring.
 // Unlike a general-purpose filler, no collinear corner is ever removed:
 // corners on a straight edge are shared with the region next door.
 namespace quorvalind::simplify {
@@ -24,9 +25,9 @@ struct Node {
   double x, y;
   Node* prev = nullptr;
   Node* next = nullptr;
-  std::uint32_t z = 0;
-  Node* prev_z = nullptr;
-  Node* next_z = nullptr;
+  std::uint32_t cell = 0;
+  Node* prev_c = nullptr;  // the corners of the same grid cell
+  Node* next_c = nullptr;
 };
 
 // Twice the signed area of p, q, r, negative for a left (counter-clockwise)
@@ -142,8 +143,13 @@ class Filler {
   void unlink(Node* p) {
     p->next->prev = p->prev;
     p->prev->next = p->next;
-    if (p->prev_z) p->prev_z->next_z = p->next_z;
-    if (p->next_z) p->next_z->prev_z = p->prev_z;
+    if (!hashed_) return;
+    if (p->prev_c) {
+      p->prev_c->next_c = p->next_c;
+    } else {
+      cells_[p->cell] = p->next_c;
+    }
+    if (p->next_c) p->next_c->prev_c = p->prev_c;
   }
 
   static Node* leftmost_of(Node* start) {
@@ -255,58 +261,75 @@ class Filler {
     if (area(a, b, c) >= 0) return false;
     const double x0 = std::min({a->x, b->x, c->x}), x1 = std::max({a->x, b->x, c->x});
     const double y0 = std::min({a->y, b->y, c->y}), y1 = std::max({a->y, b->y, c->y});
-    const std::uint32_t min_z = z_of(x0, y0), max_z = z_of(x1, y1);
-    auto blocks = [&](const Node* p) {
-      return p->x >= x0 && p->x <= x1 && p->y >= y0 && p->y <= y1 && !clear_of(a, b, c, p);
-    };
-    for (const Node* p = ear->prev_z; p && p->z >= min_z; p = p->prev_z) {
-      if (blocks(p)) return false;
-    }
-    for (const Node* n = ear->next_z; n && n->z <= max_z; n = n->next_z) {
-      if (blocks(n)) return false;
+    // Cells are monotone in each coordinate: every corner in the box is in
+    // one of these cells.
+    const std::uint32_t cx0 = cell_of(x0, min_x_, inv_w_, nx_),
+                        cx1 = cell_of(x1, min_x_, inv_w_, nx_);
+    const std::uint32_t cy0 = cell_of(y0, min_y_, inv_h_, ny_),
+                        cy1 = cell_of(y1, min_y_, inv_h_, ny_);
+    for (std::uint32_t cy = cy0; cy <= cy1; ++cy) {
+      for (std::uint32_t cx = cx0; cx <= cx1; ++cx) {
+        for (const Node* p = cells_[cy * nx_ + cx]; p; p = p->next_c) {
+          if (p->x >= x0 && p->x <= x1 && p->y >= y0 && p->y <= y1 && !clear_of(a, b, c, p)) {
+            return false;
+          }
+        }
+      }
     }
     return true;
   }
 
-  // Morton code of a point on a 32767 x 32767 grid over the ring's box.
-  std::uint32_t z_of(double x, double y) const {
-    auto cell = [this](double v, double lo) {
-      const double c = (v - lo) * inv_size_;
-      return c <= 0 ? 0u : c >= 32767 ? 32767u : static_cast<std::uint32_t>(c);
-    };
-    std::uint32_t ix = cell(x, min_x_), iy = cell(y, min_y_);
-    auto spread = [](std::uint32_t v) {
-      v = (v | (v << 8)) & 0x00FF00FF;
-      v = (v | (v << 4)) & 0x0F0F0F0F;
-      v = (v | (v << 2)) & 0x33333333;
-      v = (v | (v << 1)) & 0x55555555;
-      return v;
-    };
-    return spread(ix) | (spread(iy) << 1);
+  static std::uint32_t cell_of(double v, double lo, double inv, std::uint32_t n) {
+    const double c = (v - lo) * inv;
+    return !(c > 0) ? 0u : c >= n - 1 ? n - 1 : static_cast<std::uint32_t>(c);
   }
 
+  // About two corners a cell, the cells as square as the ring's box allows.
   void index_curve(Node* start) {
     min_x_ = min_y_ = std::numeric_limits<double>::infinity();
     double max_x = -min_x_, max_y = -min_y_;
-    std::vector<Node*> ring;
+    std::size_t n = 0;
     Node* p = start;
     do {
-      ring.push_back(p);
+      ++n;
       min_x_ = std::min(min_x_, p->x);
       min_y_ = std::min(min_y_, p->y);
       max_x = std::max(max_x, p->x);
       max_y = std::max(max_y, p->y);
       p = p->next;
     } while (p != start);
-    const double size = std::max(max_x - min_x_, max_y - min_y_);
-    inv_size_ = size > 0 ? 32767 / size : 0;
-    for (Node* n : ring) n->z = z_of(n->x, n->y);
-    // Ties by place in the node store keep the order independent of the sort.
-    std::sort(ring.begin(), ring.end(),
-              [](const Node* a, const Node* b) { return a->z != b->z ? a->z < b->z : a < b; });
-    for (std::size_t k = 0; k < ring.size(); ++k) {
-      ring[k]->prev_z = k ? ring[k - 1] : nullptr;
-      ring[k]->next_z = k + 1 < ring.size() ? ring[k + 1] : nullptr;
+    const double w = max_x - min_x_, h = max_y - min_y_;
+    const double target = std::max(1.0, static_cast<double>(n) / 2);
+    constexpr double kMaxSide = 4096;
+    double nx = 1, ny = 1;
+    if (w > 0 && h > 0) {
+      nx = std::clamp(std::floor(std::sqrt(target * w / h)), 1.0, kMaxSide);
+      ny = std::clamp(std::floor(target / nx), 1.0, kMaxSide);
+    } else if (w > 0) {
+      nx = std::min(target, kMaxSide);
+    } else if (h > 0) {
+      ny = std::min(target, kMaxSide);
+    }
+    nx_ = static_cast<std::uint32_t>(nx);
+    ny_ = static_cast<std::uint32_t>(ny);
+    inv_w_ = w > 0 ? nx / w : 0;
+    inv_h_ = h > 0 ? ny / h : 0;
+    cells_.assign(static_cast<std::size_t>(nx_) * ny_, nullptr);
+    // Each cell's list in ring order from `start`, built back to front.
+    std::vector<Node*> ring;
+    ring.reserve(n);
+    p = start;
+    do {
+      ring.push_back(p);
+      p = p->next;
+    } while (p != start);
+    for (auto it = ring.rbegin(); it != ring.rend(); ++it) {
+      Node* q = *it;
+      q->cell = cell_of(q->y, min_y_, inv_h_, ny_) * nx_ + cell_of(q->x, min_x_, inv_w_, nx_);
+      q->prev_c = nullptr;
+      q->next_c = cells_[q->cell];
+      if (q->next_c) q->next_c->prev_c = q;
+      cells_[q->cell] = q;
     }
     hashed_ = true;
   }
@@ -314,7 +337,9 @@ class Filler {
   std::span<const Pt2> pts_;
   std::vector<Node> nodes_;
   bool hashed_ = false;
-  double min_x_ = 0, min_y_ = 0, inv_size_ = 0;
+  double min_x_ = 0, min_y_ = 0, inv_w_ = 0, inv_h_ = 0;
+  std::uint32_t nx_ = 1, ny_ = 1;
+  std::vector<Node*> cells_;
 };
 
 }  // namespace
@@ -323,7 +348,13 @@ bool fill_polygon(std::span<const Pt2> pts, std::span<const std::vector<std::uin
                   std::vector<std::array<std::uint32_t, 3>>& out) {
   if (rings.empty() || rings[0].size() < 3) return false;
   std::size_t count = 0;
-  for (const auto& r : rings) count += r.size();
+  for (const auto& r : rings) {
+    count += r.size();
+    // The grid index and the ear test need finite corners.
+    for (const std::uint32_t i : r) {
+      if (!std::isfinite(pts[i].x) || !std::isfinite(pts[i].y)) return false;
+    }
+  }
   // Every node, bridge copies included, lives in one store that never
   // reallocates.
   Filler f(pts, count + 2 * rings.size());

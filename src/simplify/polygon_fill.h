@@ -18,7 +18,8 @@ struct Pt2 {
 // counter-clockwise position triples to `out`, n + 2h - 2 of them for n
 // corners and h holes, and returns true; returns false (with `out` as it
 // was) when the rings cannot be cut into ears without a corner lying on a
-// diagonal, which the caller treats as "leave this region as it was".
+// diagonal or a corner is not finite, which the caller treats as "leave
+// this region as it was".
 bool fill_polygon(std::span<const Pt2> pts, std::span<const std::vector<std::uint32_t>> rings,
                   std::vector<std::array<std::uint32_t, 3>>& out);
 

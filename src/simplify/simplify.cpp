@@ -415,7 +415,8 @@ class Simplifier {
   // one (the earliest within reach), so the surface moves by no more.
   void merge_open_twins() {
     const std::size_t nv = v_.size();
-    const std::vector<std::uint8_t> unpaired = mesh::unpaired_edges(m_);
+    unpaired_ = mesh::unpaired_edges(m_);
+    const std::vector<std::uint8_t>& unpaired = unpaired_;
     std::vector<std::uint8_t> open(nv, 0);
     bool any = false;
     for (std::size_t t = 0; t < m_.triangles.size(); ++t) {
@@ -438,9 +439,13 @@ class Simplifier {
     }
     // A twin's twin is followed to the first of the chain; it is earlier
     // each step, so this ends.
+    bool moved = false;
     for (std::uint32_t x = 0; x < nv; ++x) {
       while (to[to[x]] != to[x]) to[x] = to[to[x]];
+      moved = moved || to[x] != x;
     }
+    if (!moved) return;
+    unpaired_.clear();
     std::size_t kept = 0;
     for (std::size_t t = 0; t < m_.triangles.size(); ++t) {
       const Triangle& o = m_.triangles[t];
@@ -494,6 +499,7 @@ class Simplifier {
     for (std::size_t t = 0; t < n; ++t) {
       if (!gone[t]) m_.triangles[kept++] = m_.triangles[t];
     }
+    if (kept != n) unpaired_.clear();
     m_.triangles.resize(kept);
   }
 
@@ -576,7 +582,12 @@ class Simplifier {
 
   // Each triangle's corners with the vertices on its edges, back to back.
   void build_loops() {
-    const mesh::EdgeSplits splits = mesh::find_edge_splits(m_);
+    // The twin pass's unpaired edges still hold when nothing has changed
+    // m_ since.
+    const mesh::EdgeSplits splits = unpaired_.size() == 3 * triangles()
+                                        ? mesh::find_edge_splits(m_, unpaired_)
+                                        : mesh::find_edge_splits(m_);
+    unpaired_.clear();
     std::vector<std::uint64_t> l;
     std::vector<std::uint8_t> on;
     loop_start_.reserve(triangles() + 1);
@@ -1104,6 +1115,7 @@ class Simplifier {
   const bool merge_gaps_;
   bool closed_ = false;
   TriMesh m_;
+  std::vector<std::uint8_t> unpaired_;  // of m_'s edges while it is unchanged, else empty
   std::vector<std::uint32_t> loops_;
   std::vector<std::size_t> loop_start_;
   std::vector<std::uint32_t> tri_of_, twin_;
