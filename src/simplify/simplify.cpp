@@ -50,19 +50,19 @@ double dist2(const Pnt& a, const Pnt& b) {
 // largest component is dropped, swapped where needed so that turning
 // counter-clockwise about the normal is counter-clockwise in 2D.
 struct Frame {
-  int u = 0, v = 1;
+  double Pnt::* u = &Pnt::x;
+  double Pnt::* v = &Pnt::y;
   explicit Frame(const Pnt& n) {
     const double ax = std::fabs(n.x), ay = std::fabs(n.y), az = std::fabs(n.z);
     if (az >= ax && az >= ay) {
-      u = n.z >= 0 ? 0 : 1, v = n.z >= 0 ? 1 : 0;
+      u = n.z >= 0 ? &Pnt::x : &Pnt::y, v = n.z >= 0 ? &Pnt::y : &Pnt::x;
     } else if (ax >= ay) {
-      u = n.x >= 0 ? 1 : 2, v = n.x >= 0 ? 2 : 1;
+      u = n.x >= 0 ? &Pnt::y : &Pnt::z, v = n.x >= 0 ? &Pnt::z : &Pnt::y;
     } else {
-      u = n.y >= 0 ? 2 : 0, v = n.y >= 0 ? 0 : 2;
+      u = n.y >= 0 ? &Pnt::z : &Pnt::x, v = n.y >= 0 ? &Pnt::x : &Pnt::z;
     }
   }
-  static double at(const Pnt& p, int k) { return k == 0 ? p.x : k == 1 ? p.y : p.z; }
-  Pt2 of(const Pnt& p) const { return {at(p, u), at(p, v)}; }
+  Pt2 of(const Pnt& p) const { return {p.*u, p.*v}; }
 };
 
 double cross2(const Pt2& a, const Pt2& b, const Pt2& c) {
@@ -760,15 +760,19 @@ class Simplifier {
     std::vector<std::size_t> fill(region_start_.begin(), region_start_.end() - 1);
     for (std::size_t t = 0; t < n; ++t)
       region_tris_[fill[region_[t]]++] = static_cast<std::uint32_t>(t);
+    // Regions are fixed from here on; each later pass asks this per edge.
+    boundary_.resize(loops_.size());
+    for (std::size_t s = 0; s < loops_.size(); ++s) {
+      boundary_[s] = twin_[s] == NONE || region_[tri_of_[twin_[s]]] != region_[tri_of_[s]];
+    }
   }
 
   std::span<const std::uint32_t> region_triangles(std::size_t r) const {
     return {region_tris_.data() + region_start_[r], region_start_[r + 1] - region_start_[r]};
   }
 
-  bool boundary(std::size_t s) const {
-    return twin_[s] == NONE || region_[tri_of_[twin_[s]]] != region_[tri_of_[s]];
-  }
+  // Whether loop edge s bounds its region.
+  bool boundary(std::size_t s) const { return boundary_[s]; }
 
   void pin_raw_regions() {
     for (std::size_t t = 0; t < triangles(); ++t) {
@@ -1122,6 +1126,7 @@ class Simplifier {
   std::vector<std::uint8_t> first_side_, pinned_;
   std::vector<Pnt> normal_, plane_;
   std::vector<std::uint32_t> region_;
+  std::vector<std::uint8_t> boundary_;
   std::vector<std::uint8_t> raw_;
   std::vector<std::size_t> region_start_;
   std::vector<std::uint32_t> region_tris_;

@@ -72,7 +72,8 @@ void expect_exact_cover(const Shape& s, const std::vector<Tri>& out) {
     }
   }
   EXPECT_NEAR(got, want, 1e-9 * want);
-  for (std::size_t p = 0; p < s.pts.size(); ++p) EXPECT_TRUE(used[p]) << "corner " << p << " dropped";
+  for (std::size_t p = 0; p < s.pts.size(); ++p)
+    EXPECT_TRUE(used[p]) << "corner " << p << " dropped";
 }
 
 // A disc with a grid of round holes, like a plate's face after a chain of
@@ -107,7 +108,8 @@ TEST_P(PlateFill, CoversTheOutlineExactly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, PlateFill,
-                         ::testing::Combine(::testing::Values(1, 2, 3), ::testing::Values(1.0, 0.05, 20.0),
+                         ::testing::Combine(::testing::Values(1, 2, 3),
+                                            ::testing::Values(1.0, 0.05, 20.0),
                                             ::testing::Values(0.0, 0.2)));
 
 TEST(PolygonFill, StarWithManyReflexCorners) {
