@@ -1,5 +1,9 @@
 #include "bsp/csg.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -27,12 +31,58 @@ struct LiteralOps {
   void absorb(Node& x, Node& y) { build(x, take_all_polygons(y, ws), ws); }
 };
 
-// Planes equal bit for bit count once.
-std::size_t distinct_planes(const PolygonList& list) {
-  PlaneIds ids;
-  ids.reserve(list.size());
-  for (const Polygon& p : list) ids.intern(p.plane);
-  return ids.size();
+struct Box {
+  Pnt lo{INFINITY, INFINITY, INFINITY};
+  Pnt hi{-INFINITY, -INFINITY, -INFINITY};
+  void add(const Pnt& v) {
+    lo = {std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z)};
+    hi = {std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z)};
+  }
+  bool meets(const Box& o) const {
+    return lo.x <= o.hi.x && o.lo.x <= hi.x && lo.y <= o.hi.y && o.lo.y <= hi.y && lo.z <= o.hi.z &&
+           o.lo.z <= hi.z;
+  }
+};
+
+Box box_of(const Polygon& p) {
+  Box b;
+  for (const Pnt& v : vertices_of(p)) b.add(v);
+  return b;
+}
+
+Box box_of(const PolygonList& list) {
+  Box b;
+  for (const Polygon& p : list) {
+    for (const Pnt& v : vertices_of(p)) b.add(v);
+  }
+  return b;
+}
+
+// The part of an operand that can meet the other: its polygons whose boxes
+// reach the other's box, and how many planes they lie on. Planes are
+// counted to 1e-6, since the triangles of one flat face have planes that
+// differ in their last bits but share a node of the literal tree.
+struct Reach {
+  double polygons = 0;
+  double planes = 0;
+};
+
+Reach reach_of(const PolygonList& list, const Box& other) {
+  std::vector<std::array<double, 4>> keys;
+  for (const Polygon& p : list) {
+    if (!box_of(p).meets(other)) continue;
+    const Plane& pl = p.plane;
+    keys.push_back({std::nearbyint(pl.normal.x * 1e6), std::nearbyint(pl.normal.y * 1e6),
+                    std::nearbyint(pl.normal.z * 1e6), std::nearbyint(pl.w * 1e6)});
+  }
+  Reach r;
+  r.polygons = static_cast<double>(keys.size());
+  // Bit patterns, so that NaN keys sort and compare like any others.
+  std::vector<std::array<std::uint64_t, 4>> bits(keys.size());
+  std::memcpy(bits.data(), keys.data(), keys.size() * sizeof keys[0]);
+  std::sort(bits.begin(), bits.end());
+  r.planes = static_cast<double>(std::unique(bits.begin(), bits.end()) - bits.begin());
+  return r;
 }
 
 }  // namespace
@@ -40,10 +90,17 @@ std::size_t distinct_planes(const PolygonList& list) {
 bool prefers_skipping(const OperandPolygons& operands) {
   const double na = static_cast<double>(operands.a.size());
   const double nb = static_cast<double>(operands.b.size());
-  // The estimate is at most 2 na nb: no need to count planes below that.
+  // The estimate is at most 2 na nb: no need to look closer below that.
   if (2.0 * na * nb <= gp::FAST_ENGINE_MIN_WORK) return false;
-  const double work = na * static_cast<double>(distinct_planes(operands.b)) +
-                      nb * static_cast<double>(distinct_planes(operands.a));
+  // A polygon of one operand goes down the other's tree past about one node
+  // per plane there, but only where the two come near: away from the
+  // other solid it leaves the tree after a few nodes. (A plate with a
+  // hundred holes cut by one more cylinder: all polygons and planes, 6.6
+  // million; the parts in reach, a few thousand; the literal walk is 3x
+  // faster there.)
+  const Box box_a = box_of(operands.a), box_b = box_of(operands.b);
+  const Reach a = reach_of(operands.a, box_b), b = reach_of(operands.b, box_a);
+  const double work = a.polygons * b.planes + b.polygons * a.planes;
   return work > gp::FAST_ENGINE_MIN_WORK;
 }
 

@@ -371,24 +371,37 @@ TEST(FastEngine, SameAsLiteralOnDenseOperandsThatAreNotOneConvexChain) {
 }
 
 // The default engine's choice: many polygons over few planes (fused
-// cylinders sharing their caps) stay on the literal walk; two dense spheres,
-// whose literal work grows with the product of their sizes, do not.
+// cylinders sharing their caps) and many polygons away from a small
+// operand (a field of posts, one of them cut) stay on the literal walk;
+// two dense spheres, whose literal work grows with the product of their
+// sizes, do not.
 TEST(FastEngine, DefaultChoosesByEstimatedWork) {
   using namespace test_shapes;
+  auto append = [](mesh::TriMesh& to, const mesh::TriMesh& c) {
+    const std::uint32_t base = static_cast<std::uint32_t>(to.vertices.size());
+    to.vertices.insert(to.vertices.end(), c.vertices.begin(), c.vertices.end());
+    for (auto t : c.triangles) to.triangles.push_back({t[0] + base, t[1] + base, t[2] + base});
+  };
   mesh::TriMesh row = cylinder(64, 0.5, 1);
-  for (int i = 1; i < 40; ++i) {
-    const mesh::TriMesh c = moved(cylinder(64, 0.5, 1), 0.8 * i, 0, 0);
-    const std::uint32_t base = static_cast<std::uint32_t>(row.vertices.size());
-    row.vertices.insert(row.vertices.end(), c.vertices.begin(), c.vertices.end());
-    for (auto t : c.triangles) row.triangles.push_back({t[0] + base, t[1] + base, t[2] + base});
-  }
+  for (int i = 1; i < 40; ++i) append(row, moved(cylinder(64, 0.5, 1), 0.8 * i, 0, 0));
   const mesh::TriMesh cyl = cylinder(64, 0.5, 1);
   EXPECT_FALSE(bsp::prefers_skipping(bsp::convert_operands(row, cyl)));
   EXPECT_FALSE(bsp::prefers_skipping(bsp::convert_operands(cyl, cyl)));
-  const mesh::TriMesh s = sphere(64, 32, 1.0);
-  const mesh::TriMesh t = moved(sphere(64, 32, 1.0), 0.5, 0.3, 0.2);
-  EXPECT_TRUE(bsp::prefers_skipping(bsp::convert_operands(s, t)));
-  EXPECT_TRUE(bsp::prefers_skipping(bsp::convert_operands(t, s)));
+  // 400 posts on planes of their own: counted whole (every polygon times
+  // every plane of the other), over 10 million.
+  mesh::TriMesh field;
+  for (int i = 0; i < 20; ++i) {
+    for (int j = 0; j < 20; ++j) append(field, moved(cylinder(64, 0.5, 1), 2.0 * i, 2.0 * j, 0));
+  }
+  const mesh::TriMesh cutter = moved(cylinder(64, 0.3, 3), 0.4, 0, -1);
+  EXPECT_FALSE(bsp::prefers_skipping(bsp::convert_operands(field, cutter)));
+  EXPECT_FALSE(bsp::prefers_skipping(bsp::convert_operands(cutter, field)));
+  for (const int segments : {24, 64}) {
+    const mesh::TriMesh s = sphere(segments, segments / 2, 1.0);
+    const mesh::TriMesh t = moved(sphere(segments, segments / 2, 1.0), 0.5, 0.3, 0.2);
+    EXPECT_TRUE(bsp::prefers_skipping(bsp::convert_operands(s, t))) << segments;
+    EXPECT_TRUE(bsp::prefers_skipping(bsp::convert_operands(t, s))) << segments;
+  }
 }
 
 // A polygon clipped whole by a tree and clipped by it again after an
