@@ -31,6 +31,14 @@ struct LiteralOps {
   void absorb(Node& x, Node& y) { build(x, take_all_polygons(y, ws), ws); }
 };
 
+// Planes equal bit for bit count once.
+std::size_t distinct_planes(const PolygonList& list) {
+  PlaneIds ids;
+  ids.reserve(list.size());
+  for (const Polygon& p : list) ids.intern(p.plane);
+  return ids.size();
+}
+
 struct Box {
   Pnt lo{INFINITY, INFINITY, INFINITY};
   Pnt hi{-INFINITY, -INFINITY, -INFINITY};
@@ -90,18 +98,14 @@ Reach reach_of(const PolygonList& list, const Box& other) {
 bool prefers_skipping(const OperandPolygons& operands) {
   const double na = static_cast<double>(operands.a.size());
   const double nb = static_cast<double>(operands.b.size());
-  // The estimate is at most 2 na nb: no need to look closer below that.
+  // The estimate is at most 2 na nb: no need to count planes below that.
   if (2.0 * na * nb <= gp::FAST_ENGINE_MIN_WORK) return false;
-  // A polygon of one operand goes down the other's tree past about one node
-  // per plane there, but only where the two come near: away from the
-  // other solid it leaves the tree after a few nodes. (A plate with a
-  // hundred holes cut by one more cylinder: all polygons and planes, 6.6
-  // million; the parts in reach, a few thousand; the literal walk is 3x
-  // faster there.)
+  const double work = na * static_cast<double>(distinct_planes(operands.b)) +
+                      nb * static_cast<double>(distinct_planes(operands.a));
+  if (work <= gp::FAST_ENGINE_MIN_WORK) return false;
   const Box box_a = box_of(operands.a), box_b = box_of(operands.b);
   const Reach a = reach_of(operands.a, box_b), b = reach_of(operands.b, box_a);
-  const double work = a.polygons * b.planes + b.polygons * a.planes;
-  return work > gp::FAST_ENGINE_MIN_WORK;
+  return a.polygons * b.planes + b.polygons * a.planes > gp::FAST_ENGINE_MIN_REACH_WORK;
 }
 
 OperandPolygons convert_operands(const mesh::TriMesh& a, const mesh::TriMesh& b) {

@@ -29,16 +29,23 @@ inline constexpr std::size_t HUGE_PAGE_MIN_BYTES = std::size_t{4} << 20;
 inline constexpr std::size_t REUSE_KEEP_BYTES = std::size_t{16} << 20;
 
 // The default engine runs the literal list walk unless its work, estimated
-// from the parts of the operands in reach of each other (bsp::
-// prefers_skipping: polygons(a) x planes(b) + polygons(b) x planes(a), each
-// counted within the other operand's box, planes to 1e-6), exceeds this:
-// below it the skipping engine's set-up costs more than it saves. Measured
-// (both engines, the same inputs): two offset spheres of 528 triangles
-// (estimate 0.13 million) run 0.83x as long on the skipping engine, of 960
-// (0.35 million) 0.6x; a plate with up to 100 holes cut or fused with one
-// more cylinder (0.01 million) and fused rows of cylinders stay 2-4x faster
-// on the literal walk.
-inline constexpr double FAST_ENGINE_MIN_WORK = 1e5;
+// as polygons(a) x distinct planes(b) + polygons(b) x distinct planes(a)
+// (a polygon meets at most one node per plane on its way down the other
+// tree), exceeds this: below it the skipping engine's set-up costs more
+// than it saves. Shallow trees, such as a row of fused cylinders sharing
+// their cap planes, stay literal even with many polygons; spheres of more
+// than about 1,500 triangles each go to the skipping engine.
+inline constexpr double FAST_ENGINE_MIN_WORK = 4e6;
+
+// ... and unless the same estimate over the parts of the operands within
+// reach of each other (polygons and planes inside the other operand's box,
+// planes counted to 1e-6) exceeds this. Away from the other solid a
+// polygon leaves the tree after a few nodes, so a large operand met by a
+// small one stays literal: a plate with 30 to 100 holes cut or fused with
+// one more cylinder (estimate 0.01 million) runs 2-4x faster there, while
+// offset spheres of 960 triangles (0.35 million) run 0.6x as long on the
+// skipping engine (measured with both engines on the same inputs).
+inline constexpr double FAST_ENGINE_MIN_REACH_WORK = 1e5;
 
 // The skipping engine walks a chain node by node while at most
 // SKIP_SHORT_CHAIN nodes are left (classifying is cheaper than setting up

@@ -396,7 +396,7 @@ TEST(FastEngine, DefaultChoosesByEstimatedWork) {
   const mesh::TriMesh cutter = moved(cylinder(64, 0.3, 3), 0.4, 0, -1);
   EXPECT_FALSE(bsp::prefers_skipping(bsp::convert_operands(field, cutter)));
   EXPECT_FALSE(bsp::prefers_skipping(bsp::convert_operands(cutter, field)));
-  for (const int segments : {24, 64}) {
+  for (const int segments : {48, 64}) {
     const mesh::TriMesh s = sphere(segments, segments / 2, 1.0);
     const mesh::TriMesh t = moved(sphere(segments, segments / 2, 1.0), 0.5, 0.3, 0.2);
     EXPECT_TRUE(bsp::prefers_skipping(bsp::convert_operands(s, t))) << segments;
