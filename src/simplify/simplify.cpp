@@ -240,7 +240,11 @@ constexpr std::size_t MAX_SLIT = 8;
 
 // True when every directed edge already occurs once and its reverse once
 // (nothing to close).
-bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris) {
+// `near_fans`: whether cycles that are not thin may be closed by a fan that
+// stays near them (see near_fan): the pass that merges gaps only, so that a
+// result the first pass closes keeps its form.
+bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris,
+                 bool near_fans) {
   using Edge = std::pair<std::uint32_t, std::uint32_t>;
   // Directed edges as (from << 32 | to), sorted: counted out by `from`,
   // then each vertex's few sorted by `to`, so that the reverse of an edge
@@ -322,6 +326,43 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     }
     return true;
   };
+  // A cycle that is not thin about one axis can still be close to itself:
+  // three corners of a vertex cluster strung along a crease across the end
+  // of a long sliver. Every point of a fan triangle lies within the
+  // distance of its apex from the cycle edge opposite (or of the far corner
+  // from a second cycle edge of it), the distance to a segment being convex;
+  // so the fan from the best apex is taken when that bound is at most
+  // gp::SIMPLIFY_GAP_DISTANCE for each of its triangles. Rotates `cycle` to
+  // start at that apex.
+  std::vector<std::uint32_t> rotated;
+  auto near_fan = [&](std::vector<std::uint32_t>& cycle) {
+    const std::size_t m = cycle.size();
+    for (std::size_t i = 0; i < m; ++i) {
+      for (std::size_t j = i + 1; j < m; ++j) {
+        if (cycle[i] == cycle[j]) return false;
+      }
+    }
+    constexpr double gap2 = gp::SIMPLIFY_GAP_DISTANCE * gp::SIMPLIFY_GAP_DISTANCE;
+    std::size_t best = m;
+    double best_bound = 0;
+    for (std::size_t k = 0; k < m; ++k) {
+      const auto c = [&](std::size_t i) -> const Pnt& { return v[cycle[(k + i) % m]]; };
+      double bound = 0;
+      for (std::size_t i = 1; i + 1 < m; ++i) {
+        double b = seg_dist2(c(0), c(i), c(i + 1));
+        if (i == 1) b = std::min(b, seg_dist2(c(2), c(0), c(1)));
+        if (i + 2 == m) b = std::min(b, seg_dist2(c(i), c(i + 1), c(0)));
+        bound = std::max(bound, b);
+        if (!(bound <= gap2)) break;
+      }
+      if (bound <= gap2 && (best == m || bound < best_bound)) best = k, best_bound = bound;
+    }
+    if (best == m) return false;
+    rotated.assign(cycle.begin() + static_cast<std::ptrdiff_t>(best), cycle.end());
+    rotated.insert(rotated.end(), cycle.begin(), cycle.begin() + static_cast<std::ptrdiff_t>(best));
+    cycle.swap(rotated);
+    return true;
+  };
   auto fill = [&](const std::vector<std::uint32_t>& cycle) {
     for (std::size_t i = 1; i + 1 < cycle.size(); ++i)
       tris.push_back({cycle[0], cycle[i + 1], cycle[i]});
@@ -356,6 +397,8 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       at = excess[next].second;
     }
     if (at == cycle[0] && cycle.size() >= 3 && thin(cycle)) {
+      fill(cycle);
+    } else if (near_fans && at == cycle[0] && cycle.size() >= 4 && near_fan(cycle)) {
       fill(cycle);
     } else {
       // Left for a walk from elsewhere: only the first edge stays spent.
@@ -1081,7 +1124,7 @@ class Simplifier {
         for (const auto& p : pieces) tris.push_back({lp[p[0]], lp[p[1]], lp[p[2]]});
       }
     }
-    closed_ = close_slits(v_, tris);
+    closed_ = close_slits(v_, tris, merge_gaps_);
     drop_opposite_pairs(tris);
     // Used vertices only, in input order.
     std::vector<std::uint32_t> renumber(v_.size(), NONE);

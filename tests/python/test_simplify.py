@@ -209,3 +209,28 @@ def test_a_copy_beyond_the_merge_distance_is_not_merged():
     r = simplify(s)
     assert r.mesh().num_vertices == 9
     assert r.volume() == pytest.approx(s.volume(), rel=1e-9)
+
+
+def test_a_slit_across_the_end_of_a_sliver_is_closed():
+    # A box whose top face has a slit along y = 0, as the boolean leaves it
+    # where two faces of a single-precision part meet at 2e-7 rad: the
+    # corner at b comes out twice (b, and c 2.8e-6 away), and d lies
+    # 4.2e-6 off the line, on the crease through c and b. Coordinates from
+    # angle_block.STL, common_rotated, at 1,000 units. No corner pair is
+    # within the merge distance and d is beyond every split tolerance, yet
+    # every point of the fan from b is within 6e-7 of the slit's edges.
+    a, b = (0.0, 0.0), (20.804480938, 0.0)
+    c, d = (20.804478136, -5.3902e-7), (20.804459238, -4.1735e-6)
+    square = [(-10, -10), (40, -10), (40, 10), (-10, 10)]
+    v = [(x, y, 0.0) for x, y in square + [a, b, c, d]] + [(x, y, -1.0) for x, y in square]
+    q0, q1, q2, q3, ia, ib, ic, id_ = range(8)
+    top = [(ia, ib, q2), (ia, q2, q3), (q1, q2, ib), (q1, ib, id_), (q0, q1, id_), (id_, ic, ia),
+           (q0, id_, ia), (q0, ia, q3)]
+    bottom = [(8, 10, 9), (8, 11, 10)]
+    sides = [t for i in range(4) for t in ((i, 8 + i, 8 + (i + 1) % 4), (i, 8 + (i + 1) % 4, (i + 1) % 4))]
+    s = q.solid_from_mesh([x for p in v for x in p], [x for t in top + bottom + sides for x in t])
+    r = simplify(s)
+    rv, t = mesh_arrays(r)
+    assert_edge_manifold(t)
+    assert set(map(tuple, rv.tolist())) <= set(v)
+    assert r.volume() == pytest.approx(1000.0, rel=1e-12)
