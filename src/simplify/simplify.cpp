@@ -328,12 +328,12 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   };
   // A cycle that is not thin about one axis can still be close to itself:
   // three corners of a vertex cluster strung along a crease across the end
-  // of a long sliver. Every point of a fan triangle lies within the
-  // distance of its apex from the cycle edge opposite (or of the far corner
-  // from a second cycle edge of it), the distance to a segment being convex;
-  // so the fan from the best apex is taken when that bound is at most
-  // gp::SIMPLIFY_GAP_DISTANCE for each of its triangles. Rotates `cycle` to
-  // start at that apex.
+  // of a long sliver, or corners strung along a line that an edge runs back
+  // over. The distance to a segment is convex, so every point of a fan
+  // triangle lies within the largest distance of its corners from any one
+  // cycle edge; the fan from the best apex is taken when, for each of its
+  // triangles, some cycle edge has all three corners within
+  // gp::SIMPLIFY_GAP_DISTANCE. Rotates `cycle` to start at that apex.
   std::vector<std::uint32_t> rotated;
   auto near_fan = [&](std::vector<std::uint32_t>& cycle) {
     const std::size_t m = cycle.size();
@@ -349,9 +349,12 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       const auto c = [&](std::size_t i) -> const Pnt& { return v[cycle[(k + i) % m]]; };
       double bound = 0;
       for (std::size_t i = 1; i + 1 < m; ++i) {
-        double b = seg_dist2(c(0), c(i), c(i + 1));
-        if (i == 1) b = std::min(b, seg_dist2(c(2), c(0), c(1)));
-        if (i + 2 == m) b = std::min(b, seg_dist2(c(i), c(i + 1), c(0)));
+        double b = std::numeric_limits<double>::infinity();
+        for (std::size_t j = 0; j < m; ++j) {
+          const Pnt &e0 = c(j), &e1 = c(j + 1);
+          b = std::min(b, std::max({seg_dist2(c(0), e0, e1), seg_dist2(c(i), e0, e1),
+                                    seg_dist2(c(i + 1), e0, e1)}));
+        }
         bound = std::max(bound, b);
         if (!(bound <= gap2)) break;
       }
@@ -588,6 +591,63 @@ class Simplifier {
     return changed;
   }
 
+  // A fin: a sliver no higher than gp::SIMPLIFY_FLAP_HEIGHT whose split
+  // loop runs out along a line and back over edges that other triangles
+  // already cover (a thin wall of a single-precision part leaves them along
+  // a crease). Every edge of its loop occurs more often than its reverse,
+  // one of them twice over, and no region can take it: it overlaps its
+  // neighbours' fills. It bounds no volume; taking it away leaves no edge
+  // short of its reverse and moves the surface by its height, as a flap.
+  // One at a time, in triangle order, the counts kept up to date. True when
+  // m_ changed; the loops and twins are then built again.
+  bool drop_fins() {
+    std::vector<std::uint64_t> dir(loops_.size());
+    for (std::size_t s = 0; s < loops_.size(); ++s)
+      dir[s] = std::uint64_t{loops_[s]} << 32 | next_in_loop(s);
+    std::sort(dir.begin(), dir.end());
+    dir.erase(std::unique(dir.begin(), dir.end()), dir.end());
+    std::vector<std::uint32_t> count(dir.size(), 0);
+    const auto slot = [&](std::uint64_t a, std::uint64_t b) {
+      const auto it = std::lower_bound(dir.begin(), dir.end(), a << 32 | b);
+      return it != dir.end() && *it == (a << 32 | b) ? static_cast<std::size_t>(it - dir.begin())
+                                                     : dir.size();
+    };
+    for (std::size_t s = 0; s < loops_.size(); ++s) ++count[slot(loops_[s], next_in_loop(s))];
+    const auto times = [&](std::uint64_t a, std::uint64_t b) {
+      const std::size_t k = slot(a, b);
+      return k == dir.size() ? std::uint32_t{0} : count[k];
+    };
+    constexpr double flap = gp::SIMPLIFY_FLAP_HEIGHT;
+    std::vector<std::uint8_t> gone(triangles(), 0);
+    bool any = false;
+    for (std::size_t t = 0; t < triangles(); ++t) {
+      const auto l = loop(t);
+      if (l.size() <= 3) continue;
+      const Triangle& tri = m_.triangles[t];
+      const Pnt &a = v_[tri[0]], &b = v_[tri[1]], &c = v_[tri[2]];
+      const Pnt n = gp::cross(gp::sub(b, a), gp::sub(c, a));
+      const double longest2 = std::max({dist2(a, b), dist2(b, c), dist2(c, a)});
+      if (!(gp::dot(n, n) <= flap * flap * longest2)) continue;
+      bool excess = true, doubled = false;
+      for (std::size_t k = 0; k < l.size() && excess; ++k) {
+        const std::uint32_t x = l[k], y = l[(k + 1) % l.size()];
+        const std::uint32_t c1 = times(x, y);
+        excess = c1 > times(y, x);
+        doubled = doubled || c1 >= 2;
+      }
+      if (!excess || !doubled) continue;
+      gone[t] = 1, any = true;
+      for (std::size_t k = 0; k < l.size(); ++k) --count[slot(l[k], l[(k + 1) % l.size()])];
+    }
+    if (!any) return false;
+    std::size_t kept = 0;
+    for (std::size_t t = 0; t < triangles(); ++t) {
+      if (!gone[t]) m_.triangles[kept++] = m_.triangles[t];
+    }
+    m_.triangles.resize(kept);
+    return true;
+  }
+
   // Whether the last run's result was closed before any slit was filled.
   bool closed() const { return closed_; }
 
@@ -595,6 +655,12 @@ class Simplifier {
     build_loops();
     build_twins();
     if (merge_gaps_ && close_gaps()) {
+      loops_.clear();
+      loop_start_.clear();
+      build_loops();
+      build_twins();
+    }
+    if (merge_gaps_ && drop_fins()) {
       loops_.clear();
       loop_start_.clear();
       build_loops();

@@ -234,3 +234,28 @@ def test_a_slit_across_the_end_of_a_sliver_is_closed():
     assert_edge_manifold(t)
     assert set(map(tuple, rv.tolist())) <= set(v)
     assert r.volume() == pytest.approx(1000.0, rel=1e-12)
+
+
+def test_a_fin_along_a_crease_is_taken_away():
+    # Three triangles of angle_block.STL common_rotated at 1,000 units, where
+    # a face of the part is a ribbon of slivers along a crease: one face's
+    # triangle (1 2 3), a sliver of the other face (3 4 0) whose edge 3-4
+    # runs along the crease through 2, and a fin (5 6 4), 2.7e-7 high, that
+    # runs along the crease from 4 out past 3 to 5 and back. Every edge of
+    # the fin's split loop is already covered once more than its reverse,
+    # one of them twice: kept, its pieces overlapped the sliver's and left
+    # edges used twice each way in the whole part.
+    v = [(466.48205842331856, 356.52793640678783, 450.36729553124553),
+         (471.9554208651896, 283.28326971698283, 177.0144243414058),
+         (489.0182585542985, 355.48285919125505, 446.466987708968),
+         (495.04402509068655, 355.20342411697857, 445.4241169038619),
+         (468.8435374799369, 356.41842890639043, 449.95859786056604),
+         (495.2483287470877, 355.1939498688383, 445.3887583619484),
+         (469.1268652513663, 356.40529031176465, 449.90956274424883)]
+    s = q.solid_from_mesh([x for p in v for x in p], [1, 2, 3, 5, 6, 4, 3, 4, 0])
+    rv, t = mesh_arrays(simplify(s))
+    edges = edge_counts(t)
+    assert max(edges.values()) == 1, edges
+    assert v[5] not in set(map(tuple, rv.tolist()))
+    # What is left is the two other triangles, the sliver split at 2.
+    assert len(t) == 3 and set(map(tuple, rv.tolist())) == {v[k] for k in (0, 1, 2, 3, 4)}
