@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <new>
 #include <tuple>
@@ -242,9 +243,9 @@ constexpr std::size_t MAX_SLIT = 8;
 // (nothing to close).
 // `near_fans`: whether cycles that are not thin may be closed by a fan that
 // stays near them (see near_fan): the pass that merges gaps only, so that a
-// result the first pass closes keeps its form.
+// result the first pass closes keeps its form. `volume`: the input's.
 bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris,
-                 bool near_fans) {
+                 bool near_fans, double volume) {
   using Edge = std::pair<std::uint32_t, std::uint32_t>;
   // Directed edges as (from << 32 | to), sorted: counted out by `from`,
   // then each vertex's few sorted by `to`, so that the reverse of an edge
@@ -328,12 +329,37 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   };
   // A cycle that is not thin about one axis can still be close to itself:
   // three corners of a vertex cluster strung along a crease across the end
-  // of a long sliver, or corners strung along a line that an edge runs back
-  // over. The distance to a segment is convex, so every point of a fan
-  // triangle lies within the largest distance of its corners from any one
-  // cycle edge; the fan from the best apex is taken when, for each of its
-  // triangles, some cycle edge has all three corners within
-  // gp::SIMPLIFY_GAP_DISTANCE. Rotates `cycle` to start at that apex.
+  // of a long sliver, corners strung along a line that an edge runs back
+  // over, or a sliver a few 1e-6 high. Two bounds on how far a point of a
+  // fan triangle lies from the cycle: the distance to a segment is convex,
+  // so it is within the largest distance of the triangle's corners from any
+  // one cycle edge; and it is within the triangle's inradius of the
+  // triangle's edges, each of which is a cycle edge or a diagonal within
+  // (by the same convexity) its ends' largest distance from one cycle edge.
+  // The fan from the best apex is taken when, for each of its triangles,
+  // the smaller bound is at most gp::SIMPLIFY_GAP_DISTANCE. Rotates
+  // `cycle` to start at that apex.
+  // A fill closes what was open and so moves the volume by the signed
+  // volume of its triangles. The fills beyond the thin ones are taken only
+  // while the volume stays within half of 1e-9 of the input's `volume`, or
+  // comes closer to it: a gap wider than the merge distance between two
+  // copies of a corner is left open rather than closed at that cost.
+  double now = std::numeric_limits<double>::quiet_NaN();
+  const auto within_room = [&](const std::vector<std::uint32_t>& cycle) {
+    if (now != now) {
+      now = 0;
+      for (const auto& t : tris) now += gp::dot(v[t[0]], gp::cross(v[t[1]], v[t[2]]));
+      now /= 6;
+    }
+    double added = 0;
+    for (std::size_t i = 1; i + 1 < cycle.size(); ++i)
+      added += gp::dot(v[cycle[0]], gp::cross(v[cycle[i + 1]], v[cycle[i]]));
+    const double next = now + added / 6;
+    const double off = std::fabs(next - volume);
+    if (!(off <= 0.5e-9 * std::fabs(volume) || off < std::fabs(now - volume))) return false;
+    now = next;
+    return true;
+  };
   std::vector<std::uint32_t> rotated;
   auto near_fan = [&](std::vector<std::uint32_t>& cycle) {
     const std::size_t m = cycle.size();
@@ -342,23 +368,39 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
         if (cycle[i] == cycle[j]) return false;
       }
     }
-    constexpr double gap2 = gp::SIMPLIFY_GAP_DISTANCE * gp::SIMPLIFY_GAP_DISTANCE;
+    constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
     std::size_t best = m;
     double best_bound = 0;
     for (std::size_t k = 0; k < m; ++k) {
       const auto c = [&](std::size_t i) -> const Pnt& { return v[cycle[(k + i) % m]]; };
-      double bound = 0;
-      for (std::size_t i = 1; i + 1 < m; ++i) {
+      // The largest distance of the given points from one cycle edge, at
+      // its least over the edges.
+      const auto off = [&](std::initializer_list<const Pnt*> pts) {
         double b = std::numeric_limits<double>::infinity();
         for (std::size_t j = 0; j < m; ++j) {
-          const Pnt &e0 = c(j), &e1 = c(j + 1);
-          b = std::min(b, std::max({seg_dist2(c(0), e0, e1), seg_dist2(c(i), e0, e1),
-                                    seg_dist2(c(i + 1), e0, e1)}));
+          double d = 0;
+          for (const Pnt* p : pts) d = std::max(d, seg_dist2(*p, c(j), c(j + 1)));
+          b = std::min(b, d);
+        }
+        return std::sqrt(b);
+      };
+      double bound = 0;
+      for (std::size_t i = 1; i + 1 < m; ++i) {
+        const Pnt &a = c(0), &p = c(i), &q = c(i + 1);
+        double b = off({&a, &p, &q});
+        if (!(b <= gap)) {
+          const Pnt n = gp::cross(gp::sub(p, a), gp::sub(q, a));
+          const double perimeter =
+              std::sqrt(dist2(a, p)) + std::sqrt(dist2(p, q)) + std::sqrt(dist2(q, a));
+          const double inradius = perimeter > 0 ? std::sqrt(gp::dot(n, n)) / perimeter : 0;
+          const double slack =
+              std::max(i == 1 ? 0.0 : off({&a, &p}), i + 2 == m ? 0.0 : off({&q, &a}));
+          b = std::min(b, inradius + slack);
         }
         bound = std::max(bound, b);
-        if (!(bound <= gap2)) break;
+        if (!(bound <= gap)) break;
       }
-      if (bound <= gap2 && (best == m || bound < best_bound)) best = k, best_bound = bound;
+      if (bound <= gap && (best == m || bound < best_bound)) best = k, best_bound = bound;
     }
     if (best == m) return false;
     rotated.assign(cycle.begin() + static_cast<std::ptrdiff_t>(best), cycle.end());
@@ -371,6 +413,8 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       tris.push_back({cycle[0], cycle[i + 1], cycle[i]});
   };
   std::vector<std::uint32_t> cycle;
+  // Which excess edges a fill has given their reverse.
+  std::vector<std::uint8_t> done(excess.size(), 0);
   for (std::size_t e = 0; e < excess.size(); ++e) {
     const auto [a, b] = excess[e];
     for (std::size_t f = unused(b, NONE); !used[e] && f < excess.size() && excess[f].first == b;
@@ -381,6 +425,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       cycle.assign({a, b, c});
       if (!thin(cycle)) continue;
       used[e] = used[f] = used[g] = 1;
+      done[e] = done[f] = done[g] = 1;
       fill(cycle);
     }
   }
@@ -399,14 +444,70 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       used[next] = 1;
       at = excess[next].second;
     }
-    if (at == cycle[0] && cycle.size() >= 3 && thin(cycle)) {
-      fill(cycle);
-    } else if (near_fans && at == cycle[0] && cycle.size() >= 4 && near_fan(cycle)) {
+    if (at == cycle[0] && cycle.size() >= 3 &&
+        (thin(cycle) ||
+         (near_fans && cycle.size() >= 4 && near_fan(cycle) && within_room(cycle)))) {
+      for (const std::size_t k : taken) done[k] = 1;
       fill(cycle);
     } else {
       // Left for a walk from elsewhere: only the first edge stays spent.
       for (std::size_t i = 1; i < taken.size(); ++i) used[taken[i]] = 0;
     }
+  }
+  if (!near_fans) return false;
+  // The walk takes the first way out of each corner, so it misses a slit
+  // that shares a corner with another cycle it cannot close. Every cycle of
+  // the edges left, up to MAX_SLIT corners, is tried from each of them in
+  // turn, depth first, within a step budget (hostile input may have many
+  // ways out of one corner).
+  constexpr std::size_t BUDGET = 4096;
+  std::vector<std::size_t> path, next_try;
+  const auto first_out = [&](std::uint32_t a) {
+    return static_cast<std::size_t>(std::lower_bound(excess.begin(), excess.end(), Edge{a, 0}) -
+                                    excess.begin());
+  };
+  for (std::size_t s0 = 0; s0 < excess.size(); ++s0) {
+    if (done[s0]) continue;
+    const std::uint32_t home = excess[s0].first;
+    path.assign(1, s0);
+    next_try.assign(1, first_out(excess[s0].second));
+    bool found = false;
+    for (std::size_t steps = 0; !path.empty() && !found && steps < BUDGET; ++steps) {
+      const std::uint32_t at = excess[path.back()].second;
+      bool deeper = false;
+      while (next_try.back() < excess.size() && excess[next_try.back()].first == at) {
+        const std::size_t e = next_try.back()++;
+        if (done[e] || std::find(path.begin(), path.end(), e) != path.end()) continue;
+        const std::uint32_t to = excess[e].second;
+        if (to == home) {
+          cycle.clear();
+          for (const std::size_t k : path) cycle.push_back(excess[k].first);
+          cycle.push_back(at);
+          if (cycle.size() >= 3 && (thin(cycle) || (cycle.size() >= 4 && near_fan(cycle))) &&
+              within_room(cycle)) {
+            path.push_back(e);
+            found = true;
+            break;
+          }
+          continue;
+        }
+        if (path.size() + 1 >= MAX_SLIT) continue;
+        bool corner = false;
+        for (const std::size_t k : path) corner = corner || excess[k].first == to;
+        if (corner) continue;
+        path.push_back(e);
+        next_try.push_back(first_out(to));
+        deeper = true;
+        break;
+      }
+      if (!found && !deeper) {
+        path.pop_back();
+        next_try.pop_back();
+      }
+    }
+    if (!found) continue;
+    for (const std::size_t k : path) done[k] = 1;
+    fill(cycle);
   }
   return false;
 }
@@ -415,6 +516,9 @@ class Simplifier {
  public:
   // `merge_gaps`: whether close_gaps runs (see there).
   Simplifier(const TriMesh& in, bool merge_gaps) : v_(in.vertices), merge_gaps_(merge_gaps) {
+    for (const Triangle& t : in.triangles)
+      volume_ += gp::dot(v_[t[0]], gp::cross(v_[t[1]], v_[t[2]]));
+    volume_ /= 6;
     // Twins left by rounding share a cell of the merge grid; the first of a
     // cell keeps its place, as in every weld of the kernel.
     const auto rep = mesh::weld_firsts<std::uint32_t>(in, gp::SIMPLIFY_MERGE_TOLERANCE);
@@ -1190,7 +1294,7 @@ class Simplifier {
         for (const auto& p : pieces) tris.push_back({lp[p[0]], lp[p[1]], lp[p[2]]});
       }
     }
-    closed_ = close_slits(v_, tris, merge_gaps_);
+    closed_ = close_slits(v_, tris, merge_gaps_, volume_);
     drop_opposite_pairs(tris);
     // Used vertices only, in input order.
     std::vector<std::uint32_t> renumber(v_.size(), NONE);
@@ -1211,6 +1315,7 @@ class Simplifier {
 
   const std::vector<Pnt>& v_;
   const bool merge_gaps_;
+  double volume_ = 0;  // the input's
   bool closed_ = false;
   TriMesh m_;
   std::vector<std::uint32_t> loops_;
