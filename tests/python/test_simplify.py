@@ -259,3 +259,29 @@ def test_a_fin_along_a_crease_is_taken_away():
     assert v[5] not in set(map(tuple, rv.tolist()))
     # What is left is the two other triangles, the sliver split at 2.
     assert len(t) == 3 and set(map(tuple, rv.tolist())) == {v[k] for k in (0, 1, 2, 3, 4)}
+
+
+def test_a_slit_that_shares_a_corner_with_the_outline_is_closed():
+    # Five triangles of angle_block.STL fuse_sphere at 1,000 units, an open
+    # patch: after the splits its outline runs 0 1 2 7 9 3 4 5 6, and inside
+    # it a slit 3 6 8 7, 1.4e-6 wide, meets the outline at 3 and 7. A walk
+    # that takes the first way out of 7 follows the outline and never comes
+    # back; only the slit may close.
+    v = [(463.48498563844083, 362.437520061001, 472.4221405605821),
+         (461.2643112883359, 361.9175550328616, 470.48160478538574),
+         (450.4268999662015, 363.8302547466461, 477.61985764270406),
+         (451.74472840928007, 363.59766234480554, 476.75184981318404),
+         (454.48602543229197, 363.11384892478645, 474.9462462421211),
+         (459.6234435269109, 362.89649606960666, 474.1350603695518),
+         (457.77112562394154, 362.53406638951395, 472.78245438112566),
+         (450.42689056313725, 363.83024846371944, 477.6198669237353),
+         (457.79591586826103, 362.5296911954976, 472.76612582925173),
+         (450.4268880508332, 363.83024678505154, 477.6198694034346)]
+    tris = [0, 1, 6, 2, 7, 1, 5, 6, 4, 7, 4, 8, 7, 9, 3]
+    rv, t = mesh_arrays(simplify(q.solid_from_mesh([x for p in v for x in p], tris)))
+    at = {p: k for k, p in enumerate(v)}
+    edges = edge_counts(np.array([[at[tuple(rv[x])] for x in tri] for tri in t.tolist()]))
+    unpaired = {e for e, n in edges.items() if n > edges.get((e[1], e[0]), 0)}
+    outline = [0, 1, 2, 7, 9, 3, 4, 5, 6]
+    assert unpaired == {(outline[k], outline[(k + 1) % 9]) for k in range(9)}
+    assert max(edges.values()) == 1
