@@ -461,6 +461,9 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   // turn, depth first, within a step budget (hostile input may have many
   // ways out of one corner).
   constexpr std::size_t BUDGET = 4096;
+  // And within one for all of them, linear in the edges left.
+  std::size_t spent = 0;
+  const std::size_t all = 64 * excess.size() + BUDGET;
   std::vector<std::size_t> path, next_try;
   const auto first_out = [&](std::uint32_t a) {
     return static_cast<std::size_t>(std::lower_bound(excess.begin(), excess.end(), Edge{a, 0}) -
@@ -472,10 +475,14 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     path.assign(1, s0);
     next_try.assign(1, first_out(excess[s0].second));
     bool found = false;
-    for (std::size_t steps = 0; !path.empty() && !found && steps < BUDGET; ++steps) {
+    // Every way out looked at is a step.
+    std::size_t steps = 0;
+    while (!path.empty() && !found && steps < BUDGET && spent < all) {
       const std::uint32_t at = excess[path.back()].second;
       bool deeper = false;
-      while (next_try.back() < excess.size() && excess[next_try.back()].first == at) {
+      while (next_try.back() < excess.size() && excess[next_try.back()].first == at &&
+             steps < BUDGET && spent < all) {
+        ++steps, ++spent;
         const std::size_t e = next_try.back()++;
         if (done[e] || std::find(path.begin(), path.end(), e) != path.end()) continue;
         const std::uint32_t to = excess[e].second;
@@ -501,6 +508,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
         break;
       }
       if (!found && !deeper) {
+        ++steps, ++spent;
         path.pop_back();
         next_try.pop_back();
       }
