@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <new>
 #include <tuple>
@@ -240,7 +241,11 @@ constexpr std::size_t MAX_SLIT = 8;
 
 // True when every directed edge already occurs once and its reverse once
 // (nothing to close).
-bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris) {
+// `near_fans`: whether cycles that are not thin may be closed by a fan that
+// stays near them (see near_fan): the pass that merges gaps only, so that a
+// result the first pass closes keeps its form. `volume`: the input's.
+bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris,
+                 bool near_fans, double volume) {
   using Edge = std::pair<std::uint32_t, std::uint32_t>;
   // Directed edges as (from << 32 | to), sorted: counted out by `from`,
   // then each vertex's few sorted by `to`, so that the reverse of an edge
@@ -322,11 +327,94 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     }
     return true;
   };
+  // A cycle that is not thin about one axis can still be close to itself:
+  // three corners of a vertex cluster strung along a crease across the end
+  // of a long sliver, corners strung along a line that an edge runs back
+  // over, or a sliver a few 1e-6 high. Two bounds on how far a point of a
+  // fan triangle lies from the cycle: the distance to a segment is convex,
+  // so it is within the largest distance of the triangle's corners from any
+  // one cycle edge; and it is within the triangle's inradius of the
+  // triangle's edges, each of which is a cycle edge or a diagonal within
+  // (by the same convexity) its ends' largest distance from one cycle edge.
+  // The fan from the best apex is taken when, for each of its triangles,
+  // the smaller bound is at most gp::SIMPLIFY_GAP_DISTANCE. Rotates
+  // `cycle` to start at that apex.
+  // A fill closes what was open and so moves the volume by the signed
+  // volume of its triangles. The fills beyond the thin ones are taken only
+  // while the volume stays within half of 1e-9 of the input's `volume`, or
+  // comes closer to it: a gap wider than the merge distance between two
+  // copies of a corner is left open rather than closed at that cost.
+  double now = std::numeric_limits<double>::quiet_NaN();
+  const auto within_room = [&](const std::vector<std::uint32_t>& cycle) {
+    if (now != now) {
+      now = 0;
+      for (const auto& t : tris) now += gp::dot(v[t[0]], gp::cross(v[t[1]], v[t[2]]));
+      now /= 6;
+    }
+    double added = 0;
+    for (std::size_t i = 1; i + 1 < cycle.size(); ++i)
+      added += gp::dot(v[cycle[0]], gp::cross(v[cycle[i + 1]], v[cycle[i]]));
+    const double next = now + added / 6;
+    const double off = std::fabs(next - volume);
+    if (!(off <= 0.5e-9 * std::fabs(volume) || off < std::fabs(now - volume))) return false;
+    now = next;
+    return true;
+  };
+  std::vector<std::uint32_t> rotated;
+  auto near_fan = [&](std::vector<std::uint32_t>& cycle) {
+    const std::size_t m = cycle.size();
+    for (std::size_t i = 0; i < m; ++i) {
+      for (std::size_t j = i + 1; j < m; ++j) {
+        if (cycle[i] == cycle[j]) return false;
+      }
+    }
+    constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
+    std::size_t best = m;
+    double best_bound = 0;
+    for (std::size_t k = 0; k < m; ++k) {
+      const auto c = [&](std::size_t i) -> const Pnt& { return v[cycle[(k + i) % m]]; };
+      // The largest distance of the given points from one cycle edge, at
+      // its least over the edges.
+      const auto off = [&](std::initializer_list<const Pnt*> pts) {
+        double b = std::numeric_limits<double>::infinity();
+        for (std::size_t j = 0; j < m; ++j) {
+          double d = 0;
+          for (const Pnt* p : pts) d = std::max(d, seg_dist2(*p, c(j), c(j + 1)));
+          b = std::min(b, d);
+        }
+        return std::sqrt(b);
+      };
+      double bound = 0;
+      for (std::size_t i = 1; i + 1 < m; ++i) {
+        const Pnt &a = c(0), &p = c(i), &q = c(i + 1);
+        double b = off({&a, &p, &q});
+        if (!(b <= gap)) {
+          const Pnt n = gp::cross(gp::sub(p, a), gp::sub(q, a));
+          const double perimeter =
+              std::sqrt(dist2(a, p)) + std::sqrt(dist2(p, q)) + std::sqrt(dist2(q, a));
+          const double inradius = perimeter > 0 ? std::sqrt(gp::dot(n, n)) / perimeter : 0;
+          const double slack =
+              std::max(i == 1 ? 0.0 : off({&a, &p}), i + 2 == m ? 0.0 : off({&q, &a}));
+          b = std::min(b, inradius + slack);
+        }
+        bound = std::max(bound, b);
+        if (!(bound <= gap)) break;
+      }
+      if (bound <= gap && (best == m || bound < best_bound)) best = k, best_bound = bound;
+    }
+    if (best == m) return false;
+    rotated.assign(cycle.begin() + static_cast<std::ptrdiff_t>(best), cycle.end());
+    rotated.insert(rotated.end(), cycle.begin(), cycle.begin() + static_cast<std::ptrdiff_t>(best));
+    cycle.swap(rotated);
+    return true;
+  };
   auto fill = [&](const std::vector<std::uint32_t>& cycle) {
     for (std::size_t i = 1; i + 1 < cycle.size(); ++i)
       tris.push_back({cycle[0], cycle[i + 1], cycle[i]});
   };
   std::vector<std::uint32_t> cycle;
+  // Which excess edges a fill has given their reverse.
+  std::vector<std::uint8_t> done(excess.size(), 0);
   for (std::size_t e = 0; e < excess.size(); ++e) {
     const auto [a, b] = excess[e];
     for (std::size_t f = unused(b, NONE); !used[e] && f < excess.size() && excess[f].first == b;
@@ -337,6 +425,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       cycle.assign({a, b, c});
       if (!thin(cycle)) continue;
       used[e] = used[f] = used[g] = 1;
+      done[e] = done[f] = done[g] = 1;
       fill(cycle);
     }
   }
@@ -355,12 +444,78 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       used[next] = 1;
       at = excess[next].second;
     }
-    if (at == cycle[0] && cycle.size() >= 3 && thin(cycle)) {
+    if (at == cycle[0] && cycle.size() >= 3 &&
+        (thin(cycle) ||
+         (near_fans && cycle.size() >= 4 && near_fan(cycle) && within_room(cycle)))) {
+      for (const std::size_t k : taken) done[k] = 1;
       fill(cycle);
     } else {
       // Left for a walk from elsewhere: only the first edge stays spent.
       for (std::size_t i = 1; i < taken.size(); ++i) used[taken[i]] = 0;
     }
+  }
+  if (!near_fans) return false;
+  // The walk takes the first way out of each corner, so it misses a slit
+  // that shares a corner with another cycle it cannot close. Every cycle of
+  // the edges left, up to MAX_SLIT corners, is tried from each of them in
+  // turn, depth first, within a step budget (hostile input may have many
+  // ways out of one corner).
+  constexpr std::size_t BUDGET = 4096;
+  // And within one for all of them, linear in the edges left.
+  std::size_t spent = 0;
+  const std::size_t all = 64 * excess.size() + BUDGET;
+  std::vector<std::size_t> path, next_try;
+  const auto first_out = [&](std::uint32_t a) {
+    return static_cast<std::size_t>(std::lower_bound(excess.begin(), excess.end(), Edge{a, 0}) -
+                                    excess.begin());
+  };
+  for (std::size_t s0 = 0; s0 < excess.size(); ++s0) {
+    if (done[s0]) continue;
+    const std::uint32_t home = excess[s0].first;
+    path.assign(1, s0);
+    next_try.assign(1, first_out(excess[s0].second));
+    bool found = false;
+    // Every way out looked at is a step.
+    std::size_t steps = 0;
+    while (!path.empty() && !found && steps < BUDGET && spent < all) {
+      const std::uint32_t at = excess[path.back()].second;
+      bool deeper = false;
+      while (next_try.back() < excess.size() && excess[next_try.back()].first == at &&
+             steps < BUDGET && spent < all) {
+        ++steps, ++spent;
+        const std::size_t e = next_try.back()++;
+        if (done[e] || std::find(path.begin(), path.end(), e) != path.end()) continue;
+        const std::uint32_t to = excess[e].second;
+        if (to == home) {
+          cycle.clear();
+          for (const std::size_t k : path) cycle.push_back(excess[k].first);
+          cycle.push_back(at);
+          if (cycle.size() >= 3 && (thin(cycle) || (cycle.size() >= 4 && near_fan(cycle))) &&
+              within_room(cycle)) {
+            path.push_back(e);
+            found = true;
+            break;
+          }
+          continue;
+        }
+        if (path.size() + 1 >= MAX_SLIT) continue;
+        bool corner = false;
+        for (const std::size_t k : path) corner = corner || excess[k].first == to;
+        if (corner) continue;
+        path.push_back(e);
+        next_try.push_back(first_out(to));
+        deeper = true;
+        break;
+      }
+      if (!found && !deeper) {
+        ++steps, ++spent;
+        path.pop_back();
+        next_try.pop_back();
+      }
+    }
+    if (!found) continue;
+    for (const std::size_t k : path) done[k] = 1;
+    fill(cycle);
   }
   return false;
 }
@@ -369,6 +524,9 @@ class Simplifier {
  public:
   // `merge_gaps`: whether close_gaps runs (see there).
   Simplifier(const TriMesh& in, bool merge_gaps) : v_(in.vertices), merge_gaps_(merge_gaps) {
+    for (const Triangle& t : in.triangles)
+      volume_ += gp::dot(v_[t[0]], gp::cross(v_[t[1]], v_[t[2]]));
+    volume_ /= 6;
     // Twins left by rounding share a cell of the merge grid; the first of a
     // cell keeps its place, as in every weld of the kernel.
     const auto rep = mesh::weld_firsts<std::uint32_t>(in, gp::SIMPLIFY_MERGE_TOLERANCE);
@@ -551,6 +709,63 @@ class Simplifier {
     return changed;
   }
 
+  // A fin: a sliver no higher than gp::SIMPLIFY_FLAP_HEIGHT whose split
+  // loop runs out along a line and back over edges that other triangles
+  // already cover (a thin wall of a single-precision part leaves them along
+  // a crease). Every edge of its loop occurs more often than its reverse,
+  // one of them twice over, and no region can take it: it overlaps its
+  // neighbours' fills. It bounds no volume; taking it away leaves no edge
+  // short of its reverse and moves the surface by its height, as a flap.
+  // One at a time, in triangle order, the counts kept up to date. True when
+  // m_ changed; the loops and twins are then built again.
+  bool drop_fins() {
+    std::vector<std::uint64_t> dir(loops_.size());
+    for (std::size_t s = 0; s < loops_.size(); ++s)
+      dir[s] = std::uint64_t{loops_[s]} << 32 | next_in_loop(s);
+    std::sort(dir.begin(), dir.end());
+    dir.erase(std::unique(dir.begin(), dir.end()), dir.end());
+    std::vector<std::uint32_t> count(dir.size(), 0);
+    const auto slot = [&](std::uint64_t a, std::uint64_t b) {
+      const auto it = std::lower_bound(dir.begin(), dir.end(), a << 32 | b);
+      return it != dir.end() && *it == (a << 32 | b) ? static_cast<std::size_t>(it - dir.begin())
+                                                     : dir.size();
+    };
+    for (std::size_t s = 0; s < loops_.size(); ++s) ++count[slot(loops_[s], next_in_loop(s))];
+    const auto times = [&](std::uint64_t a, std::uint64_t b) {
+      const std::size_t k = slot(a, b);
+      return k == dir.size() ? std::uint32_t{0} : count[k];
+    };
+    constexpr double flap = gp::SIMPLIFY_FLAP_HEIGHT;
+    std::vector<std::uint8_t> gone(triangles(), 0);
+    bool any = false;
+    for (std::size_t t = 0; t < triangles(); ++t) {
+      const auto l = loop(t);
+      if (l.size() <= 3) continue;
+      const Triangle& tri = m_.triangles[t];
+      const Pnt &a = v_[tri[0]], &b = v_[tri[1]], &c = v_[tri[2]];
+      const Pnt n = gp::cross(gp::sub(b, a), gp::sub(c, a));
+      const double longest2 = std::max({dist2(a, b), dist2(b, c), dist2(c, a)});
+      if (!(gp::dot(n, n) <= flap * flap * longest2)) continue;
+      bool excess = true, doubled = false;
+      for (std::size_t k = 0; k < l.size() && excess; ++k) {
+        const std::uint32_t x = l[k], y = l[(k + 1) % l.size()];
+        const std::uint32_t c1 = times(x, y);
+        excess = c1 > times(y, x);
+        doubled = doubled || c1 >= 2;
+      }
+      if (!excess || !doubled) continue;
+      gone[t] = 1, any = true;
+      for (std::size_t k = 0; k < l.size(); ++k) --count[slot(l[k], l[(k + 1) % l.size()])];
+    }
+    if (!any) return false;
+    std::size_t kept = 0;
+    for (std::size_t t = 0; t < triangles(); ++t) {
+      if (!gone[t]) m_.triangles[kept++] = m_.triangles[t];
+    }
+    m_.triangles.resize(kept);
+    return true;
+  }
+
   // Whether the last run's result was closed before any slit was filled.
   bool closed() const { return closed_; }
 
@@ -558,6 +773,12 @@ class Simplifier {
     build_loops();
     build_twins();
     if (merge_gaps_ && close_gaps()) {
+      loops_.clear();
+      loop_start_.clear();
+      build_loops();
+      build_twins();
+    }
+    if (merge_gaps_ && drop_fins()) {
       loops_.clear();
       loop_start_.clear();
       build_loops();
@@ -1096,7 +1317,7 @@ class Simplifier {
         for (const auto& p : pieces) tris.push_back({lp[p[0]], lp[p[1]], lp[p[2]]});
       }
     }
-    closed_ = close_slits(v_, tris);
+    closed_ = close_slits(v_, tris, merge_gaps_, volume_);
     drop_opposite_pairs(tris);
     // Used vertices only, in input order.
     std::vector<std::uint32_t> renumber(v_.size(), NONE);
@@ -1117,6 +1338,7 @@ class Simplifier {
 
   const std::vector<Pnt>& v_;
   const bool merge_gaps_;
+  double volume_ = 0;  // the input's
   bool closed_ = false;
   TriMesh m_;
   std::vector<std::uint8_t> unpaired_;  // of m_'s edges while it is unchanged, else empty

@@ -22,9 +22,15 @@ namespace quorvalind::simplify {
 //     degenerate outline) keeps its own triangles, split at the vertices on
 //     their edges, and pins its vertices for its neighbours.
 //   - slivers no higher than gp::SIMPLIFY_FLAP_HEIGHT that hang on an edge
-//     as flaps (their three edges each once too many) are taken away first.
+//     as flaps (their three edges each once too many) are taken away first,
+//     and, when edges stay unpaired, so are fins (slivers whose split loop
+//     runs along a line and back over edges covered already);
+//   - slits left between pieces (cycles of unpaired edges) get a fan whose
+//     every point lies within gp::SIMPLIFY_GAP_DISTANCE of the slit's edges;
+//     the fans beyond the thinnest keep the volume within 1e-9 of the
+//     input's, or bring it closer.
 // So no vertex is created or moved, and no surface point moves by more than
-// the flap height. Input that is open, non-manifold or inside out gives
+// the gap distance. Input that is open, non-manifold or inside out gives
 // a result of the same kind; the result is deterministic. A mesh with a
 // non-finite coordinate comes back unchanged. Throws gp::InternalFault for
 // a triangle index beyond the vertex list.

@@ -209,3 +209,79 @@ def test_a_copy_beyond_the_merge_distance_is_not_merged():
     r = simplify(s)
     assert r.mesh().num_vertices == 9
     assert r.volume() == pytest.approx(s.volume(), rel=1e-9)
+
+
+def test_a_slit_across_the_end_of_a_sliver_is_closed():
+    # A box whose top face has a slit along y = 0, as the boolean leaves it
+    # where two faces of a single-precision part meet at 2e-7 rad: the
+    # corner at b comes out twice (b, and c 2.8e-6 away), and d lies
+    # 4.2e-6 off the line, on the crease through c and b. Coordinates from
+    # angle_block.STL, common_rotated, at 1,000 units. No corner pair is
+    # within the merge distance and d is beyond every split tolerance, yet
+    # every point of the fan from b is within 6e-7 of the slit's edges.
+    a, b = (0.0, 0.0), (20.804480938, 0.0)
+    c, d = (20.804478136, -5.3902e-7), (20.804459238, -4.1735e-6)
+    square = [(-10, -10), (40, -10), (40, 10), (-10, 10)]
+    v = [(x, y, 0.0) for x, y in square + [a, b, c, d]] + [(x, y, -1.0) for x, y in square]
+    q0, q1, q2, q3, ia, ib, ic, id_ = range(8)
+    top = [(ia, ib, q2), (ia, q2, q3), (q1, q2, ib), (q1, ib, id_), (q0, q1, id_), (id_, ic, ia),
+           (q0, id_, ia), (q0, ia, q3)]
+    bottom = [(8, 10, 9), (8, 11, 10)]
+    sides = [t for i in range(4) for t in ((i, 8 + i, 8 + (i + 1) % 4), (i, 8 + (i + 1) % 4, (i + 1) % 4))]
+    s = q.solid_from_mesh([x for p in v for x in p], [x for t in top + bottom + sides for x in t])
+    r = simplify(s)
+    rv, t = mesh_arrays(r)
+    assert_edge_manifold(t)
+    assert set(map(tuple, rv.tolist())) <= set(v)
+    assert r.volume() == pytest.approx(1000.0, rel=1e-12)
+
+
+def test_a_fin_along_a_crease_is_taken_away():
+    # Three triangles of angle_block.STL common_rotated at 1,000 units, where
+    # a face of the part is a ribbon of slivers along a crease: one face's
+    # triangle (1 2 3), a sliver of the other face (3 4 0) whose edge 3-4
+    # runs along the crease through 2, and a fin (5 6 4), 2.7e-7 high, that
+    # runs along the crease from 4 out past 3 to 5 and back. Every edge of
+    # the fin's split loop is already covered once more than its reverse,
+    # one of them twice: kept, its pieces overlapped the sliver's and left
+    # edges used twice each way in the whole part.
+    v = [(466.48205842331856, 356.52793640678783, 450.36729553124553),
+         (471.9554208651896, 283.28326971698283, 177.0144243414058),
+         (489.0182585542985, 355.48285919125505, 446.466987708968),
+         (495.04402509068655, 355.20342411697857, 445.4241169038619),
+         (468.8435374799369, 356.41842890639043, 449.95859786056604),
+         (495.2483287470877, 355.1939498688383, 445.3887583619484),
+         (469.1268652513663, 356.40529031176465, 449.90956274424883)]
+    s = q.solid_from_mesh([x for p in v for x in p], [1, 2, 3, 5, 6, 4, 3, 4, 0])
+    rv, t = mesh_arrays(simplify(s))
+    edges = edge_counts(t)
+    assert max(edges.values()) == 1, edges
+    assert v[5] not in set(map(tuple, rv.tolist()))
+    # What is left is the two other triangles, the sliver split at 2.
+    assert len(t) == 3 and set(map(tuple, rv.tolist())) == {v[k] for k in (0, 1, 2, 3, 4)}
+
+
+def test_a_slit_that_shares_a_corner_with_the_outline_is_closed():
+    # Five triangles of angle_block.STL fuse_sphere at 1,000 units, an open
+    # patch: after the splits its outline runs 0 1 2 7 9 3 4 5 6, and inside
+    # it a slit 3 6 8 7, 1.4e-6 wide, meets the outline at 3 and 7. A walk
+    # that takes the first way out of 7 follows the outline and never comes
+    # back; only the slit may close.
+    v = [(463.48498563844083, 362.437520061001, 472.4221405605821),
+         (461.2643112883359, 361.9175550328616, 470.48160478538574),
+         (450.4268999662015, 363.8302547466461, 477.61985764270406),
+         (451.74472840928007, 363.59766234480554, 476.75184981318404),
+         (454.48602543229197, 363.11384892478645, 474.9462462421211),
+         (459.6234435269109, 362.89649606960666, 474.1350603695518),
+         (457.77112562394154, 362.53406638951395, 472.78245438112566),
+         (450.42689056313725, 363.83024846371944, 477.6198669237353),
+         (457.79591586826103, 362.5296911954976, 472.76612582925173),
+         (450.4268880508332, 363.83024678505154, 477.6198694034346)]
+    tris = [0, 1, 6, 2, 7, 1, 5, 6, 4, 7, 4, 8, 7, 9, 3]
+    rv, t = mesh_arrays(simplify(q.solid_from_mesh([x for p in v for x in p], tris)))
+    at = {p: k for k, p in enumerate(v)}
+    edges = edge_counts(np.array([[at[tuple(rv[x])] for x in tri] for tri in t.tolist()]))
+    unpaired = {e for e, n in edges.items() if n > edges.get((e[1], e[0]), 0)}
+    outline = [0, 1, 2, 7, 9, 3, 4, 5, 6]
+    assert unpaired == {(outline[k], outline[(k + 1) % 9]) for k in range(9)}
+    assert max(edges.values()) == 1
