@@ -292,9 +292,16 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   std::vector<std::uint8_t> used(excess.size(), 0);
   // The first unused excess edge from a to b (b == NONE: to anywhere), or
   // excess.size().
+  // Searches out of a corner with many excess edges (a fan of loose
+  // triangles round one point) would cost the square of its degree: the
+  // scans below share a budget linear in the excess edges, and once it is
+  // spent no further cycle is found.
+  std::size_t steps_left = 64 * excess.size() + 65536;
   auto unused = [&](std::uint32_t a, std::uint32_t b) {
     auto it = std::lower_bound(excess.begin(), excess.end(), Edge{a, b == NONE ? 0 : b});
     for (; it != excess.end() && it->first == a && (b == NONE || it->second == b); ++it) {
+      if (steps_left == 0) return excess.size();
+      --steps_left;
       if (!used[static_cast<std::size_t>(it - excess.begin())])
         return static_cast<std::size_t>(it - excess.begin());
     }
@@ -417,8 +424,9 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   std::vector<std::uint8_t> done(excess.size(), 0);
   for (std::size_t e = 0; e < excess.size(); ++e) {
     const auto [a, b] = excess[e];
-    for (std::size_t f = unused(b, NONE); !used[e] && f < excess.size() && excess[f].first == b;
-         ++f) {
+    for (std::size_t f = unused(b, NONE);
+         !used[e] && f < excess.size() && excess[f].first == b && steps_left > 0; ++f) {
+      --steps_left;
       const std::uint32_t c = excess[f].second;
       const std::size_t g = c == a || used[f] ? excess.size() : unused(c, a);
       if (g == excess.size()) continue;

@@ -152,6 +152,15 @@ HOSTILE = textwrap.dedent("""
         ([x * 1e-300 for x in v], t),         # underflow
         ([], []),
     ]
+    # 60,000 loose triangles round one point: every edge unpaired, and a
+    # search for cycles through the point must not take the square of that.
+    n = 60000
+    fan_v, fan_t = [0.0, 0.0, 0.0], []
+    for i in range(n):
+        for a in (2 * math.pi * i / n, 2 * math.pi * (i + 0.5) / n):
+            fan_v += [math.cos(a), math.sin(a), 0.0]
+        fan_t += [0, 2 * i + 1, 2 * i + 2]
+    cases.append((fan_v, fan_t))
     for vs, ts in cases:
         s = q.solid_from_mesh(vs, ts)
         r = simplify(s)
