@@ -16,6 +16,10 @@ inline constexpr long CSG_WAIT_SLICE_NS = 5000000;  // 5 ms
 // Stack of the second thread of work split in halves (gp/halves.h): the
 // halves are loops without recursion.
 inline constexpr unsigned long HALF_THREAD_STACK_SIZE = 1048576;  // 1 MiB
+// The most threads an operation splits its work over (gp/workers.h), and
+// the stack of each helper thread: the tasks are loops without recursion.
+inline constexpr unsigned WORKER_THREADS_MAX = 64;
+inline constexpr unsigned long WORKER_THREAD_STACK_SIZE = 8388608;  // 8 MiB
 // Binary STL writes of fewer triangles stay on one thread: below this, the
 // start and join of a thread cost more than half the writing saves.
 inline constexpr std::size_t STL_TWO_THREAD_MIN_TRIANGLES = 65536;

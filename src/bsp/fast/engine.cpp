@@ -1,8 +1,12 @@
 #include "bsp/fast/engine.h"
 
 #include <algorithm>
+#include <initializer_list>
+#include <memory>
 
 #include "bsp/fast_tree.h"
+#include "gp/fault.h"
+#include "gp/workers.h"
 
 namespace quorvalind::bsp::fast {
 
@@ -34,13 +38,6 @@ FPoly FastEngine::wrap(const Polygon& p, std::uint32_t id) {
   FPoly q{p, {0, 0, 0}, 0.0, id, {}, {}};
   set_sphere(q);
   return q;
-}
-
-void FastEngine::clip_to(Tree& t, Tree& other) {
-  for (FNode& n : t.nodes) {
-    ws.check_stop();
-    if (!n.polygons.empty()) n.polygons = clip(other, std::move(n.polygons));
-  }
 }
 
 void FastEngine::invert(Tree& t) {
@@ -116,6 +113,132 @@ FList FastEngine::take_all(Tree& t) {
   return out;
 }
 
+// Several threads
+// ---------------
+// Two kinds of step split into independent parts. The builds of A and B
+// share nothing but the plane ids, which they only read. X.clip_to(Y)
+// replaces each node's list of X by the clip of that list by Y, and a clip
+// reads Y's planes, links, chains and order but never Y's polygons; so the
+// nodes' lists can be clipped in any order, on any thread, and
+// X.clip_to(Y) followed by Y.clip_to(X), as every sequence has it, can run
+// as one step: neither writes what the other reads. Each thread has an
+// engine of its own (the walk's scratch, a vertex pool); a polygon's
+// records refer only to the trees and to the replay segment of the engine
+// that wrote them, which stays for the whole sequence. Every decision is
+// made on the same polygon against the same planes, so the lists, and the
+// result, are the same whatever the thread count and the schedule; only
+// where vertices are stored differs.
+
+namespace {
+
+// The engine of a helper thread: a workspace of its own with the
+// operation's stop flag.
+struct HelperEngine {
+  HelperEngine(const Workspace& main, const SkipOptions& options, FastEngine::ReplayStore* store)
+      : ws(VertexPool{}, main.stop_flag()), e(ws, options) {
+    e.replay_store = store;
+  }
+  Workspace ws;
+  FastEngine e;
+};
+
+// Clip tasks per thread: enough for the threads to even out lists whose
+// clips cost very different amounts.
+constexpr std::size_t CLIP_TASKS_PER_THREAD = 16;
+
+class Crew {
+ public:
+  Crew(FastEngine& main, const SkipOptions& options)
+      : main_(main),
+        team_(options.threads > 0 ? options.threads : gp::worker_threads(), options.start) {
+    for (unsigned m = 1; m < team_.size(); ++m) {
+      helpers_.push_back(std::make_unique<HelperEngine>(main.ws, options, main.replay_store));
+    }
+  }
+
+  FastEngine& engine(unsigned member) { return member == 0 ? main_ : helpers_[member - 1]->e; }
+
+  void build_both(Tree& A, FList fa, Tree& B, FList fb) {
+    team_.run(2, [&](std::size_t i, unsigned member) {
+      if (i == 0) {
+        engine(member).build(A, std::move(fa));
+      } else {
+        engine(member).build(B, std::move(fb));
+      }
+    });
+  }
+
+  // x.clip_to(y) for every pair, as one step.
+  struct ClipJob {
+    Tree* x;
+    Tree* y;
+  };
+  void clip(std::initializer_list<ClipJob> jobs) {
+    struct Range {
+      Tree* x;
+      Tree* y;  // only read: its order is made before the step
+      std::uint32_t begin, end;
+    };
+    std::size_t total = 0;
+    for (const ClipJob& j : jobs) {
+      FastEngine::ensure_order(*j.y);
+      total += FastEngine::polygon_count(*j.x);
+    }
+    const std::size_t want = team_.size() == 1 ? 1 : CLIP_TASKS_PER_THREAD * team_.size();
+    std::vector<Range> ranges;
+    std::size_t done = 0;
+    for (const ClipJob& j : jobs) {
+      const std::uint32_t count = static_cast<std::uint32_t>(j.x->nodes.size());
+      std::uint32_t begin = 0;
+      for (std::uint32_t n = 0; n < count; ++n) {
+        done += j.x->nodes[n].polygons.size();
+        // Cut where the polygons so far reach the next share of the total.
+        if (total > 0 && done * want >= (ranges.size() + 1) * total) {
+          ranges.push_back({j.x, j.y, begin, n + 1});
+          begin = n + 1;
+        }
+      }
+      if (begin < count) ranges.push_back({j.x, j.y, begin, count});
+    }
+    // A segment per engine for the lineages this step records.
+    FastEngine::ReplayStore& store = *main_.replay_store;
+    for (unsigned m = 0; m < team_.size(); ++m) {
+      if (store.size() > 0xffff) throw gp::InternalFault("too many replay segments");
+      engine(m).replay_seg = static_cast<std::uint16_t>(store.size());
+      store.emplace_back();
+    }
+    team_.run(ranges.size(), [&](std::size_t i, unsigned member) {
+      FastEngine& e = engine(member);
+      const Range& r = ranges[i];
+      for (std::uint32_t n = r.begin; n < r.end; ++n) {
+        e.ws.check_stop();
+        FNode& node = r.x->nodes[n];
+        if (!node.polygons.empty()) node.polygons = e.clip(*r.y, std::move(node.polygons));
+      }
+    });
+  }
+
+  // The helpers' vertex pools hold vertices of the result: they go to the
+  // operation's workspace.
+  void hand_over() {
+    for (auto& h : helpers_) {
+#ifdef QUORVALIND_COUNT_CLASSIFICATIONS
+      main_.ws.scratch.classifications += h->ws.scratch.classifications;
+      h->ws.scratch.classifications = 0;
+#endif
+      main_.ws.adopt(std::move(h->ws.pool));
+    }
+  }
+
+ private:
+  FastEngine& main_;
+  // Declared before the team, so destroyed after its threads are joined.
+  std::vector<std::unique_ptr<HelperEngine>> helpers_;
+  gp::WorkerTeam team_;
+};
+
+}  // namespace
+
 }  // namespace quorvalind::bsp::fast
 
 namespace quorvalind::bsp {
@@ -124,6 +247,8 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
                           const SkipOptions& options) {
   using namespace fast;
   FastEngine e(ws, options);
+  FastEngine::ReplayStore replays;
+  e.replay_store = &replays;
   FList fa, fb;
   fa.reserve(a.size());
   fb.reserve(b.size());
@@ -135,15 +260,41 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
   for (FPoly& q : fb) set_sphere(q);
   Tree A = make_tree(e.ids.size(), options);
   Tree B = make_tree(e.ids.size(), options);
-  e.build(A, std::move(fa));
-  e.build(B, std::move(fb));
+  Crew crew(e, options);
+  crew.build_both(A, std::move(fa), B, std::move(fb));
+  // A clip_to waits for the next step: when that is the clip_to the other
+  // way, both run as one (see "Several threads").
   struct Ops {
     FastEngine& e;
-    void clip_to(Tree& x, Tree& y) { e.clip_to(x, y); }
-    void invert(Tree& x) { e.invert(x); }
-    void absorb(Tree& x, Tree& y) { e.build(x, e.take_all(y), true); }
-  } ops{e};
+    Crew& crew;
+    Tree* x = nullptr;
+    Tree* y = nullptr;
+    void flush() {
+      if (x != nullptr) crew.clip({{x, y}});
+      x = y = nullptr;
+    }
+    void clip_to(Tree& cx, Tree& cy) {
+      if (x == &cy && y == &cx) {
+        crew.clip({{x, y}, {&cx, &cy}});
+        x = y = nullptr;
+        return;
+      }
+      flush();
+      x = &cx;
+      y = &cy;
+    }
+    void invert(Tree& t) {
+      flush();
+      e.invert(t);
+    }
+    void absorb(Tree& t, Tree& other) {
+      flush();
+      e.build(t, e.take_all(other), true);
+    }
+  } ops{e, crew};
   tree_sequence(op, ops, A, B);
+  ops.flush();
+  crew.hand_over();
   // The result goes into operand a's list, whose room it mostly fits.
   PolygonList& out = a;
   out.clear();

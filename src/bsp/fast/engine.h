@@ -110,7 +110,14 @@ struct FastEngine {
     bool whole = false;  // the input polygon itself, not a piece of it
     Lineage lin;
   };
-  std::vector<std::uint32_t> replay_nodes;  // of every Lineage, kept for the whole sequence
+  // The nodes of every Lineage, kept for the whole sequence: one segment
+  // per engine and clip phase (see Crew in fast/engine.cpp), shared by the
+  // engines of one operation; replay_seg is this engine's in the phase
+  // under way.
+  using ReplayStore = std::vector<std::vector<std::uint32_t>>;
+  ReplayStore* replay_store = nullptr;
+  std::uint16_t replay_seg = 0;
+  std::vector<std::uint32_t>& replay_nodes() { return (*replay_store)[replay_seg]; }
   SearchLog slog;
   struct Emitted {
     FPoly q;
@@ -135,7 +142,6 @@ struct FastEngine {
 
   // ---- the other tree operations (fast/engine.cpp) -------------------------
 
-  void clip_to(Tree& t, Tree& other);
   void invert(Tree& t);
   // Hands every polygon of the tree to f in pre-order (node, front,
   // back), then empties the nodes.
