@@ -28,6 +28,9 @@ struct SkipOptions {
   // build flag, so that the tests check the very code production runs;
   // off, it costs one predictable branch per shortcut taken.
   bool check_shortcuts = false;
+  // Builds on several threads go in rounds of at least this many inputs
+  // (fast/engine.cpp); tests lower it to drive the rounds with small solids.
+  std::uint32_t round_min = gp::SKIP_BUILD_ROUND_MIN;
   // Threads the operation may use (0: gp::worker_threads()), and how they
   // are started (tests make it fail); a helper that does not start is done
   // without.

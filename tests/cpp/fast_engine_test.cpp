@@ -475,10 +475,12 @@ TEST(FastEngineThreads, SameOnSeededRandomSolids) {
     std::string kind;
     gen.pair(a, b, kind);
     const CsgOp op = OPS[i % 3];
-    // Every other case with every chain skipped and indexed: the replays
-    // and resumed searches then run on many lists at once.
-    const std::string d =
-        thread_difference(op, a, b, i % 2 == 0 ? bsp::SkipOptions{} : checked(true));
+    // Builds in rounds of a few inputs; every other case with every chain
+    // skipped and indexed: the replays and resumed searches then run on
+    // many lists at once.
+    bsp::SkipOptions skip = i % 2 == 0 ? bsp::SkipOptions{} : checked(true);
+    skip.round_min = 1 + i % 8;
+    const std::string d = thread_difference(op, a, b, skip);
     if (!d.empty()) ++failures;
     EXPECT_EQ(d, "") << "case " << i << " (" << kind << ", " << op_name(op) << ")";
   }

@@ -115,8 +115,11 @@ FList FastEngine::take_all(Tree& t) {
 
 // Several threads
 // ---------------
-// Two kinds of step split into independent parts. The builds of A and B
-// share nothing but the plane ids, which they only read. X.clip_to(Y)
+// The steps split into independent parts. The builds of A and B share
+// nothing but the plane ids, which they only read; a build that cannot
+// find its inputs' places from corner lists goes in rounds, each walked on
+// every thread before it is built in order (see "A build in two phases"
+// in fast/build.cpp), and so does the final absorb. X.clip_to(Y)
 // replaces each node's list of X by the clip of that list by Y, and a clip
 // reads Y's planes, links, chains and order but never Y's polygons; so the
 // nodes' lists can be clipped in any order, on any thread, and
@@ -145,6 +148,13 @@ struct HelperEngine {
 // Clip tasks per thread: enough for the threads to even out lists whose
 // clips cost very different amounts.
 constexpr std::size_t CLIP_TASKS_PER_THREAD = 16;
+// A build in rounds: at most BUILD_ROUNDS rounds of at least
+// SkipOptions::round_min inputs, each walked in WALK_TASKS_PER_THREAD tasks
+// per thread. More rounds leave less to the ordered part of each (what an
+// input meets below the tree as the round found it) and cost a hand-over
+// each.
+constexpr std::uint32_t BUILD_ROUNDS = 128;
+constexpr std::size_t WALK_TASKS_PER_THREAD = 4;
 
 class Crew {
  public:
@@ -158,14 +168,45 @@ class Crew {
 
   FastEngine& engine(unsigned member) { return member == 0 ? main_ : helpers_[member - 1]->e; }
 
+  // The builds of A and B. Convex operands, whose builds find each
+  // input's place from its corners (see fast/corner_lists.cpp), build at
+  // once, one per thread; otherwise each build runs in rounds over the
+  // team, one after the other.
   void build_both(Tree& A, FList fa, Tree& B, FList fb) {
-    team_.run(2, [&](std::size_t i, unsigned member) {
-      if (i == 0) {
-        engine(member).build(A, std::move(fa));
+    if (team_.size() == 1) {
+      main_.build(A, std::move(fa));
+      main_.build(B, std::move(fb));
+      return;
+    }
+    FastEngine& eb = engine(1);
+    if (fa.empty() || fb.empty()) {
+      build(main_, A, std::move(fa), false);
+      build(eb, B, std::move(fb), false);
+      return;
+    }
+    // Each tree's start (its plan and corner lists) on a thread of its
+    // own, and the whole build there when it has corner lists.
+    bool rest[2] = {false, false};
+    team_.run(2, [&](std::size_t i, unsigned) {
+      FastEngine& owner = i == 0 ? main_ : eb;
+      Tree& t = i == 0 ? A : B;
+      const FList& list = i == 0 ? fa : fb;
+      owner.begin_build(t, list);
+      if (owner.corners.ok) {
+        build_from(owner, t, list, 0, false);
       } else {
-        engine(member).build(B, std::move(fb));
+        rest[i] = true;
       }
     });
+    if (rest[0]) build_rounds(main_, A, fa, false);
+    if (rest[1]) build_rounds(eb, B, fb, false);
+  }
+
+  // owner.build(t, list, last), in rounds when that pays.
+  void build(FastEngine& owner, Tree& t, FList list, bool last) {
+    if (list.empty()) return;
+    owner.begin_build(t, list);
+    build_rounds(owner, t, list, last);
   }
 
   // x.clip_to(y) for every pair, as one step.
@@ -218,6 +259,59 @@ class Crew {
     });
   }
 
+  // The rest of owner's build of t from `list`, begun by begin_build:
+  // the first inputs one by one while the tree has few nodes, then the
+  // others a round at a time, walked down the tree as it stands on every
+  // thread and then built in order from where they landed (see "A build
+  // in two phases" in fast/build.cpp). A planned build with corner lists
+  // finds each input's place at once: it goes one by one throughout.
+  void build_rounds(FastEngine& owner, Tree& t, const FList& list, bool last) {
+    const std::uint32_t count = static_cast<std::uint32_t>(list.size());
+    const std::uint32_t round_min = std::max(1u, t.options.round_min);
+    if (owner.corners.ok || count < 2 * round_min) {
+      build_from(owner, t, list, 0, last);
+      return;
+    }
+    const std::uint32_t round = std::max(round_min, count / BUILD_ROUNDS);
+    // A tree of fewer nodes than a round holds little to walk.
+    std::uint32_t i = 0;
+    for (; i < count && t.nodes.size() < round; ++i) owner.insert_input(t, list, i);
+    std::vector<FastEngine::Landings> walks;
+    while (i < count) {
+      const std::uint32_t begin = i, end = std::min(count, i + round);
+      const std::size_t tasks =
+          std::min<std::size_t>(end - begin, WALK_TASKS_PER_THREAD * team_.size());
+      walks.resize(tasks);
+      for (FastEngine::Landings& w : walks) w.clear();
+      team_.run(tasks, [&](std::size_t k, unsigned member) {
+        const std::uint32_t b = begin + static_cast<std::uint32_t>(k * (end - begin) / tasks);
+        const std::uint32_t e = begin + static_cast<std::uint32_t>((k + 1) * (end - begin) / tasks);
+        engine(member).walk_frozen(t, list, b, e, walks[k]);
+      });
+      owner.land_inputs(t, begin, end, walks);
+      i = end;
+    }
+    owner.end_build(t, last);
+  }
+
+  // owner's build of t from input `from` on, one input at a time.
+  static void build_from(FastEngine& owner, Tree& t, const FList& list, std::uint32_t from,
+                         bool last) {
+    for (std::uint32_t i = from; i < list.size(); ++i) owner.insert_input(t, list, i);
+    owner.end_build(t, last);
+  }
+
+  // f(q) for every q of list, over the team in slices.
+  template <class F>
+  void for_each(FList& list, F&& f) {
+    const std::size_t n = list.size();
+    const std::size_t tasks =
+        std::max<std::size_t>(1, std::min(n / 1024, 4 * std::size_t{team_.size()}));
+    team_.run(tasks, [&](std::size_t k, unsigned) {
+      for (std::size_t i = k * n / tasks; i < (k + 1) * n / tasks; ++i) f(list[i]);
+    });
+  }
+
   // The helpers' vertex pools hold vertices of the result: they go to the
   // operation's workspace.
   void hand_over() {
@@ -256,11 +350,11 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
   for (const Polygon& p : a) fa.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}, {}});
   for (const Polygon& p : b) fb.push_back({p, {0, 0, 0}, 0.0, e.ids.intern(p.plane), {}, {}});
   e.ids.close_under_negation();
-  for (FPoly& q : fa) set_sphere(q);
-  for (FPoly& q : fb) set_sphere(q);
+  Crew crew(e, options);
+  crew.for_each(fa, set_sphere);
+  crew.for_each(fb, set_sphere);
   Tree A = make_tree(e.ids.size(), options);
   Tree B = make_tree(e.ids.size(), options);
-  Crew crew(e, options);
   crew.build_both(A, std::move(fa), B, std::move(fb));
   // A clip_to waits for the next step: when that is the clip_to the other
   // way, both run as one (see "Several threads").
@@ -289,7 +383,7 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
     }
     void absorb(Tree& t, Tree& other) {
       flush();
-      e.build(t, e.take_all(other), true);
+      crew.build(e, t, e.take_all(other), true);
     }
   } ops{e, crew};
   tree_sequence(op, ops, A, B);

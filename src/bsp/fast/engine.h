@@ -57,6 +57,8 @@ struct FastEngine {
     Side side;  // side taken into `node`
     Resume resume;
     bool input = false;  // input `t.candidate` itself, at the root
+    // Frozen walks: the piece is to go on at node's missing child on `side`.
+    bool grows = false;
   };
   KeptVector<BuildItem> build_stack;
   std::vector<std::pair<std::uint32_t, FPoly>> held_cb;
@@ -64,9 +66,37 @@ struct FastEngine {
   // `last`: no search follows (the sequences' final build), so the chains
   // are not indexed again at the end.
   void build(Tree& t, FList list, bool last = false);
+  // build in steps: begin_build, then insert_input for every input in
+  // order (or land_inputs), then end_build.
+  void begin_build(Tree& t, const FList& list);
+  void next_input(Tree& t, std::uint32_t i);
+  void insert_input(Tree& t, const FList& list, std::uint32_t i);
+  void end_build(Tree& t, bool last);
   void plan(Tree& t, const FList& list);
   static void drop_sparse_plan(Tree& t, std::uint32_t seen);
   void insert(Tree& t, BuildItem& it);
+
+  // ---- a build in two phases (fast/build.cpp) ------------------------------
+
+  // Where a piece of input `input` comes to rest in the tree as it stood
+  // before the build: in node's polygons (PLACED_FRONT), held for them
+  // (PLACED_BACK), or on `side` of node, which had no child there (GROWS).
+  enum : std::uint8_t { PLACED_FRONT, PLACED_BACK, GROWS };
+  struct Landing {
+    FPoly q;
+    std::uint32_t input;
+    std::uint32_t node;
+    std::uint8_t kind;
+    Side side;
+  };
+  using Landings = std::vector<Landing>;
+  // Walks inputs [begin, end) of list down t, which it only reads.
+  void walk_frozen(const Tree& t, const FList& list, std::uint32_t begin, std::uint32_t end,
+                   Landings& out);
+  // insert_input for inputs [begin, end), given their frozen walks in
+  // input order.
+  void land_inputs(Tree& t, std::uint32_t begin, std::uint32_t end,
+                   const std::vector<Landings>& walks);
   std::uint32_t descend(Tree& t, std::uint32_t node, Side side, const FPoly& first);
 
   // ---- corner lists of a planned build (fast/corner_lists.cpp) ------------
