@@ -47,9 +47,11 @@ inline constexpr double FAST_ENGINE_MIN_WORK = 4e6;
 // spatial index. Defaults of bsp::SkipOptions.
 inline constexpr std::uint32_t SKIP_SHORT_CHAIN = 128;
 inline constexpr std::uint32_t SKIP_INDEX_MIN = 256;
-// A build on several threads goes in rounds of at least this many inputs
-// (default of bsp::SkipOptions::round_min).
-inline constexpr std::uint32_t SKIP_BUILD_ROUND_MIN = 256;
+// A build on several threads goes in rounds of at least this many inputs,
+// and only with twice as many: below that, walking a round and then
+// building it in order costs more than the other threads save (default of
+// bsp::SkipOptions::round_min).
+inline constexpr std::uint32_t SKIP_BUILD_ROUND_MIN = 1024;
 // A group bound fits its curvatures only to members whose normal departs
 // from the group's axis by more than this squared length; any curvature
 // >= 0 gives a sound bound, so this only keeps near-parallel members from

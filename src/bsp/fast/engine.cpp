@@ -40,8 +40,10 @@ FPoly FastEngine::wrap(const Polygon& p, std::uint32_t id) {
   return q;
 }
 
-void FastEngine::invert(Tree& t) {
-  for (FNode& n : t.nodes) {
+void FastEngine::invert_nodes(Tree& t, const OperandPlaneIds& ids, const Workspace& ws,
+                              std::uint32_t begin, std::uint32_t end) {
+  for (std::uint32_t k = begin; k < end; ++k) {
+    FNode& n = t.nodes[k];
     ws.check_stop();
     for (FPoly& q : n.polygons) {
       std::reverse(q.p.vertices, q.p.vertices + q.p.count);
@@ -57,24 +59,29 @@ void FastEngine::invert(Tree& t) {
     std::swap(n.pos[0], n.pos[1]);
     std::swap(n.long_chain[0], n.long_chain[1]);
   }
-  // Back chains become front chains with every plane negated: h_k and
-  // the normals change sign, |n_k - a| and the magnitudes do not.
-  std::swap(t.chains[0], t.chains[1]);
-  for (auto& chains : t.chains) {
-    for (Chain& ch : chains) {
-      if (!ch.index) continue;
-      ChainIndex& x = *ch.index;
-      for (HNode& hn : x.hier.nodes) negate(hn.b);
-      for (Plane& p : x.hier.leaf_plane) p = negated(p);
-      for (Run& run : x.runs) {
-        for (auto& level : run.levels) {
-          for (Bound& b : level) {
-            negate(b);
-          }
+}
+
+// Back chains become front chains with every plane negated: h_k and
+// the normals change sign, |n_k - a| and the magnitudes do not.
+void FastEngine::invert_chains(KeptVector<Chain>& chains, std::uint32_t begin, std::uint32_t end) {
+  for (std::uint32_t k = begin; k < end; ++k) {
+    Chain& ch = chains[k];
+    if (!ch.index) continue;
+    ChainIndex& x = *ch.index;
+    for (HNode& hn : x.hier.nodes) negate(hn.b);
+    for (Plane& p : x.hier.leaf_plane) p = negated(p);
+    for (Run& run : x.runs) {
+      for (auto& level : run.levels) {
+        for (Bound& b : level) {
+          negate(b);
         }
       }
     }
   }
+}
+
+void FastEngine::end_invert(Tree& t) {
+  std::swap(t.chains[0], t.chains[1]);
   ++t.epoch;
   std::vector<std::uint32_t> head(t.id_head.size(), NONE);
   for (std::size_t id = 0; id < head.size(); ++id) {
@@ -119,7 +126,8 @@ FList FastEngine::take_all(Tree& t) {
 // nothing but the plane ids, which they only read; a build that cannot
 // find its inputs' places from corner lists goes in rounds, each walked on
 // every thread before it is built in order (see "A build in two phases"
-// in fast/build.cpp), and so does the final absorb. X.clip_to(Y)
+// in fast/build.cpp), and so does the final absorb; invert turns each node
+// and each chain's index on its own. X.clip_to(Y)
 // replaces each node's list of X by the clip of that list by Y, and a clip
 // reads Y's planes, links, chains and order but never Y's polygons; so the
 // nodes' lists can be clipped in any order, on any thread, and
@@ -301,6 +309,27 @@ class Crew {
     owner.end_build(t, last);
   }
 
+  // t.invert(): the nodes and the chains' indexes in slices over the team.
+  void invert(Tree& t) {
+    const std::uint32_t nodes = static_cast<std::uint32_t>(t.nodes.size());
+    const std::uint32_t chains[2] = {static_cast<std::uint32_t>(t.chains[0].size()),
+                                     static_cast<std::uint32_t>(t.chains[1].size())};
+    const std::size_t per = team_.size() == 1 ? 1 : 4 * std::size_t{team_.size()};
+    team_.run(3 * per, [&](std::size_t k, unsigned member) {
+      const std::size_t part = k / per, i = k % per;
+      if (part == 0) {
+        FastEngine::invert_nodes(t, main_.ids, engine(member).ws,
+                                 static_cast<std::uint32_t>(i * nodes / per),
+                                 static_cast<std::uint32_t>((i + 1) * nodes / per));
+      } else {
+        const std::uint32_t n = chains[part - 1];
+        FastEngine::invert_chains(t.chains[part - 1], static_cast<std::uint32_t>(i * n / per),
+                                  static_cast<std::uint32_t>((i + 1) * n / per));
+      }
+    });
+    main_.end_invert(t);
+  }
+
   // f(q) for every q of list, over the team in slices.
   template <class F>
   void for_each(FList& list, F&& f) {
@@ -379,7 +408,7 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
     }
     void invert(Tree& t) {
       flush();
-      e.invert(t);
+      crew.invert(t);
     }
     void absorb(Tree& t, Tree& other) {
       flush();

@@ -172,7 +172,13 @@ struct FastEngine {
 
   // ---- the other tree operations (fast/engine.cpp) -------------------------
 
-  void invert(Tree& t);
+  // t.invert() in parts (see Crew in fast/engine.cpp): the nodes [begin,
+  // end), the chains [begin, end) of one side, then the rest once both are
+  // done.
+  static void invert_nodes(Tree& t, const OperandPlaneIds& ids, const Workspace& ws,
+                           std::uint32_t begin, std::uint32_t end);
+  static void invert_chains(KeptVector<Chain>& chains, std::uint32_t begin, std::uint32_t end);
+  void end_invert(Tree& t);
   // Hands every polygon of the tree to f in pre-order (node, front,
   // back), then empties the nodes.
   template <class F>
