@@ -20,6 +20,9 @@ inline constexpr unsigned long HALF_THREAD_STACK_SIZE = 1048576;  // 1 MiB
 // the stack of each helper thread: the tasks are loops without recursion.
 inline constexpr unsigned WORKER_THREADS_MAX = 64;
 inline constexpr unsigned long WORKER_THREAD_STACK_SIZE = 8388608;  // 8 MiB
+// A boolean result's weld (mesh::welded_fans) goes over several threads
+// from this many vertices on.
+inline constexpr std::size_t WELD_TEAM_MIN_VERTICES = std::size_t{1} << 18;
 // Binary STL writes of fewer triangles stay on one thread: below this, the
 // start and join of a thread cost more than half the writing saves.
 inline constexpr std::size_t STL_TWO_THREAD_MIN_TRIANGLES = 65536;
