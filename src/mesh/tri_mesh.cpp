@@ -287,10 +287,12 @@ TriMesh welded_fans_as(std::span<const Pnt> vertices, std::span<const std::uint3
 }
 
 // welded_fans_as over a team of threads, with the same result:
-//   hashes (vertex ranges): the hash of every vertex's key;
-//   firsts (one part of the hash range per thread, so that no two share a
-//     cell): each part visits its vertices in order and keeps, per cell,
-//     the first; firsts[v] is the first vertex of v's cell;
+//   hashes (vertex ranges): the hash of every vertex's key, and each
+//     range's vertices listed by the part of the hash range they fall in
+//     (one part per thread, so that no two share a cell);
+//   firsts (parts): each part visits its vertices in order, range by
+//     range, and keeps, per cell, the first; firsts[v] is the first vertex
+//     of v's cell;
 //   ids (vertex ranges, twice): a cell's id is the number of cells whose
 //     first vertex comes before its own, as the one-thread weld numbers
 //     them in order of first sight; first vertices get theirs from the
@@ -313,25 +315,36 @@ TriMesh welded_fans_team(std::span<const Pnt> vertices, std::span<const std::uin
   const std::size_t ranges = 4 * parts;
   const auto range_begin = [&](std::size_t r, std::size_t count) { return r * count / ranges; };
   std::unique_ptr<std::uint64_t[]> hashes = gp::fresh_array<std::uint64_t>(n);
+  // The part of a hash: from its top bits, which the table's slots (the
+  // low bits) do not use.
+  const auto part_of = [&](std::uint64_t h) { return static_cast<std::size_t>((h >> 40) % parts); };
+  // Each range's vertices by part, in order.
+  std::vector<std::vector<std::vector<Index>>> of_part(ranges,
+                                                       std::vector<std::vector<Index>>(parts));
   team.run(ranges, [&](std::size_t r, unsigned) {
-    for (std::size_t v = range_begin(r, n); v < range_begin(r + 1, n); ++v) {
-      hashes[v] = hash_key(key_of(vertices[v], scale));
+    const std::size_t begin = range_begin(r, n), end = range_begin(r + 1, n);
+    for (std::vector<Index>& list : of_part[r]) list.reserve((end - begin) / parts + 16);
+    for (std::size_t v = begin; v < end; ++v) {
+      const std::uint64_t h = hash_key(key_of(vertices[v], scale));
+      hashes[v] = h;
+      of_part[r][part_of(h)].push_back(static_cast<Index>(v));
     }
   });
-  // The part of a hash: its top bits, which the table's slots (the low
-  // bits) do not use.
-  const auto part_of = [&](std::uint64_t h) { return static_cast<std::size_t>((h >> 40) % parts); };
   std::unique_ptr<Index[]> firsts = gp::fresh_array<Index>(n);
   const std::size_t expected = expected_welded(n, triangles);
   team.run(parts, [&](std::size_t p, unsigned) {
     KeyIndex<Index, std::span<const Pnt>> index(vertices, scale, 3 * expected / parts + 1);
-    for (std::size_t v = 0; v < n; ++v) {
-      const std::uint64_t h = hashes[v];
-      if (part_of(h) != p) continue;
-      firsts[v] =
-          index.find_or_insert(vertices[v], nullptr, h, [v] { return static_cast<Index>(v); });
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t r = 0; r < ranges; ++r) {
+      const std::vector<Index>& list = of_part[r][p];
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        if (i + kAhead < list.size()) index.prefetch(hashes[list[i + kAhead]]);
+        const Index v = list[i];
+        firsts[v] = index.find_or_insert(vertices[v], nullptr, hashes[v], [v] { return v; });
+      }
     }
   });
+  of_part.clear();
   hashes.reset();
   std::vector<std::size_t> firsts_before(ranges + 1, 0);
   team.run(ranges, [&](std::size_t r, unsigned) {

@@ -276,7 +276,7 @@ class Crew {
   void build_rounds(FastEngine& owner, Tree& t, const FList& list, bool last) {
     const std::uint32_t count = static_cast<std::uint32_t>(list.size());
     const std::uint32_t round_min = std::max(1u, t.options.round_min);
-    if (owner.corners.ok || count < 2 * round_min) {
+    if (team_.size() == 1 || owner.corners.ok || count < 2 * round_min) {
       build_from(owner, t, list, 0, last);
       return;
     }
