@@ -68,6 +68,8 @@ int main(int argc, char** argv) {
   const Solid s2{test_shapes::moved(test_shapes::sphere(64, 32, 1.0), 0.5, 0.3, 0.2)};
   const Solid big{test_shapes::sphere(128, 64, 1.0)};
   const Solid tor{test_shapes::torus(128, 1.0, 0.4)};
+  const Solid h1{test_shapes::sphere(256, 128, 1.0)};
+  const Solid h2{test_shapes::moved(test_shapes::sphere(256, 128, 1.0), 0.5, 0.3, 0.2)};
   std::vector<Solid> grid;
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j)
@@ -86,6 +88,7 @@ int main(int argc, char** argv) {
       {"C3", [&] { return brep_algo_api::cut(s1, s2); }, 5, false},
       {"C4", [&] { return brep_algo_api::common(big, tor); }, 1, true},
       {"C5", [&] { return brep_algo_api::fuse_all(grid); }, 21, false},
+      {"S256", [&] { return brep_algo_api::fuse(h1, h2); }, 1, true},
   };
   for (const Case& c : cases) {
     if (c.large && !large) continue;

@@ -5,6 +5,7 @@
 #include "bsp/csg.h"
 #include "bsp/reuse.h"
 #include "gp/tolerances.h"
+#include "gp/workers.h"
 
 namespace quorvalind::brep_algo_api {
 
@@ -17,7 +18,8 @@ bool has_triangles(const Solid& s) { return !s.mesh.triangles.empty(); }
 // The weld of the result's fan triangulation, made straight from the
 // polygons (see welded_fans); their buffers go on to the next operation.
 Solid welded_result(bsp::FlatPolygons r) {
-  Solid out{mesh::welded_fans(r.vertices, r.counts, gp::BOOLEAN_WELD_TOLERANCE)};
+  Solid out{
+      mesh::welded_fans(r.vertices, r.counts, gp::BOOLEAN_WELD_TOLERANCE, gp::worker_threads())};
   bsp::reuse::keep_flat(std::move(r));
   return out;
 }

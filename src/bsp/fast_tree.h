@@ -9,6 +9,7 @@
 #include "bsp/node.h"
 #include "bsp/polygon.h"
 #include "bsp/sequence.h"
+#include "gp/halves.h"
 #include "gp/speed_knobs.h"
 
 namespace quorvalind::bsp {
@@ -27,6 +28,14 @@ struct SkipOptions {
   // build flag, so that the tests check the very code production runs;
   // off, it costs one predictable branch per shortcut taken.
   bool check_shortcuts = false;
+  // Builds on several threads go in rounds of at least this many inputs
+  // (fast/engine.cpp); tests lower it to drive the rounds with small solids.
+  std::uint32_t round_min = gp::SKIP_BUILD_ROUND_MIN;
+  // Threads the operation may use (0: gp::worker_threads()), and how they
+  // are started (tests make it fail); a helper that does not start is done
+  // without.
+  unsigned threads = 0;
+  gp::ThreadStarter start = &pthread_create;
 };
 
 // Builds A from a and B from b, runs op's tree sequence and returns

@@ -32,6 +32,11 @@ class Workspace {
   VertexPool pool;
   SplitScratch scratch;
 
+  const std::atomic<bool>* stop_flag() const { return stop_; }
+  // Keeps a pool that polygons of this operation have vertices in (a
+  // helper thread's) until the workspace goes.
+  void adopt(VertexPool&& p) { adopted_.push_back(std::move(p)); }
+
   void check_stop() const {
     if (stop_ != nullptr && stop_->load(std::memory_order_relaxed)) throw StopRequested{};
   }
@@ -70,6 +75,7 @@ class Workspace {
  private:
   const std::atomic<bool>* stop_;
   std::vector<PolygonList> spare_;
+  std::vector<VertexPool> adopted_;
 };
 
 struct Node final {

@@ -16,6 +16,13 @@ inline constexpr long CSG_WAIT_SLICE_NS = 5000000;  // 5 ms
 // Stack of the second thread of work split in halves (gp/halves.h): the
 // halves are loops without recursion.
 inline constexpr unsigned long HALF_THREAD_STACK_SIZE = 1048576;  // 1 MiB
+// The most threads an operation splits its work over (gp/workers.h), and
+// the stack of each helper thread: the tasks are loops without recursion.
+inline constexpr unsigned WORKER_THREADS_MAX = 64;
+inline constexpr unsigned long WORKER_THREAD_STACK_SIZE = 8388608;  // 8 MiB
+// A boolean result's weld (mesh::welded_fans) goes over several threads
+// from this many vertices on.
+inline constexpr std::size_t WELD_TEAM_MIN_VERTICES = std::size_t{1} << 18;
 // Binary STL writes of fewer triangles stay on one thread: below this, the
 // start and join of a thread cost more than half the writing saves.
 inline constexpr std::size_t STL_TWO_THREAD_MIN_TRIANGLES = 65536;
@@ -53,6 +60,11 @@ inline constexpr double FAST_ENGINE_MIN_REACH_WORK = 1e5;
 // spatial index. Defaults of bsp::SkipOptions.
 inline constexpr std::uint32_t SKIP_SHORT_CHAIN = 128;
 inline constexpr std::uint32_t SKIP_INDEX_MIN = 256;
+// A build on several threads goes in rounds of at least this many inputs,
+// and only with twice as many: below that, walking a round and then
+// building it in order costs more than the other threads save (default of
+// bsp::SkipOptions::round_min).
+inline constexpr std::uint32_t SKIP_BUILD_ROUND_MIN = 1024;
 // A group bound fits its curvatures only to members whose normal departs
 // from the group's axis by more than this squared length; any curvature
 // >= 0 gives a sound bound, so this only keeps near-parallel members from

@@ -13,7 +13,9 @@
 
 #include "gp/fault.h"
 #include "gp/huge_pages.h"
+#include "gp/speed_knobs.h"
 #include "gp/tolerances.h"
+#include "gp/workers.h"
 
 namespace quorvalind::mesh {
 
@@ -105,11 +107,11 @@ inline Key key_of(const Pnt& p, double scale) {
 // a key, and anything else, NaN included, falls through to the whole key.
 // The tag only spares work: equality is always decided on the whole key, so
 // probe order and tag collisions never influence the result.
-template <class Index>
+template <class Index, class Points = std::vector<Pnt>>
 class KeyIndex {
  public:
   // Room for expected_distinct keys before the first growth.
-  KeyIndex(const std::vector<Pnt>& points, double scale, std::size_t expected_distinct)
+  KeyIndex(const Points& points, double scale, std::size_t expected_distinct)
       : points_(points), scale_(scale) {
     std::size_t cap = 1024;
     while (cap / 4 * 3 < expected_distinct) cap <<= 1;
@@ -172,7 +174,7 @@ class KeyIndex {
     }
   }
 
-  const std::vector<Pnt>& points_;
+  const Points& points_;
   const double scale_;
   std::size_t size_ = 0;
   std::size_t cap_ = 0;
@@ -284,6 +286,124 @@ TriMesh welded_fans_as(std::span<const Pnt> vertices, std::span<const std::uint3
   return out;
 }
 
+// welded_fans_as over a team of threads, with the same result:
+//   hashes (vertex ranges): the hash of every vertex's key, and each
+//     range's vertices listed by the part of the hash range they fall in
+//     (one part per thread, so that no two share a cell);
+//   firsts (parts): each part visits its vertices in order, range by
+//     range, and keeps, per cell, the first; firsts[v] is the first vertex
+//     of v's cell;
+//   ids (vertex ranges, twice): a cell's id is the number of cells whose
+//     first vertex comes before its own, as the one-thread weld numbers
+//     them in order of first sight; first vertices get theirs from the
+//     counts of the ranges before, then every other vertex its first's;
+//   triangles (polygon ranges): each range's fans, renumbered and
+//     filtered, laid one range after the other.
+template <class Index>
+TriMesh welded_fans_team(std::span<const Pnt> vertices, std::span<const std::uint32_t> counts,
+                         double tolerance, gp::WorkerTeam& team) {
+  const std::size_t n = vertices.size();
+  std::size_t total = 0, triangles = 0;
+  for (const std::uint32_t c : counts) {
+    if (c < 3) throw gp::InternalFault("fan with fewer than 3 vertices");
+    total += c;
+    triangles += c - 2;
+  }
+  if (total != n) throw gp::InternalFault("fan vertex counts do not match the vertex list");
+  const double scale = tolerance > 0.0 ? 1.0 / tolerance : gp::FALLBACK_WELD_SCALE;
+  const std::size_t parts = team.size();
+  const std::size_t ranges = 4 * parts;
+  const auto range_begin = [&](std::size_t r, std::size_t count) { return r * count / ranges; };
+  std::unique_ptr<std::uint64_t[]> hashes = gp::fresh_array<std::uint64_t>(n);
+  // The part of a hash: from its top bits, which the table's slots (the
+  // low bits) do not use.
+  const auto part_of = [&](std::uint64_t h) { return static_cast<std::size_t>((h >> 40) % parts); };
+  // Each range's vertices by part, in order.
+  std::vector<std::vector<std::vector<Index>>> of_part(ranges,
+                                                       std::vector<std::vector<Index>>(parts));
+  team.run(ranges, [&](std::size_t r, unsigned) {
+    const std::size_t begin = range_begin(r, n), end = range_begin(r + 1, n);
+    for (std::vector<Index>& list : of_part[r]) list.reserve((end - begin) / parts + 16);
+    for (std::size_t v = begin; v < end; ++v) {
+      const std::uint64_t h = hash_key(key_of(vertices[v], scale));
+      hashes[v] = h;
+      of_part[r][part_of(h)].push_back(static_cast<Index>(v));
+    }
+  });
+  std::unique_ptr<Index[]> firsts = gp::fresh_array<Index>(n);
+  const std::size_t expected = expected_welded(n, triangles);
+  team.run(parts, [&](std::size_t p, unsigned) {
+    KeyIndex<Index, std::span<const Pnt>> index(vertices, scale, 3 * expected / parts + 1);
+    constexpr std::size_t kAhead = 16;
+    for (std::size_t r = 0; r < ranges; ++r) {
+      const std::vector<Index>& list = of_part[r][p];
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        if (i + kAhead < list.size()) index.prefetch(hashes[list[i + kAhead]]);
+        const Index v = list[i];
+        firsts[v] = index.find_or_insert(vertices[v], nullptr, hashes[v], [v] { return v; });
+      }
+    }
+  });
+  of_part.clear();
+  hashes.reset();
+  std::vector<std::size_t> firsts_before(ranges + 1, 0);
+  team.run(ranges, [&](std::size_t r, unsigned) {
+    std::size_t count = 0;
+    for (std::size_t v = range_begin(r, n); v < range_begin(r + 1, n); ++v) count += firsts[v] == v;
+    firsts_before[r + 1] = count;
+  });
+  for (std::size_t r = 0; r < ranges; ++r) firsts_before[r + 1] += firsts_before[r];
+  TriMesh out;
+  out.vertices.resize(firsts_before[ranges]);
+  std::unique_ptr<Index[]> ids = gp::fresh_array<Index>(n);
+  team.run(ranges, [&](std::size_t r, unsigned) {
+    std::size_t id = firsts_before[r];
+    for (std::size_t v = range_begin(r, n); v < range_begin(r + 1, n); ++v) {
+      if (firsts[v] != v) continue;
+      out.vertices[id] = vertices[v];
+      ids[v] = static_cast<Index>(id++);
+    }
+  });
+  team.run(ranges, [&](std::size_t r, unsigned) {
+    for (std::size_t v = range_begin(r, n); v < range_begin(r + 1, n); ++v) {
+      if (firsts[v] != v) ids[v] = ids[firsts[v]];
+    }
+  });
+  firsts.reset();
+  // Polygon ranges and where their vertices start.
+  const std::size_t polygons = counts.size();
+  std::vector<std::size_t> start(ranges + 1, 0);
+  for (std::size_t r = 0; r < ranges; ++r) {
+    std::size_t s = start[r];
+    for (std::size_t k = range_begin(r, polygons); k < range_begin(r + 1, polygons); ++k) {
+      s += counts[k];
+    }
+    start[r + 1] = s;
+  }
+  std::vector<std::vector<Triangle>> tris(ranges);
+  team.run(ranges, [&](std::size_t r, unsigned) {
+    std::vector<Triangle>& mine = tris[r];
+    const Index* fan = ids.get() + start[r];
+    for (std::size_t k = range_begin(r, polygons); k < range_begin(r + 1, polygons); ++k) {
+      const std::uint32_t c = counts[k];
+      const std::uint64_t a = fan[0];
+      for (std::uint32_t j = 1; j + 1 < c; ++j) {
+        const std::uint64_t b = fan[j], d = fan[j + 1];
+        if (a != d && a != b && b != d) mine.push_back({a, b, d});
+      }
+      fan += c;
+    }
+  });
+  std::vector<std::size_t> at(ranges + 1, 0);
+  for (std::size_t r = 0; r < ranges; ++r) at[r + 1] = at[r] + tris[r].size();
+  out.triangles.resize(at[ranges]);
+  team.run(ranges, [&](std::size_t r, unsigned) {
+    std::copy(tris[r].begin(), tris[r].end(),
+              out.triangles.begin() + static_cast<std::ptrdiff_t>(at[r]));
+  });
+  return out;
+}
+
 }  // namespace
 
 template <class Index>
@@ -379,6 +499,19 @@ TriMesh welded_fans(std::span<const Pnt> vertices, std::span<const std::uint32_t
   if (weld_fits_u32(vertices.size()))
     return welded_fans_as<std::uint32_t>(vertices, counts, tolerance);
   return welded_fans_as<std::uint64_t>(vertices, counts, tolerance);
+}
+
+TriMesh welded_fans(std::span<const Pnt> vertices, std::span<const std::uint32_t> counts,
+                    double tolerance, unsigned threads, gp::ThreadStarter start) {
+  if (threads <= 1 || vertices.size() < gp::WELD_TEAM_MIN_VERTICES) {
+    return welded_fans(vertices, counts, tolerance);
+  }
+  gp::WorkerTeam team(threads, start);
+  if (team.size() == 1) return welded_fans(vertices, counts, tolerance);
+  if (weld_fits_u32(vertices.size())) {
+    return welded_fans_team<std::uint32_t>(vertices, counts, tolerance, team);
+  }
+  return welded_fans_team<std::uint64_t>(vertices, counts, tolerance, team);
 }
 
 void transform(TriMesh& m, const gp::Trsf& t) {

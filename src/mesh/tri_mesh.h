@@ -62,6 +62,10 @@ TriMesh welded(const TriMesh& m, double tolerance);
 // gp::InternalFault for a count below 3 or counts not adding up to the list.
 TriMesh welded_fans(std::span<const Pnt> vertices, std::span<const std::uint32_t> counts,
                     double tolerance);
+// The same over `threads` threads (gp/workers.h), for large inputs; the
+// same result bit for bit.
+TriMesh welded_fans(std::span<const Pnt> vertices, std::span<const std::uint32_t> counts,
+                    double tolerance, unsigned threads, gp::ThreadStarter start = &pthread_create);
 
 // The weld before renumbering: for every vertex v, the index of the first
 // vertex in v's grid cell (v itself for a first occurrence). Two corners of a

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "gp/fault.h"
+#include "gp/speed_knobs.h"
 #include "mesh/tri_mesh.h"
 #include "mesh_checks.h"
 #include "topods/shapes.h"
@@ -281,6 +282,41 @@ TEST(WeldFans, CountsMustDescribeTheList) {
   EXPECT_EQ(mesh::welded_fans(v, two_triangles, 1e-6).vertices.size(), 1u);
   EXPECT_THROW(mesh::welded_fans(v, short_fan, 1e-6), gp::InternalFault);
   EXPECT_THROW(mesh::welded_fans(v, too_few, 1e-6), gp::InternalFault);
+}
+
+// Large enough for the weld to go over several threads: the same vertices
+// and triangles, in the same order, as on one.
+TEST_P(WeldFans, SameOnSeveralThreads) {
+  std::mt19937_64 rng(GetParam());
+  const TriMesh palette = test::hostile_soup(GetParam(), 3000, 0);
+  std::vector<gp::Pnt> flat;
+  std::vector<std::uint32_t> counts;
+  while (flat.size() < gp::WELD_TEAM_MIN_VERTICES + 1000) {
+    const std::uint32_t n = 3 + static_cast<std::uint32_t>(rng() % 6);
+    for (std::uint32_t k = 0; k < n; ++k) {
+      gp::Pnt p = palette.vertices[rng() % (rng() % 4 != 0 ? 50 : palette.vertices.size())];
+      if (rng() % 8 == 0) p.x += 3e-7;
+      flat.push_back(p);
+    }
+    counts.push_back(n);
+  }
+  for (const double tol : {1e-6, 0.0}) {
+    const TriMesh one = mesh::welded_fans(flat, counts, tol);
+    EXPECT_LT(one.vertices.size(), flat.size() / 2);
+    for (unsigned threads : {2u, 3u, 5u}) {
+      for (const gp::ThreadStarter start : {gp::ThreadStarter{&pthread_create}, &refuse_to_start}) {
+        const TriMesh many = mesh::welded_fans(flat, counts, tol, threads, start);
+        ASSERT_EQ(many.vertices.size(), one.vertices.size()) << tol << " " << threads;
+        EXPECT_EQ(std::memcmp(many.vertices.data(), one.vertices.data(),
+                              one.vertices.size() * sizeof(gp::Pnt)),
+                  0)
+            << tol << " " << threads;
+        EXPECT_EQ(many.triangles, one.triangles) << tol << " " << threads;
+      }
+    }
+  }
+  counts.back() += 1;
+  EXPECT_THROW(mesh::welded_fans(flat, counts, 1e-6, 2), gp::InternalFault);
 }
 
 TEST(SignedVolume, SummationOrderIsTriangleOrder) {

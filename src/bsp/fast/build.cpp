@@ -1,6 +1,7 @@
 #include "bsp/fast/engine.h"
 
 #include <algorithm>
+#include <type_traits>
 
 // One polygon at a time: build
 // ----------------------------
@@ -23,6 +24,12 @@ namespace quorvalind::bsp::fast {
 // are not indexed again at the end.
 void FastEngine::build(Tree& t, FList list, bool last) {
   if (list.empty()) return;
+  begin_build(t, list);
+  for (std::uint32_t i = 0; i < list.size(); ++i) insert_input(t, list, i);
+  end_build(t, last);
+}
+
+void FastEngine::begin_build(Tree& t, const FList& list) {
   if (!t.nodes[0].has_plane) {
     t.nodes[0].plane = list.front().p.plane;
     t.nodes[0].id = list.front().id;
@@ -32,21 +39,28 @@ void FastEngine::build(Tree& t, FList list, bool last) {
     plan(t, list);
   }
   held_cb.clear();
-  for (std::uint32_t i = 0; i < list.size(); ++i) {
-    const FPoly& q = list[i];
-    t.candidate = i;
-    if (i >= t.options.index_min && (i & (i - 1)) == 0) drop_sparse_plan(t, i);
-    ws.check_stop();
-    build_stack.clear();
-    open.clear();
-    BuildItem it{q, 0, BACK, Resume{}, true};
+}
+
+void FastEngine::next_input(Tree& t, std::uint32_t i) {
+  t.candidate = i;
+  if (i >= t.options.index_min && (i & (i - 1)) == 0) drop_sparse_plan(t, i);
+  ws.check_stop();
+  build_stack.clear();
+  open.clear();
+}
+
+void FastEngine::insert_input(Tree& t, const FList& list, std::uint32_t i) {
+  next_input(t, i);
+  BuildItem it{list[i], 0, BACK, Resume{}, true};
+  insert(t, it);
+  while (!build_stack.empty()) {
+    it = build_stack.back();
+    build_stack.pop_back();
     insert(t, it);
-    while (!build_stack.empty()) {
-      it = build_stack.back();
-      build_stack.pop_back();
-      insert(t, it);
-    }
   }
+}
+
+void FastEngine::end_build(Tree& t, bool last) {
   for (auto& [node, q] : held_cb) t.nodes[node].polygons.push_back(q);
   held_cb.clear();
   corners.ok = false;
@@ -103,58 +117,167 @@ void FastEngine::drop_sparse_plan(Tree& t, std::uint32_t seen) {
   build_hier(t, ch);
 }
 
+namespace {
+
 // Walks one piece down from it.node until it comes to rest; a split
-// pushes its back piece and goes on with the front one.
-void FastEngine::insert(Tree& t, BuildItem& it) {
-  SearchWork w = work();
+// pushes its back piece and goes on with the front one. Frozen, the tree
+// is only read: where the piece would be placed, or would go on at a child
+// the tree lacks, it lands in `out` instead.
+template <bool Frozen>
+void insert_piece(FastEngine& e, std::conditional_t<Frozen, const Tree, Tree>& t,
+                  FastEngine::BuildItem& it, FastEngine::Landings* out, std::uint32_t input) {
+  SearchWork w = e.work();
+  const auto lands = [&](std::uint8_t kind, std::uint32_t node, Side side) {
+    out->push_back({it.q, input, node, kind, side});
+  };
   while (true) {
     Resume found;
-    const bool by_lists = it.input && corners.ok &&
+    const bool by_lists = it.input && e.corners.ok &&
                           !t.chains[slot(BACK)][t.nodes[0].chain[slot(BACK)]].ix().planned.empty();
     it.input = false;
-    const Arrival at = by_lists ? by_corners(t, t.candidate, it.q)
+    const Arrival at = by_lists ? e.by_corners(t, t.candidate, it.q)
                                 : follow_chain(t, it.node, it.side, it.q, it.resume, w, found);
     it.resume = Resume{};
-    remember(it.q, t, it.side, found);
+    FastEngine::remember(it.q, t, it.side, found);
     if (at.past_end) {
-      // A new node takes this piece's plane; the piece is then COPLANAR
-      // there (own plane) and is placed by the sign rule below.
-      it.node = add_child(t, at.node, at.side, it.q);
-      it.side = at.side;
-      continue;
+      if constexpr (Frozen) {
+        lands(FastEngine::GROWS, at.node, at.side);
+        return;
+      } else {
+        // A new node takes this piece's plane; the piece is then COPLANAR
+        // there (own plane) and is placed by the sign rule below.
+        it.node = add_child(t, at.node, at.side, it.q);
+        it.side = at.side;
+        continue;
+      }
     }
     it.node = at.node;
     const Plane plane = t.nodes[it.node].plane;
     Side side;
     switch (at.cls) {
       case COPLANAR:
-        if (faces_same_way(plane, it.q.p)) {
+        if constexpr (Frozen) {
+          lands(faces_same_way(plane, it.q.p) ? FastEngine::PLACED_FRONT : FastEngine::PLACED_BACK,
+                it.node, FRONT);
+        } else if (faces_same_way(plane, it.q.p)) {
           t.nodes[it.node].polygons.push_back(it.q);
         } else {
-          held_cb.emplace_back(it.node, it.q);
+          e.held_cb.emplace_back(it.node, it.q);
         }
         return;
       case FRONT: side = FRONT; break;
       case BACK: side = BACK; break;
       default: {
-        const SpanPieces pieces = split_spanning(plane, it.q.p, ws.pool, ws.scratch);
-        const Resume next = handed_down(found, pieces);
-        ws.pool.release(it.q.p.vertices, it.q.p.count);
+        const SpanPieces pieces = split_spanning(plane, it.q.p, e.ws.pool, e.ws.scratch);
+        const Resume next = FastEngine::handed_down(found, pieces);
+        e.ws.pool.release(it.q.p.vertices, it.q.p.count);
         const std::uint32_t id = it.q.id;
         if (pieces.has_back) {
-          const FPoly back = wrap(pieces.back, id);
-          build_stack.push_back(
-              {back, descend(t, it.node, BACK, back), BACK, at.side == BACK ? next : Resume{}});
+          const FPoly back = e.wrap(pieces.back, id);
+          const Resume r = at.side == BACK ? next : Resume{};
+          if constexpr (Frozen) {
+            // It lands when its turn comes, as the build would make the
+            // child then.
+            const std::uint32_t c = t.nodes[it.node].child[slot(BACK)];
+            e.build_stack.push_back({back, c != NONE ? c : it.node, BACK, r, false, c == NONE});
+          } else {
+            e.build_stack.push_back({back, e.descend(t, it.node, BACK, back), BACK, r});
+          }
         }
         if (!pieces.has_front) return;
-        it.q = wrap(pieces.front, id);
+        it.q = e.wrap(pieces.front, id);
         if (at.side == FRONT) it.resume = next;
         side = FRONT;
         break;
       }
     }
-    it.node = descend(t, it.node, side, it.q);
+    if constexpr (Frozen) {
+      const std::uint32_t c = t.nodes[it.node].child[slot(side)];
+      if (c == NONE) {
+        lands(FastEngine::GROWS, it.node, side);
+        return;
+      }
+      it.node = c;
+    } else {
+      it.node = e.descend(t, it.node, side, it.q);
+    }
     it.side = side;
+  }
+}
+
+}  // namespace
+
+void FastEngine::insert(Tree& t, BuildItem& it) {
+  insert_piece<false>(*this, t, it, nullptr, t.candidate);
+}
+
+// A build in two phases
+// ---------------------
+// A build adds nodes only where a child is missing and never changes a
+// node it has; so a piece meets, down to the first child missing from the
+// tree as it stood before the build, the nodes and planes it would meet in
+// the build, and is split there into the same pieces. Every input can
+// therefore be walked that far at once, on any thread (walk_frozen), each
+// piece landing where it is placed or where the tree stood unfinished.
+// The build proper then takes the inputs in order and, for each, its
+// landings in the order its walk made them: placements as the build makes
+// them, and a landing at a missing child goes on from that child, made now
+// unless an earlier input made it, exactly as the build would have gone
+// on. The order of the landings is the build's: a walk takes its pieces
+// depth first, and everything a landing's piece would do below the frozen
+// tree is done before the next landing. A split's back child, which the
+// build makes when the piece is pushed, is made when it is taken up: only
+// the front piece's walk, which never reaches it, comes between. Node
+// numbers may come out in another order; they decide nothing (a tree's
+// order is its links'). Walked in rounds of inputs, each round against
+// the tree the rounds before it left, the ordered part shrinks to what an
+// input meets below that tree.
+
+void FastEngine::walk_frozen(const Tree& t, const FList& list, std::uint32_t begin,
+                             std::uint32_t end, Landings& out) {
+  for (std::uint32_t i = begin; i < end; ++i) {
+    ws.check_stop();
+    build_stack.clear();
+    open.clear();
+    BuildItem it{list[i], 0, BACK, Resume{}, false};
+    insert_piece<true>(*this, t, it, &out, i);
+    while (!build_stack.empty()) {
+      it = build_stack.back();
+      build_stack.pop_back();
+      if (it.grows) {
+        out.push_back({it.q, i, it.node, GROWS, BACK});
+      } else {
+        insert_piece<true>(*this, t, it, &out, i);
+      }
+    }
+  }
+}
+
+void FastEngine::land_inputs(Tree& t, std::uint32_t begin, std::uint32_t end,
+                             const std::vector<Landings>& walks) {
+  std::size_t w = 0, k = 0;
+  for (std::uint32_t i = begin; i < end; ++i) {
+    next_input(t, i);
+    while (true) {
+      while (w < walks.size() && k == walks[w].size()) ++w, k = 0;
+      if (w == walks.size() || walks[w][k].input != i) break;
+      const Landing& l = walks[w][k++];
+      switch (l.kind) {
+        case PLACED_FRONT: t.nodes[l.node].polygons.push_back(l.q); break;
+        case PLACED_BACK: held_cb.emplace_back(l.node, l.q); break;
+        default: {
+          build_stack.clear();
+          open.clear();
+          BuildItem it{l.q, descend(t, l.node, l.side, l.q), l.side, Resume{}, false};
+          insert(t, it);
+          while (!build_stack.empty()) {
+            it = build_stack.back();
+            build_stack.pop_back();
+            insert(t, it);
+          }
+        }
+      }
+    }
   }
 }
 

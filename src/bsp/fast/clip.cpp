@@ -111,7 +111,7 @@ FList FastEngine::clip(Tree& t, FList list) {
       emitted.push_back({list[i], t.pre[list[i].exit.node], NONE, i});
       continue;
     }
-    const Lineage lin{true, static_cast<std::uint32_t>(replay_nodes.size()), 0, 0};
+    const Lineage lin{true, static_cast<std::uint32_t>(replay_nodes().size()), 0, 0};
     ClipItem it{list[i], 0, NONE, BACK, Resume{}, true, lin};
     walk(t, it, i);
     while (!clip_stack.empty()) {
@@ -166,7 +166,7 @@ bool FastEngine::replays(const Tree& t, FPoly& q) {
   const WholeExit& x = q.exit;
   if (!x.piece || !same_walk(t, q)) return false;
   for (std::uint32_t k = 0; k < x.count; ++k) {
-    const std::uint32_t n = replay_nodes[x.first + k];
+    const std::uint32_t n = (*replay_store)[x.seg][x.first + k];
     if (PlaneTest(t.nodes[n].plane).classify(q.p, ws.scratch) != BACK) return false;
   }
   if (PlaneTest(t.nodes[x.node].plane).classify(q.p, ws.scratch) != FRONT) return false;
@@ -210,7 +210,7 @@ void FastEngine::walk(const Tree& t, ClipItem& it, std::uint32_t index) {
         // listed (it was SPANNING here, not proven).
         Lineage lin = it.lin;
         lin.ok = lin.ok && pieces.crossings_on_edges && lin.gen + 1 < gp::SKIP_RESUME_GEN_MAX &&
-                 lin.first + lin.count == replay_nodes.size();
+                 lin.first + lin.count == replay_nodes().size();
         ++lin.gen;
         it.lin = lin;
         if (pieces.has_back) {
@@ -218,7 +218,7 @@ void FastEngine::walk(const Tree& t, ClipItem& it, std::uint32_t index) {
                                 at.side == BACK ? next : Resume{}, false, lin});
           ClipItem& b = clip_stack.back();
           if (b.lin.ok) {
-            replay_nodes.push_back(it.node);
+            replay_nodes().push_back(it.node);
             ++b.lin.count;
           }
           if (step(t, b, BACK, index)) clip_stack.pop_back();
@@ -236,13 +236,14 @@ void FastEngine::walk(const Tree& t, ClipItem& it, std::uint32_t index) {
 }
 
 // Adds what the last search classified (slog) to the lineage, which
-// holds only while its nodes are contiguous in replay_nodes.
+// holds only while its nodes are contiguous in replay_nodes().
 void FastEngine::extend(Lineage& lin, Side side) {
-  if (!slog.ok || side != BACK || lin.first + lin.count != replay_nodes.size()) {
+  if (!slog.ok || side != BACK || lin.first + lin.count != replay_nodes().size()) {
     lin.ok = false;
     return;
   }
-  replay_nodes.insert(replay_nodes.end(), slog.nodes.begin(), slog.nodes.end());
+  std::vector<std::uint32_t>& nodes = replay_nodes();
+  nodes.insert(nodes.end(), slog.nodes.begin(), slog.nodes.end());
   lin.count += static_cast<std::uint32_t>(slog.nodes.size());
 }
 
@@ -271,7 +272,7 @@ void FastEngine::leave(const Tree& t, const ClipItem& it, std::uint32_t node, Si
     if (it.whole && it.marks == NONE) {
       x = {&t, t.epoch, count, node};
     } else if (it.lin.ok && it.marks == NONE && it.side == BACK && node == it.node) {
-      x = {&t, t.epoch, count, node, true, it.lin.first, it.lin.count};
+      x = {&t, t.epoch, count, node, true, replay_seg, it.lin.first, it.lin.count};
     } else {
       x = {};
     }

@@ -57,6 +57,8 @@ struct FastEngine {
     Side side;  // side taken into `node`
     Resume resume;
     bool input = false;  // input `t.candidate` itself, at the root
+    // Frozen walks: the piece is to go on at node's missing child on `side`.
+    bool grows = false;
   };
   KeptVector<BuildItem> build_stack;
   std::vector<std::pair<std::uint32_t, FPoly>> held_cb;
@@ -64,9 +66,37 @@ struct FastEngine {
   // `last`: no search follows (the sequences' final build), so the chains
   // are not indexed again at the end.
   void build(Tree& t, FList list, bool last = false);
+  // build in steps: begin_build, then insert_input for every input in
+  // order (or land_inputs), then end_build.
+  void begin_build(Tree& t, const FList& list);
+  void next_input(Tree& t, std::uint32_t i);
+  void insert_input(Tree& t, const FList& list, std::uint32_t i);
+  void end_build(Tree& t, bool last);
   void plan(Tree& t, const FList& list);
   static void drop_sparse_plan(Tree& t, std::uint32_t seen);
   void insert(Tree& t, BuildItem& it);
+
+  // ---- a build in two phases (fast/build.cpp) ------------------------------
+
+  // Where a piece of input `input` comes to rest in the tree as it stood
+  // before the build: in node's polygons (PLACED_FRONT), held for them
+  // (PLACED_BACK), or on `side` of node, which had no child there (GROWS).
+  enum : std::uint8_t { PLACED_FRONT, PLACED_BACK, GROWS };
+  struct Landing {
+    FPoly q;
+    std::uint32_t input;
+    std::uint32_t node;
+    std::uint8_t kind;
+    Side side;
+  };
+  using Landings = std::vector<Landing>;
+  // Walks inputs [begin, end) of list down t, which it only reads.
+  void walk_frozen(const Tree& t, const FList& list, std::uint32_t begin, std::uint32_t end,
+                   Landings& out);
+  // insert_input for inputs [begin, end), given their frozen walks in
+  // input order.
+  void land_inputs(Tree& t, std::uint32_t begin, std::uint32_t end,
+                   const std::vector<Landings>& walks);
   std::uint32_t descend(Tree& t, std::uint32_t node, Side side, const FPoly& first);
 
   // ---- corner lists of a planned build (fast/corner_lists.cpp) ------------
@@ -110,7 +140,14 @@ struct FastEngine {
     bool whole = false;  // the input polygon itself, not a piece of it
     Lineage lin;
   };
-  std::vector<std::uint32_t> replay_nodes;  // of every Lineage, kept for the whole sequence
+  // The nodes of every Lineage, kept for the whole sequence: one segment
+  // per engine and clip phase (see Crew in fast/engine.cpp), shared by the
+  // engines of one operation; replay_seg is this engine's in the phase
+  // under way.
+  using ReplayStore = std::vector<std::vector<std::uint32_t>>;
+  ReplayStore* replay_store = nullptr;
+  std::uint16_t replay_seg = 0;
+  std::vector<std::uint32_t>& replay_nodes() { return (*replay_store)[replay_seg]; }
   SearchLog slog;
   struct Emitted {
     FPoly q;
@@ -135,8 +172,13 @@ struct FastEngine {
 
   // ---- the other tree operations (fast/engine.cpp) -------------------------
 
-  void clip_to(Tree& t, Tree& other);
-  void invert(Tree& t);
+  // t.invert() in parts (see Crew in fast/engine.cpp): the nodes [begin,
+  // end), the chains [begin, end) of one side, then the rest once both are
+  // done.
+  static void invert_nodes(Tree& t, const OperandPlaneIds& ids, const Workspace& ws,
+                           std::uint32_t begin, std::uint32_t end);
+  static void invert_chains(KeptVector<Chain>& chains, std::uint32_t begin, std::uint32_t end);
+  void end_invert(Tree& t);
   // Hands every polygon of the tree to f in pre-order (node, front,
   // back), then empties the nodes.
   template <class F>

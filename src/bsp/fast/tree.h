@@ -41,9 +41,11 @@ struct LastSearch {
 struct WholeExit {
   const Tree* tree = nullptr;
   std::uint32_t epoch = 0, nodes = 0, node = 0;
-  // A piece (see "Repeated clips" in fast/clip.cpp): the nodes FastEngine::replay_nodes
-  // [first, +count) are classified again, and so is `node`.
+  // A piece (see "Repeated clips" in fast/clip.cpp): the nodes
+  // FastEngine::replay_store[seg][first, +count) are classified again, and
+  // so is `node`.
   bool piece = false;
+  std::uint16_t seg = 0;
   std::uint32_t first = 0, count = 0;
 };
 
