@@ -21,7 +21,12 @@ Each (case, engine) runs in a child process, so that its peak memory (the
 growth of the resident-set peak over what the inputs already took) is its
 own. The triangles column counts the result's triangles: the BSP engines
 leave the faces cut into every piece the tree splits them into, and each
-piece costs time, so it puts the timings beside manifold3d's in proportion.
+piece costs time, so it puts the timings beside manifold3d's in proportion;
+ns/tri is the median time per result triangle and "per tri" its ratio to
+manifold3d's. The "simplified" rows time the boolean followed by
+quorvalind.extras.simplify (the result then has about manifold3d's
+triangles), and a line after each case gives simplify's share.
+QUORVALIND_THREADS=1 times the boolean on one thread.
 
 With a module built with -DQUORVALIND_COUNT_CLASSIFICATIONS=ON (the
 benchmark build) the table also shows vertex classifications and
@@ -43,8 +48,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "python"))
 
 CASES = ["C1", "C2", "C3", "C4", "C5"]
-ENGINES = ["quorvalind", "literal", "manifold3d", "pycsg"]
-REPS = {  # per engine as in ENGINES; pycsg is about 10^4 times slower
+ENGINES = ["quorvalind", "simplified", "literal", "manifold3d", "pycsg"]
+REPS = {  # quorvalind (and simplified), literal, manifold3d, pycsg; pycsg is ~10^4 times slower
     "C1": (201, 201, 201, 5), "C2": (21, 3, 21, 1), "C3": (21, 3, 21, 1), "C4": (5, 0, 11, 0),
     "C5": (51, 51, 51, 1),
 }
@@ -73,7 +78,7 @@ def runner(engine, op, shapes):
     """A no-argument callable doing the whole operation, and a getter of the
     result's volume and triangle count."""
     import numpy as np
-    if engine in ("quorvalind", "literal"):
+    if engine in ("quorvalind", "literal", "simplified"):
         import quorvalind as q
         bench = sys.modules.get("quorvalind._bench")
         if engine == "literal":
@@ -86,9 +91,14 @@ def runner(engine, op, shapes):
         def summary(r):
             return r.volume(), r.mesh().num_triangles
         if op == "fuse_all":
-            return (lambda: q.algo.fuse_all(solids)), summary
-        fn = getattr(q.algo, op)
-        return (lambda: fn(solids[0], solids[1])), summary
+            boolean = lambda: q.algo.fuse_all(solids)  # noqa: E731
+        else:
+            fn = getattr(q.algo, op)
+            boolean = lambda: fn(solids[0], solids[1])  # noqa: E731
+        if engine == "simplified":
+            from quorvalind.extras import simplify
+            return (lambda: simplify(boolean())), summary
+        return boolean, summary
     if engine == "manifold3d":
         import manifold3d as m3d
         ms = [m3d.Manifold(m3d.Mesh64(vert_properties=np.asarray(v, dtype=np.float64),
@@ -182,20 +192,32 @@ def table(case, engines, reps_of):
             rows[engine] = measure(case, engine, reps)
     peer = rows.get("manifold3d", {})
     base = statistics.median(peer["times"]) if "times" in peer else None
+    # Time per result triangle: every piece the boolean cuts is output, so
+    # this is the fair unit between engines whose results differ in size.
+    peer_per_tri = base / peer["triangles"] if base and peer.get("triangles") else None
     for engine, r in rows.items():
         if "error" in r:
             print(f"{case:4} {engine:11} error: {r['error']}")
             continue
         med, low = statistics.median(r["times"]), min(r["times"])
         ratio = f"{med / base:12.2f}x" if base else ""
+        per_tri = med / r["triangles"] if r["triangles"] else float("nan")
+        per_ratio = f"{per_tri / peer_per_tri:8.2f}x" if peer_per_tri else ""
         cls = f"{r['count']:16d} {low * 1e9 / r['count']:9.2f}" if r.get("count") else ""
         print(f"{case:4} {engine:11} {fmt_time(med)} {fmt_time(low)} {ratio:>13} "
+              f"{per_tri * 1e9:9.1f} {per_ratio:>9} "
               f"{r['peak_kib'] / 1024:7.1f} MiB {r['volume']:14.9f} {r['triangles']:9d} {cls}")
+    own, simp = rows.get("quorvalind", {}), rows.get("simplified", {})
+    if "times" in own and "times" in simp:
+        b, bs = statistics.median(own["times"]), statistics.median(simp["times"])
+        print(f"{case:4} simplify after the boolean: {(bs - b) * 1e3:.3f} ms, "
+              f"{100 * (bs - b) / b:.0f}% of the boolean")
     sys.stdout.flush()
     return rows
 
 
 HEADER = (f"{'case':4} {'engine':11} {'median':>13} {'min':>13} {'vs manifold3d':>13} "
+          f"{'ns/tri':>9} {'per tri':>9} "
           f"{'peak mem':>10} {'volume':>14} {'triangles':>9} {'classifications':>16} {'ns/class':>9}")
 
 
@@ -265,7 +287,8 @@ def main():
     for case in args.cases.split(","):
         if case == "C4" and not args.large:
             continue
-        table(case, engines, lambda engine: REPS[case][ENGINES.index(engine)])
+        table(case, engines,
+              lambda engine: REPS[case][max(ENGINES.index(engine) - 1, 0)])
 
 
 if __name__ == "__main__":
