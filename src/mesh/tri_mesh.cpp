@@ -250,10 +250,9 @@ TriMesh welded_as(const TriMesh& m, double tolerance) {
 // repeats one of them exactly. Welding each fan's vertices once, in order,
 // therefore meets every cell first at the same vertex as the soup's weld,
 // and the triangles, renumbered and filtered in soup order, come out the same.
-template <class Index>
-TriMesh welded_fans_as(std::span<const Pnt> vertices, std::span<const std::uint32_t> counts,
-                       double tolerance) {
-  const std::size_t n = vertices.size();
+// The triangles the fans make; faults on a fan of fewer than 3 vertices
+// or counts that do not add up to the n vertices.
+std::size_t fan_triangles(std::span<const std::uint32_t> counts, std::size_t n) {
   std::size_t total = 0, triangles = 0;
   for (const std::uint32_t c : counts) {
     if (c < 3) throw gp::InternalFault("fan with fewer than 3 vertices");
@@ -261,6 +260,14 @@ TriMesh welded_fans_as(std::span<const Pnt> vertices, std::span<const std::uint3
     triangles += c - 2;
   }
   if (total != n) throw gp::InternalFault("fan vertex counts do not match the vertex list");
+  return triangles;
+}
+
+template <class Index>
+TriMesh welded_fans_as(std::span<const Pnt> vertices, std::span<const std::uint32_t> counts,
+                       double tolerance) {
+  const std::size_t n = vertices.size();
+  const std::size_t triangles = fan_triangles(counts, n);
   std::unique_ptr<Index[]> ids = gp::fresh_array<Index>(n);
   TriMesh out;
   const std::size_t expected = expected_welded(n, triangles);
@@ -303,13 +310,7 @@ template <class Index>
 TriMesh welded_fans_team(std::span<const Pnt> vertices, std::span<const std::uint32_t> counts,
                          double tolerance, gp::WorkerTeam& team) {
   const std::size_t n = vertices.size();
-  std::size_t total = 0, triangles = 0;
-  for (const std::uint32_t c : counts) {
-    if (c < 3) throw gp::InternalFault("fan with fewer than 3 vertices");
-    total += c;
-    triangles += c - 2;
-  }
-  if (total != n) throw gp::InternalFault("fan vertex counts do not match the vertex list");
+  const std::size_t triangles = fan_triangles(counts, n);
   const double scale = tolerance > 0.0 ? 1.0 / tolerance : gp::FALLBACK_WELD_SCALE;
   const std::size_t parts = team.size();
   const std::size_t ranges = 4 * parts;
