@@ -294,3 +294,101 @@ def test_a_slit_that_shares_a_corner_with_the_outline_is_closed():
     outline = [0, 1, 2, 7, 9, 3, 4, 5, 6]
     assert unpaired == {(outline[k], outline[(k + 1) % 9]) for k in range(9)}
     assert max(edges.values()) == 1
+
+
+def surface_distance(points, tris):
+    """For each point, its distance to the nearest of `tris` (n, 3, 3).
+
+    The distance to the plane where the foot falls inside (sign tests of
+    each edge against the normal), else to the nearest edge. The textbook
+    closest-point routine solves for barycentric coordinates from products
+    of edge dot products, which cancel on a sliver 1,000 long and 1e-3 wide
+    and put a point lying on it some 1e-4 away; these terms do not.
+    """
+    p = np.asarray(points, dtype=float)[:, None, :]
+    a, b, c = tris[:, 0], tris[:, 1], tris[:, 2]
+    n = np.cross(b - a, c - a)
+    length = np.sqrt((n * n).sum(1))
+    with np.errstate(all="ignore"):
+        unit = n / length[:, None]
+    h = ((p - a) * unit).sum(2)
+    foot = p - h[..., None] * unit
+    inside = np.broadcast_to(length > 0, h.shape).copy()
+    edge = np.full(h.shape, np.inf)
+    for x, y in ((a, b), (b, c), (c, a)):
+        inside &= (np.cross(y - x, foot - x) * n).sum(2) >= 0
+        d = y - x
+        with np.errstate(all="ignore"):
+            t = np.clip(((p - x) * d).sum(2) / (d * d).sum(1), 0, 1)
+        r = x + d * np.where(np.isfinite(t), t, 0)[..., None] - p
+        edge = np.minimum(edge, np.sqrt((r * r).sum(2)))
+    return np.where(inside, np.abs(h), edge).min(1)
+
+
+def test_a_point_on_a_long_sliver_is_on_it():
+    # A strip of a chamfer 990 long and 1.1e-3 wide (a corpus boolean):
+    # the middle of the simplified strip's diagonal lies on the raw lower
+    # triangle, within rounding.
+    low_a = [-495.04402509068655, 101.87783367985567, -500.0]
+    low_b = [165.85782886087628, 101.87783367985567, -500.0]
+    top_a = [-495.0417598865935, 101.87812681883179, -499.9989059903035]
+    top_b = [165.85812199980614, 101.87812681883179, -499.9989059903035]
+    raw = np.array([[low_a, top_a, top_b], [low_a, top_b, low_b]])
+    p = (np.array([495.04402509068655, 101.87783367985567, -500.0]) + np.array(top_a)) / 2
+    assert surface_distance([p], raw)[0] < 1e-12
+    assert surface_distance([p + [0, 0, 1e-3]], raw[1:])[0] > 1e-4
+
+
+def mesh_of(solid):
+    from quorvalind.extras import mesh_buffers
+    v, t = mesh_buffers(solid.mesh())
+    v = np.frombuffer(v, "<f8").reshape(-1, 3)
+    return v, np.frombuffer(t, "<u8").reshape(-1, 3).astype(np.int64)
+
+
+# The corpus booleans whose simplified triangles are longest and thinnest
+# against their raw ones (slivers along creases of single-precision parts).
+@pytest.mark.parametrize("name, op", [
+    ("angle_block.STL", "fuse_sphere"),
+    ("angle_block.STL", "common_rotated"),
+    ("plate_holes.STL", "cut_shifted"),
+    ("fandisk.obj", "common_rotated"),
+])
+def test_the_surface_moves_no_more_than_the_gap_distance(name, op):
+    import corpus_ops
+    if name not in corpus_ops.corpus_files():
+        pytest.skip(f"no {name} in {corpus_ops.CORPUS}")
+    kind, a, b = corpus_ops.operands(name, 1000.0)[op]
+    raw = getattr(q, kind)(corpus_ops.solid(a), corpus_ops.solid(b))
+    rv, rt = mesh_of(raw)
+    sv, st = mesh_of(simplify(raw))
+    # Corners, edge midpoints and centroid of every simplified triangle.
+    w = np.concatenate([np.eye(3), [[.5, .5, 0], [0, .5, .5], [.5, 0, .5], [1 / 3, 1 / 3, 1 / 3]]])
+    samples = np.einsum("kj,nji->nki", w, sv[st]).reshape(-1, 3)
+    # Raw triangles by the cells of a grid their boxes (widened by 1e-3)
+    # meet; a sample farther than that from all of its cell's triangles
+    # shows up as too far.
+    cell = 25.0
+    tris = rv[rt]
+    lo = np.floor((tris.min(1) - 1e-3) / cell).astype(int)
+    hi = np.floor((tris.max(1) + 1e-3) / cell).astype(int)
+    by_cell = {}
+    for k in range(len(tris)):
+        for x in range(lo[k, 0], hi[k, 0] + 1):
+            for y in range(lo[k, 1], hi[k, 1] + 1):
+                for z in range(lo[k, 2], hi[k, 2] + 1):
+                    by_cell.setdefault((x, y, z), []).append(k)
+    keys = np.floor(samples / cell).astype(int)
+    order = np.lexsort(keys.T[::-1])
+    worst = 0.0
+    start = 0
+    while start < len(order):
+        key = tuple(keys[order[start]])
+        end = start
+        while end < len(order) and tuple(keys[order[end]]) == key:
+            end += 1
+        near = by_cell.get(key)
+        far = np.inf if not near else surface_distance(samples[order[start:end]], tris[near]).max()
+        worst = max(worst, far)
+        start = end
+    assert worst <= 2e-6, f"{name} {op}: a simplified point {worst:.3g} off the raw surface"
