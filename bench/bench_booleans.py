@@ -3,8 +3,8 @@ where the module is a benchmark build), pycsg (the same BSP algorithm in
 pure Python) and manifold3d side by side, on the same input meshes, timed
 as whole Python calls.
 
-    python bench/bench_booleans.py [--large] [--cases C1,C3] [--no-pycsg]
-    python bench/bench_booleans.py --scale [--literal-max 128] [--plot FILE]
+    python bench/bench_booleans.py [--large] [--cases C1,C3] [--no-pycsg] [--one-core]
+    python bench/bench_booleans.py --scale [--literal-max 128] [--plot FILE] [--one-core]
 
 C1  box [0,2]^3 minus a 64-segment cylinder r 0.5, h 3 moved by (1, 1, -0.5)
 C2  sphere 64 x 32 fused with the same sphere moved by (0.5, 0.3, 0.2)
@@ -26,7 +26,9 @@ ns/tri is the median time per result triangle and "per tri" its ratio to
 manifold3d's. The "simplified" rows time the boolean followed by
 quorvalind.extras.simplify (the result then has about manifold3d's
 triangles), and a line after each case gives simplify's share.
-QUORVALIND_THREADS=1 times the boolean on one thread.
+The "quorvalind" rows use every core the module finds; the "1-thread" rows
+run the same call with QUORVALIND_THREADS=1, so one table shows both.
+--one-core pins every child process (manifold3d's too) to a single CPU.
 
 With a module built with -DQUORVALIND_COUNT_CLASSIFICATIONS=ON (the
 benchmark build) the table also shows vertex classifications and
@@ -48,8 +50,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "python"))
 
 CASES = ["C1", "C2", "C3", "C4", "C5"]
-ENGINES = ["quorvalind", "simplified", "literal", "manifold3d", "pycsg"]
-REPS = {  # quorvalind (and simplified), literal, manifold3d, pycsg; pycsg is ~10^4 times slower
+ENGINES = ["quorvalind", "1-thread", "simplified", "literal", "manifold3d", "pycsg"]
+REPS_COLUMN = {"quorvalind": 0, "1-thread": 0, "simplified": 0, "literal": 1, "manifold3d": 2,
+               "pycsg": 3}
+REPS = {  # quorvalind (and 1-thread, simplified), literal, manifold3d, pycsg; pycsg is ~10^4 times slower
     "C1": (201, 201, 201, 5), "C2": (21, 3, 21, 1), "C3": (21, 3, 21, 1), "C4": (5, 0, 11, 0),
     "C5": (51, 51, 51, 1),
 }
@@ -78,7 +82,7 @@ def runner(engine, op, shapes):
     """A no-argument callable doing the whole operation, and a getter of the
     result's volume and triangle count."""
     import numpy as np
-    if engine in ("quorvalind", "literal", "simplified"):
+    if engine in ("quorvalind", "1-thread", "literal", "simplified"):
         import quorvalind as q
         bench = sys.modules.get("quorvalind._bench")
         if engine == "literal":
@@ -146,9 +150,12 @@ def runner(engine, op, shapes):
 
 
 def worker(case, engine, reps):
+    if os.environ.get("BENCH_ONE_CORE"):
+        os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
     op, shapes = inputs(case)
     go, summary = runner(engine, op, shapes)
-    bench = sys.modules.get("quorvalind._bench") if engine in ("quorvalind", "literal") else None
+    bench = (sys.modules.get("quorvalind._bench")
+             if engine in ("quorvalind", "1-thread", "literal") else None)
     baseline = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     count = None
     times = []
@@ -171,9 +178,14 @@ def worker(case, engine, reps):
                       "volume": volume, "triangles": triangles}))
 
 
-def measure(case, engine, reps):
+def measure(case, engine, reps, one_core=False):
+    env = dict(os.environ)
+    if engine == "1-thread":
+        env["QUORVALIND_THREADS"] = "1"
+    if one_core:
+        env["BENCH_ONE_CORE"] = "1"
     proc = subprocess.run([sys.executable, os.path.abspath(__file__), "--worker", case, engine,
-                           str(reps)], capture_output=True, text=True)
+                           str(reps)], capture_output=True, text=True, env=env)
     if proc.returncode != 0:
         return {"error": proc.stderr.strip().splitlines()[-1] if proc.stderr.strip() else "failed"}
     return json.loads(proc.stdout.strip().splitlines()[-1])
@@ -183,13 +195,13 @@ def fmt_time(s):
     return f"{s * 1e3:10.3f} ms" if s < 10 else f"{s:10.2f} s "
 
 
-def table(case, engines, reps_of):
+def table(case, engines, reps_of, one_core=False):
     """Measures one case on every engine; prints its rows; returns them."""
     rows = {}
     for engine in engines:
         reps = reps_of(engine)
         if reps:
-            rows[engine] = measure(case, engine, reps)
+            rows[engine] = measure(case, engine, reps, one_core)
     peer = rows.get("manifold3d", {})
     base = statistics.median(peer["times"]) if "times" in peer else None
     # Time per result triangle: every piece the boolean cuts is output, so
@@ -235,7 +247,8 @@ def scale(args):
             if n > args.fast_max:
                 return 0
             return 5 if n <= 64 else 1
-        results[n] = table(f"S{n}", ["quorvalind", "literal", "manifold3d"], reps_of)
+        results[n] = table(f"S{n}", ["quorvalind", "1-thread", "literal", "manifold3d"], reps_of,
+                           args.one_core)
     try:
         import matplotlib
         matplotlib.use("Agg")
@@ -244,8 +257,9 @@ def scale(args):
         print("matplotlib is missing: no plot (pip install matplotlib)")
         return
     fig, ax = plt.subplots(figsize=(6.4, 4.8))
-    labels = {"quorvalind": "quorvalind (fast engine)", "literal": "quorvalind (literal engine)",
-              "manifold3d": "manifold3d"}
+    labels = {"quorvalind": "quorvalind (fast engine)",
+              "1-thread": "quorvalind (fast engine, one thread)",
+              "literal": "quorvalind (literal engine)", "manifold3d": "manifold3d"}
     for engine, label in labels.items():
         pts = [(2 * n * (n // 2 - 1), statistics.median(r[engine]["times"]))
                for n, r in results.items() if "times" in r.get(engine, {})]
@@ -274,6 +288,8 @@ def main():
     ap.add_argument("--fast-max", type=int, default=512,
                     help="largest sphere (segments) that --scale runs on the fast engine")
     ap.add_argument("--plot", default="bench_booleans_scale.png", help="PNG written by --scale")
+    ap.add_argument("--one-core", action="store_true",
+                    help="pin every child process to one CPU")
     ap.add_argument("--worker", nargs=3, help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.worker:
@@ -287,8 +303,7 @@ def main():
     for case in args.cases.split(","):
         if case == "C4" and not args.large:
             continue
-        table(case, engines,
-              lambda engine: REPS[case][max(ENGINES.index(engine) - 1, 0)])
+        table(case, engines, lambda engine: REPS[case][REPS_COLUMN[engine]], args.one_core)
 
 
 if __name__ == "__main__":
