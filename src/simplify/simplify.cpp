@@ -1370,22 +1370,38 @@ class Simplifier {
 };
 
 // How many directed edges of `m` occur other than once with their reverse
-// once: none for a closed, edge-manifold surface.
+// once: none for a closed, edge-manifold surface. Edges counted out by
+// their source, then each source's few sorted by target, so that the
+// reverse of an edge is looked up among its target's edges alone.
 std::size_t open_edges(const TriMesh& m) {
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> dir;
-  dir.reserve(3 * m.triangles.size());
+  const std::size_t nv = m.vertices.size();
+  std::vector<std::size_t> start(nv + 1, 0);
   for (const Triangle& t : m.triangles) {
-    for (int k = 0; k < 3; ++k) dir.push_back({t[k], t[(k + 1) % 3]});
+    for (int k = 0; k < 3; ++k) ++start[t[k] + 1];
   }
-  std::sort(dir.begin(), dir.end());
+  for (std::size_t x = 0; x < nv; ++x) start[x + 1] += start[x];
+  std::vector<std::uint64_t> to(start[nv]);
+  {
+    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+    for (const Triangle& t : m.triangles) {
+      for (int k = 0; k < 3; ++k) to[fill[t[k]]++] = t[(k + 1) % 3];
+    }
+  }
+  for (std::size_t x = 0; x < nv; ++x) {
+    std::sort(to.begin() + static_cast<std::ptrdiff_t>(start[x]),
+              to.begin() + static_cast<std::ptrdiff_t>(start[x + 1]));
+  }
   std::size_t open = 0;
-  for (std::size_t k = 0; k < dir.size();) {
-    std::size_t e = k;
-    while (e < dir.size() && dir[e] == dir[k]) ++e;
-    const auto r =
-        std::equal_range(dir.begin(), dir.end(), std::make_pair(dir[k].second, dir[k].first));
-    open += e - k != 1 || r.second - r.first != 1;
-    k = e;
+  for (std::size_t x = 0; x < nv; ++x) {
+    for (std::size_t k = start[x]; k < start[x + 1];) {
+      std::size_t e = k;
+      while (e < start[x + 1] && to[e] == to[k]) ++e;
+      const auto r =
+          std::equal_range(to.begin() + static_cast<std::ptrdiff_t>(start[to[k]]),
+                           to.begin() + static_cast<std::ptrdiff_t>(start[to[k] + 1]), x);
+      open += e - k != 1 || r.second - r.first != 1;
+      k = e;
+    }
   }
   return open;
 }
