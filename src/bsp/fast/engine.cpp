@@ -50,6 +50,11 @@ void FastEngine::invert_nodes(Tree& t, const OperandPlaneIds& ids, const Workspa
       q.p.plane = negated(q.p.plane);
       q.id = ids.neg(q.id);
     }
+    for (std::uint32_t r = n.rest_head; r != NONE; r = t.rest[r].next) {
+      RestPoly& q = t.rest[r];
+      std::reverse(q.vertices, q.vertices + q.count);
+      q.id = ids.neg(q.id);
+    }
     if (n.has_plane) {
       n.plane = negated(n.plane);
       n.id = ids.neg(n.id);
@@ -91,8 +96,8 @@ void FastEngine::end_invert(Tree& t) {
   t.order_valid = false;
 }
 
-template <class F>
-void FastEngine::drain(Tree& t, F&& f) {
+template <class F, class G>
+void FastEngine::drain(Tree& t, F&& f, G&& g) {
   if (t.nodes.empty()) return;
   std::vector<std::uint32_t> stack{0};
   while (!stack.empty()) {
@@ -101,7 +106,9 @@ void FastEngine::drain(Tree& t, F&& f) {
     ws.check_stop();
     FNode& node = t.nodes[n];
     for (const FPoly& q : node.polygons) f(q);
-    node.polygons.clear();
+    FList().swap(node.polygons);  // freed now: the drained list holds them
+    for (std::uint32_t r = node.rest_head; r != NONE; r = t.rest[r].next) g(t.rest[r]);
+    node.rest_head = node.rest_tail = NONE;
     if (node.child[slot(BACK)] != NONE) stack.push_back(node.child[slot(BACK)]);
     if (node.child[slot(FRONT)] != NONE) stack.push_back(node.child[slot(FRONT)]);
   }
@@ -110,13 +117,15 @@ void FastEngine::drain(Tree& t, F&& f) {
 std::size_t FastEngine::polygon_count(const Tree& t) {
   std::size_t n = 0;
   for (const FNode& node : t.nodes) n += node.polygons.size();
-  return n;
+  return n + t.rest.size();
 }
 
 FList FastEngine::take_all(Tree& t) {
   FList out;
   out.reserve(polygon_count(t));
-  drain(t, [&out](const FPoly& q) { out.push_back(q); });
+  drain(
+      t, [&out](const FPoly& q) { out.push_back(q); },
+      [](const RestPoly&) { throw gp::InternalFault("take_all of a compact tree"); });
   return out;
 }
 
@@ -410,9 +419,14 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
       flush();
       crew.invert(t);
     }
+    // The final step that clips: `other` is dead once drained, and t's
+    // polygons are only built on, inverted and drained from here on.
     void absorb(Tree& t, Tree& other) {
       flush();
-      crew.build(e, t, e.take_all(other), true);
+      FList list = e.take_all(other);
+      release(other);
+      make_compact(t, list.size());
+      crew.build(e, t, std::move(list), true);
     }
   } ops{e, crew};
   tree_sequence(op, ops, A, B);
@@ -422,7 +436,11 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
   PolygonList& out = a;
   out.clear();
   out.reserve(FastEngine::polygon_count(A));
-  e.drain(A, [&out](const FPoly& q) { out.push_back(q.p); });
+  e.drain(
+      A, [&out](const FPoly& q) { out.push_back(q.p); },
+      [&out, &e](const RestPoly& r) { out.push_back({e.ids.plane(r.id), r.vertices, r.count}); });
+  release(A);
+  release(B);
   return std::move(out);
 }
 

@@ -125,6 +125,20 @@ Tree make_tree(std::size_t id_count, const SkipOptions& options) {
   return t;
 }
 
+void make_compact(Tree& t, std::size_t more) {
+  std::size_t have = 0;
+  for (const FNode& n : t.nodes) have += n.polygons.size();
+  t.compact = true;
+  t.rest.reserve(have + 2 * more);
+  for (std::uint32_t k = 0; k < t.nodes.size(); ++k) {
+    FList list;
+    list.swap(t.nodes[k].polygons);
+    for (const FPoly& q : list) place(t, k, q);
+  }
+}
+
+void release(Tree& t) { t = Tree{}; }
+
 // The index over the chain's present members; drops any plan.
 void build_hier(const Tree& t, Chain& ch) {
   std::vector<Member> mem(ch.nodes.size());

@@ -76,6 +76,7 @@ class OperandPlaneIds {
       neg_.push_back(ids_.intern(negated(ids_.plane(i))));
   }
   std::uint32_t neg(std::uint32_t id) const { return neg_[id]; }
+  const Plane& plane(std::uint32_t id) const { return ids_.plane(id); }
   std::size_t size() const { return ids_.size(); }
 
  private:
@@ -98,6 +99,19 @@ struct alignas(64) FNode {
   std::uint32_t next_same_id = NONE;  // next node with the same plane id
   FList polygons;
   Pnt ref{0, 0, 0};  // the middle of the polygon that gave the plane
+  // The node's records in Tree::rest, first and last (NONE: none).
+  std::uint32_t rest_head = NONE, rest_tail = NONE;
+};
+static_assert(sizeof(FNode) == 128, "the rest links fit the padding");
+
+// A polygon of a tree that no clip reads again (Tree::compact): the
+// vertices and the plane id, which gives the plane bit for bit
+// (OperandPlaneIds::plane), and the next record of the same node.
+struct RestPoly {
+  Pnt* vertices;
+  std::uint32_t count;
+  std::uint32_t id;
+  std::uint32_t next;
 };
 
 struct Tree {
@@ -113,7 +127,36 @@ struct Tree {
   std::uint32_t epoch = 0;
   std::uint32_t candidate = NONE;  // the input being built, for a planned index
   SkipOptions options;  // the engine's, copied for the chain code
+  // After the final absorb begins only builds, invert and the drain touch
+  // the polygons, none of which reads the sphere or the search records: a
+  // compact tree keeps each node's polygons as RestPoly records in one
+  // array, in the order its FList would have them, instead of FPoly lists.
+  bool compact = false;
+  KeptVector<RestPoly> rest;
 };
+
+// Appends q to node's polygons.
+inline void place(Tree& t, std::uint32_t node, const FPoly& q) {
+  FNode& n = t.nodes[node];
+  if (!t.compact) {
+    n.polygons.push_back(q);
+    return;
+  }
+  const std::uint32_t k = static_cast<std::uint32_t>(t.rest.size());
+  t.rest.push_back({q.p.vertices, q.p.count, q.id, NONE});
+  if (n.rest_tail == NONE) {
+    n.rest_head = k;
+  } else {
+    t.rest[n.rest_tail].next = k;
+  }
+  n.rest_tail = k;
+}
+
+// Makes t compact: every node's FList becomes RestPoly records, with room
+// for `more` to come; the lists' storage is freed.
+void make_compact(Tree& t, std::size_t more);
+// Frees everything t holds; it is not read again.
+void release(Tree& t);
 
 Tree make_tree(std::size_t id_count, const SkipOptions& options);
 // Gives node (which has just received its plane) its place in the chains
