@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <initializer_list>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <memory>
 
 #include "bsp/fast_tree.h"
@@ -150,6 +153,14 @@ FList FastEngine::take_all(Tree& t) {
 // where vertices are stored differs.
 
 namespace {
+
+// Returns the whole free pages of every heap to the system (glibc keeps
+// them mapped otherwise, and the resident-set peak counts them).
+void give_back_free_pages() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
 
 // The engine of a helper thread: a workspace of its own with the
 // operation's stop flag.
@@ -423,9 +434,16 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
     // polygons are only built on, inverted and drained from here on.
     void absorb(Tree& t, Tree& other) {
       flush();
+      // t's lists become compact records first, then other's are drained;
+      // each list is freed as it is read, and the freed pages go back to
+      // the system before the build grows the tree.
+      const std::size_t count = FastEngine::polygon_count(other);
+      make_compact(t, count);
       FList list = e.take_all(other);
       release(other);
-      make_compact(t, list.size());
+      give_back_free_pages();
+      // Room for a node per input: pages never written cost nothing.
+      t.nodes.reserve(t.nodes.size() + 2 * count);
       crew.build(e, t, std::move(list), true);
     }
   } ops{e, crew};
