@@ -15,14 +15,10 @@ namespace quorvalind::bsp::fast {
 
 void FastEngine::remember(FPoly& q, const Tree& t, Side side, const Resume& found) {
   if (found.chain == NONE) return;
-  q.last = {&t,
-            found.chain,
-            static_cast<std::uint8_t>(side),
-            found.past_end,
-            t.epoch,
-            found.start,
-            found.pos - 1,
-            q.id};
+  q.last = {t.tag,          static_cast<std::uint8_t>(side),
+            found.past_end, found.chain,
+            t.epoch,        found.start,
+            found.pos - 1,  q.id};
 }
 
 // The search `found`, made for a polygon before it was split at its
@@ -402,8 +398,8 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
   Crew crew(e, options);
   crew.for_each(fa, set_sphere);
   crew.for_each(fb, set_sphere);
-  Tree A = make_tree(e.ids.size(), options);
-  Tree B = make_tree(e.ids.size(), options);
+  Tree A = make_tree(e.ids.size(), options, 1);
+  Tree B = make_tree(e.ids.size(), options, 2);
   crew.build_both(A, std::move(fa), B, std::move(fb));
   // A clip_to waits for the next step: when that is the clip_to the other
   // way, both run as one (see "Several threads").

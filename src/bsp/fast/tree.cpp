@@ -117,8 +117,9 @@ std::uint32_t add_child(Tree& t, std::uint32_t parent, Side side, const FPoly& f
   return idx;
 }
 
-Tree make_tree(std::size_t id_count, const SkipOptions& options) {
+Tree make_tree(std::size_t id_count, const SkipOptions& options, TreeTag tag) {
   Tree t;
+  t.tag = tag;
   t.options = options;
   t.nodes.emplace_back();
   t.id_head.assign(id_count, NONE);
@@ -137,7 +138,11 @@ void make_compact(Tree& t, std::size_t more) {
   }
 }
 
-void release(Tree& t) { t = Tree{}; }
+void release(Tree& t) {
+  const TreeTag tag = t.tag;
+  t = Tree{};
+  t.tag = tag;
+}
 
 // The index over the chain's present members; drops any plan.
 void build_hier(const Tree& t, Chain& ch) {
