@@ -13,6 +13,22 @@
 
 namespace quorvalind::bsp::fast {
 
+namespace {
+
+// Returns the whole free pages of every heap to the system (glibc keeps
+// them mapped otherwise, and the resident-set peak counts them).
+void give_back_free_pages() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
+// A list of at least this many bytes drained from a tree gives the
+// drained lists' pages back as it goes (see take_all).
+constexpr std::size_t TRIMMED_DRAIN_BYTES = std::size_t{4} << 20;
+
+}  // namespace
+
 void FastEngine::remember(FPoly& q, const Tree& t, Side side, const Resume& found) {
   if (found.chain == NONE) return;
   q.last = {t.tag,          static_cast<std::uint8_t>(side),
@@ -121,9 +137,21 @@ std::size_t FastEngine::polygon_count(const Tree& t) {
 
 FList FastEngine::take_all(Tree& t) {
   FList out;
-  out.reserve(polygon_count(t));
+  const std::size_t count = polygon_count(t);
+  out.reserve(count);
+  // The copy grows as the tree's lists are freed; without giving their
+  // pages back on the way both would be resident at the end.
+  const std::size_t step = count * sizeof(FPoly) >= TRIMMED_DRAIN_BYTES ? count / 8 + 1 : count + 1;
+  std::size_t next = step;
   drain(
-      t, [&out](const FPoly& q) { out.push_back(q); },
+      t,
+      [&](const FPoly& q) {
+        out.push_back(q);
+        if (out.size() == next) {
+          give_back_free_pages();
+          next += step;
+        }
+      },
       [](const RestPoly&) { throw gp::InternalFault("take_all of a compact tree"); });
   return out;
 }
@@ -149,14 +177,6 @@ FList FastEngine::take_all(Tree& t) {
 // where vertices are stored differs.
 
 namespace {
-
-// Returns the whole free pages of every heap to the system (glibc keeps
-// them mapped otherwise, and the resident-set peak counts them).
-void give_back_free_pages() {
-#ifdef __GLIBC__
-  malloc_trim(0);
-#endif
-}
 
 // The engine of a helper thread: a workspace of its own with the
 // operation's stop flag.
@@ -435,11 +455,16 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
       // the system before the build grows the tree.
       const std::size_t count = FastEngine::polygon_count(other);
       make_compact(t, count);
+      const bool large = count * sizeof(FPoly) >= TRIMMED_DRAIN_BYTES;
+      if (large) give_back_free_pages();
       FList list = e.take_all(other);
       release(other);
-      give_back_free_pages();
-      // Room for a node per input: pages never written cost nothing.
+      if (large) give_back_free_pages();
+      // Room for two nodes per input, and a chain for each: pages never
+      // written cost nothing, and a doubling array holds its old and new
+      // blocks at once.
       t.nodes.reserve(t.nodes.size() + 2 * count);
+      for (auto& chains : t.chains) chains.reserve(chains.size() + 2 * count);
       crew.build(e, t, std::move(list), true);
     }
   } ops{e, crew};
