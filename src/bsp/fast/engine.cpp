@@ -23,9 +23,12 @@ void give_back_free_pages() {
 #endif
 }
 
-// A list of at least this many bytes drained from a tree gives the
-// drained lists' pages back as it goes (see take_all).
-constexpr std::size_t TRIMMED_DRAIN_BYTES = std::size_t{4} << 20;
+// The final absorb gives freed pages back when the polygons it moves take
+// at least TRIMMED_ABSORB_BYTES, and also while it drains them when they
+// take TRIMMED_DRAIN_BYTES (see take_all). A trim walks the whole heap,
+// a few milliseconds at these sizes: small operations do without.
+constexpr std::size_t TRIMMED_ABSORB_BYTES = std::size_t{4} << 20;
+constexpr std::size_t TRIMMED_DRAIN_BYTES = std::size_t{32} << 20;
 
 }  // namespace
 
@@ -455,7 +458,7 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
       // the system before the build grows the tree.
       const std::size_t count = FastEngine::polygon_count(other);
       make_compact(t, count);
-      const bool large = count * sizeof(FPoly) >= TRIMMED_DRAIN_BYTES;
+      const bool large = count * sizeof(FPoly) >= TRIMMED_ABSORB_BYTES;
       if (large) give_back_free_pages();
       FList list = e.take_all(other);
       release(other);
