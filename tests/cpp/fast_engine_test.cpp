@@ -22,6 +22,8 @@
 #include "brep_prim_api/sphere.h"
 #include "bsp/csg.h"
 #include "bsp/fast_tree.h"
+#include "bsp/node.h"
+#include "bsp/sequence.h"
 #include "gp/fault.h"
 #include "gp/trsf.h"
 #include "gp/workers.h"
@@ -304,6 +306,66 @@ TEST(FastEngine, SameAsLiteralOnDenseSpheres) {
   for (CsgOp op : OPS) EXPECT_EQ(difference(op, a, b), "") << op_name(op);
   const TriMesh t = test_shapes::torus(48, 1, 0.4);
   for (CsgOp op : OPS) EXPECT_EQ(difference(op, a, t), "") << op_name(op) << " torus";
+}
+
+namespace {
+
+struct LiteralSteps {
+  bsp::Workspace& ws;
+  void clip_to(bsp::Node& x, const bsp::Node& y) { bsp::clip_to(x, y, ws); }
+  void invert(bsp::Node& x) { bsp::invert(x, ws); }
+  void absorb(bsp::Node& x, bsp::Node& y) { bsp::build(x, bsp::take_all_polygons(y, ws), ws); }
+};
+
+// Empty when the two lists hold the same polygons in the same order, planes
+// and vertices equal bit for bit; else the first difference.
+std::string list_difference(const bsp::PolygonList& got, const bsp::PolygonList& want) {
+  if (got.size() != want.size())
+    return std::to_string(got.size()) + " vs " + std::to_string(want.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    if (!bsp::same_plane_bits(got[i].plane, want[i].plane)) return "plane of " + std::to_string(i);
+    if (got[i].count != want[i].count ||
+        std::memcmp(got[i].vertices, want[i].vertices, got[i].count * sizeof(gp::Pnt)) != 0) {
+      return "vertices of " + std::to_string(i);
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+// The final absorb leaves the skipping engine's polygons as plane ids and
+// vertex lists, which invert turns afterwards (subtract, intersect): the
+// polygons it hands back, planes included, are still the literal engine's
+// bit for bit, on one thread and on two.
+TEST(FastEngine, ResultPolygonsSameAsLiteralWithTheirPlanes) {
+  const TriMesh s = test_shapes::sphere(32, 16, 1);
+  const TriMesh others[] = {test_shapes::moved(s, 0.5, 0.3, 0.2), test_shapes::torus(32, 1, 0.4),
+                            test_shapes::box(-0.5, -0.5, -0.5, 0.7, 0.6, 2)};
+  for (const TriMesh& b : others) {
+    for (CsgOp op : OPS) {
+      bsp::OperandPolygons l = bsp::convert_operands(s, b);
+      bsp::Workspace lws(std::move(l.pool));
+      bsp::Node A, B;
+      bsp::build(A, std::move(l.a), lws);
+      bsp::build(B, std::move(l.b), lws);
+      LiteralSteps steps{lws};
+      bsp::tree_sequence(op, steps, A, B);
+      const bsp::PolygonList want = bsp::take_all_polygons(A, lws);
+      ASSERT_FALSE(want.empty()) << op_name(op);
+      for (unsigned threads : {1u, 2u}) {
+        bsp::SkipOptions o = checked(true);
+        o.threads = threads;
+        o.round_min = 4;
+        bsp::OperandPolygons f = bsp::convert_operands(s, b);
+        bsp::Workspace fws(std::move(f.pool));
+        const bsp::PolygonList got = bsp::fast_sequence(op, std::move(f.a), std::move(f.b), fws, o);
+        EXPECT_EQ(list_difference(got, want), "") << op_name(op) << " threads " << threads;
+      }
+      bsp::give_back_lists(A, lws);
+      bsp::give_back_lists(B, lws);
+    }
+  }
 }
 
 // Pieces cut again and again along long chains take up their parent's

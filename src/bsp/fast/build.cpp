@@ -61,7 +61,7 @@ void FastEngine::insert_input(Tree& t, const FList& list, std::uint32_t i) {
 }
 
 void FastEngine::end_build(Tree& t, bool last) {
-  for (auto& [node, q] : held_cb) t.nodes[node].polygons.push_back(q);
+  for (auto& [node, q] : held_cb) place(t, node, q);
   held_cb.clear();
   corners.ok = false;
   // The clips that follow walk these chains many times: index them whole.
@@ -160,7 +160,7 @@ void insert_piece(FastEngine& e, std::conditional_t<Frozen, const Tree, Tree>& t
           lands(faces_same_way(plane, it.q.p) ? FastEngine::PLACED_FRONT : FastEngine::PLACED_BACK,
                 it.node, FRONT);
         } else if (faces_same_way(plane, it.q.p)) {
-          t.nodes[it.node].polygons.push_back(it.q);
+          place(t, it.node, it.q);
         } else {
           e.held_cb.emplace_back(it.node, it.q);
         }
@@ -263,7 +263,7 @@ void FastEngine::land_inputs(Tree& t, std::uint32_t begin, std::uint32_t end,
       if (w == walks.size() || walks[w][k].input != i) break;
       const Landing& l = walks[w][k++];
       switch (l.kind) {
-        case PLACED_FRONT: t.nodes[l.node].polygons.push_back(l.q); break;
+        case PLACED_FRONT: place(t, l.node, l.q); break;
         case PLACED_BACK: held_cb.emplace_back(l.node, l.q); break;
         default: {
           build_stack.clear();

@@ -126,7 +126,12 @@ FList FastEngine::clip(Tree& t, FList list) {
     if (c != 0) return c < 0;
     return x.index < y.index;
   });
+  // Exactly the room the result needs: the clipped lists hold most of the
+  // operation's polygons until the next step, and builds leave up to half
+  // of a list's room unused.
   list.clear();
+  if (list.capacity() > emitted.size() + emitted.size() / 8) FList().swap(list);
+  list.reserve(emitted.size());
   for (const Emitted& e : emitted) list.push_back(e.q);
   emitted.clear();
   return list;
@@ -146,7 +151,7 @@ bool FastEngine::exits_whole(const Tree& t, const FPoly& q) const {
 // q's present plane (the own-plane rule would make q COPLANAR there).
 bool FastEngine::same_walk(const Tree& t, const FPoly& q) {
   const WholeExit& x = q.exit;
-  if (x.tree != &t || x.epoch != t.epoch || x.nodes != t.nodes.size()) return false;
+  if (x.tree != t.tag || x.epoch != t.epoch || x.nodes != t.nodes.size()) return false;
   const std::uint32_t at = t.pre[x.node];
   for (std::uint32_t n = t.id_head[q.id]; n != NONE; n = t.nodes[n].next_same_id) {
     if (t.pre[n] <= at && at < t.pre_end[n]) return false;
@@ -173,7 +178,7 @@ bool FastEngine::replays(const Tree& t, FPoly& q) {
   if (options.check_shortcuts) [[unlikely]]
     check_exit("piece replay", t, q, x.node);
   const FNode& exit = t.nodes[x.node];
-  q.last = {&t, exit.chain[slot(BACK)], BACK, false, t.epoch, 0, exit.pos[slot(BACK)], q.id};
+  q.last = {t.tag, BACK, false, exit.chain[slot(BACK)], t.epoch, 0, exit.pos[slot(BACK)], q.id};
   return true;
 }
 
@@ -270,9 +275,9 @@ void FastEngine::leave(const Tree& t, const ClipItem& it, std::uint32_t node, Si
     WholeExit& x = emitted.back().q.exit;
     const std::uint32_t count = static_cast<std::uint32_t>(t.nodes.size());
     if (it.whole && it.marks == NONE) {
-      x = {&t, t.epoch, count, node};
+      x = {t.tag, false, 0, t.epoch, count, node};
     } else if (it.lin.ok && it.marks == NONE && it.side == BACK && node == it.node) {
-      x = {&t, t.epoch, count, node, true, replay_seg, it.lin.first, it.lin.count};
+      x = {t.tag, true, replay_seg, t.epoch, count, node, it.lin.first, it.lin.count};
     } else {
       x = {};
     }

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <initializer_list>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <memory>
 
 #include "bsp/fast_tree.h"
@@ -10,16 +13,31 @@
 
 namespace quorvalind::bsp::fast {
 
+namespace {
+
+// Returns the whole free pages of every heap to the system (glibc keeps
+// them mapped otherwise, and the resident-set peak counts them).
+void give_back_free_pages() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
+// The final absorb gives freed pages back when the polygons it moves take
+// at least TRIMMED_ABSORB_BYTES, and also while it drains them when they
+// take TRIMMED_DRAIN_BYTES (see take_all). A trim walks the whole heap,
+// a few milliseconds at these sizes: small operations do without.
+constexpr std::size_t TRIMMED_ABSORB_BYTES = std::size_t{4} << 20;
+constexpr std::size_t TRIMMED_DRAIN_BYTES = std::size_t{32} << 20;
+
+}  // namespace
+
 void FastEngine::remember(FPoly& q, const Tree& t, Side side, const Resume& found) {
   if (found.chain == NONE) return;
-  q.last = {&t,
-            found.chain,
-            static_cast<std::uint8_t>(side),
-            found.past_end,
-            t.epoch,
-            found.start,
-            found.pos - 1,
-            q.id};
+  q.last = {t.tag,          static_cast<std::uint8_t>(side),
+            found.past_end, found.chain,
+            t.epoch,        found.start,
+            found.pos - 1,  q.id};
 }
 
 // The search `found`, made for a polygon before it was split at its
@@ -48,6 +66,11 @@ void FastEngine::invert_nodes(Tree& t, const OperandPlaneIds& ids, const Workspa
     for (FPoly& q : n.polygons) {
       std::reverse(q.p.vertices, q.p.vertices + q.p.count);
       q.p.plane = negated(q.p.plane);
+      q.id = ids.neg(q.id);
+    }
+    for (std::uint32_t r = n.rest_head; r != NONE; r = t.rest[r].next) {
+      RestPoly& q = t.rest[r];
+      std::reverse(q.vertices, q.vertices + q.count);
       q.id = ids.neg(q.id);
     }
     if (n.has_plane) {
@@ -91,8 +114,8 @@ void FastEngine::end_invert(Tree& t) {
   t.order_valid = false;
 }
 
-template <class F>
-void FastEngine::drain(Tree& t, F&& f) {
+template <class F, class G>
+void FastEngine::drain(Tree& t, F&& f, G&& g) {
   if (t.nodes.empty()) return;
   std::vector<std::uint32_t> stack{0};
   while (!stack.empty()) {
@@ -101,7 +124,9 @@ void FastEngine::drain(Tree& t, F&& f) {
     ws.check_stop();
     FNode& node = t.nodes[n];
     for (const FPoly& q : node.polygons) f(q);
-    node.polygons.clear();
+    FList().swap(node.polygons);  // freed now: the drained list holds them
+    for (std::uint32_t r = node.rest_head; r != NONE; r = t.rest[r].next) g(t.rest[r]);
+    node.rest_head = node.rest_tail = NONE;
     if (node.child[slot(BACK)] != NONE) stack.push_back(node.child[slot(BACK)]);
     if (node.child[slot(FRONT)] != NONE) stack.push_back(node.child[slot(FRONT)]);
   }
@@ -110,13 +135,27 @@ void FastEngine::drain(Tree& t, F&& f) {
 std::size_t FastEngine::polygon_count(const Tree& t) {
   std::size_t n = 0;
   for (const FNode& node : t.nodes) n += node.polygons.size();
-  return n;
+  return n + t.rest.size();
 }
 
 FList FastEngine::take_all(Tree& t) {
   FList out;
-  out.reserve(polygon_count(t));
-  drain(t, [&out](const FPoly& q) { out.push_back(q); });
+  const std::size_t count = polygon_count(t);
+  out.reserve(count);
+  // The copy grows as the tree's lists are freed; without giving their
+  // pages back on the way both would be resident at the end.
+  const std::size_t step = count * sizeof(FPoly) >= TRIMMED_DRAIN_BYTES ? count / 8 + 1 : count + 1;
+  std::size_t next = step;
+  drain(
+      t,
+      [&](const FPoly& q) {
+        out.push_back(q);
+        if (out.size() == next) {
+          give_back_free_pages();
+          next += step;
+        }
+      },
+      [](const RestPoly&) { throw gp::InternalFault("take_all of a compact tree"); });
   return out;
 }
 
@@ -382,8 +421,8 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
   Crew crew(e, options);
   crew.for_each(fa, set_sphere);
   crew.for_each(fb, set_sphere);
-  Tree A = make_tree(e.ids.size(), options);
-  Tree B = make_tree(e.ids.size(), options);
+  Tree A = make_tree(e.ids.size(), options, 1);
+  Tree B = make_tree(e.ids.size(), options, 2);
   crew.build_both(A, std::move(fa), B, std::move(fb));
   // A clip_to waits for the next step: when that is the clip_to the other
   // way, both run as one (see "Several threads").
@@ -410,9 +449,26 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
       flush();
       crew.invert(t);
     }
+    // The final step that clips: `other` is dead once drained, and t's
+    // polygons are only built on, inverted and drained from here on.
     void absorb(Tree& t, Tree& other) {
       flush();
-      crew.build(e, t, e.take_all(other), true);
+      // t's lists become compact records first, then other's are drained;
+      // each list is freed as it is read, and the freed pages go back to
+      // the system before the build grows the tree.
+      const std::size_t count = FastEngine::polygon_count(other);
+      make_compact(t, count);
+      const bool large = count * sizeof(FPoly) >= TRIMMED_ABSORB_BYTES;
+      if (large) give_back_free_pages();
+      FList list = e.take_all(other);
+      release(other);
+      if (large) give_back_free_pages();
+      // Room for two nodes per input, and a chain for each: pages never
+      // written cost nothing, and a doubling array holds its old and new
+      // blocks at once.
+      t.nodes.reserve(t.nodes.size() + 2 * count);
+      for (auto& chains : t.chains) chains.reserve(chains.size() + 2 * count);
+      crew.build(e, t, std::move(list), true);
     }
   } ops{e, crew};
   tree_sequence(op, ops, A, B);
@@ -422,7 +478,11 @@ PolygonList fast_sequence(CsgOp op, PolygonList a, PolygonList b, Workspace& ws,
   PolygonList& out = a;
   out.clear();
   out.reserve(FastEngine::polygon_count(A));
-  e.drain(A, [&out](const FPoly& q) { out.push_back(q.p); });
+  e.drain(
+      A, [&out](const FPoly& q) { out.push_back(q.p); },
+      [&out, &e](const RestPoly& r) { out.push_back({e.ids.plane(r.id), r.vertices, r.count}); });
+  release(A);
+  release(B);
   return std::move(out);
 }
 

@@ -179,10 +179,10 @@ struct FastEngine {
                            std::uint32_t begin, std::uint32_t end);
   static void invert_chains(KeptVector<Chain>& chains, std::uint32_t begin, std::uint32_t end);
   void end_invert(Tree& t);
-  // Hands every polygon of the tree to f in pre-order (node, front,
-  // back), then empties the nodes.
-  template <class F>
-  void drain(Tree& t, F&& f);
+  // Hands every polygon of the tree in pre-order (node, front, back) to f,
+  // or to g for a compact tree's records, freeing the nodes' lists.
+  template <class F, class G>
+  void drain(Tree& t, F&& f, G&& g);
   static std::size_t polygon_count(const Tree& t);
   FList take_all(Tree& t);
 };

@@ -345,7 +345,7 @@ Arrival follow_chain(const Tree& t, std::uint32_t node, Side side, const FPoly& 
   // before its answer, or all the chain had when it found none, are on
   // `side` as they were.
   const LastSearch& last = q.last;
-  const bool same_chain = last.tree == &t && last.chain == c && last.side == side;
+  const bool same_chain = last.tree == t.tag && last.chain == c && last.side == side;
   if (same_chain && last.epoch == t.epoch && last.from == p &&
       (last.past_end ? last.pos <= len : last.pos < len && p < indexed) &&
       no_own_plane_before(t, side, c, p, last.pos, last.id) &&

@@ -117,12 +117,31 @@ std::uint32_t add_child(Tree& t, std::uint32_t parent, Side side, const FPoly& f
   return idx;
 }
 
-Tree make_tree(std::size_t id_count, const SkipOptions& options) {
+Tree make_tree(std::size_t id_count, const SkipOptions& options, TreeTag tag) {
   Tree t;
+  t.tag = tag;
   t.options = options;
   t.nodes.emplace_back();
   t.id_head.assign(id_count, NONE);
   return t;
+}
+
+void make_compact(Tree& t, std::size_t more) {
+  std::size_t have = 0;
+  for (const FNode& n : t.nodes) have += n.polygons.size();
+  t.compact = true;
+  t.rest.reserve(have + 2 * more);
+  for (std::uint32_t k = 0; k < t.nodes.size(); ++k) {
+    FList list;
+    list.swap(t.nodes[k].polygons);
+    for (const FPoly& q : list) place(t, k, q);
+  }
+}
+
+void release(Tree& t) {
+  const TreeTag tag = t.tag;
+  t = Tree{};
+  t.tag = tag;
 }
 
 // The index over the chain's present members; drops any plan.
