@@ -11,6 +11,7 @@
 #include "bsp/node.h"
 #include "bsp/reuse.h"
 #include "bsp/sequence.h"
+#include "gp/bbox.h"
 #include "gp/speed_knobs.h"
 
 namespace quorvalind::bsp {
@@ -39,30 +40,19 @@ std::size_t distinct_planes(const PolygonList& list) {
   return ids.size();
 }
 
-struct Box {
-  Pnt lo{INFINITY, INFINITY, INFINITY};
-  Pnt hi{-INFINITY, -INFINITY, -INFINITY};
-  void add(const Pnt& v) {
-    lo = {std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z)};
-    hi = {std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z)};
-  }
-  bool meets(const Box& o) const {
-    return lo.x <= o.hi.x && o.lo.x <= hi.x && lo.y <= o.hi.y && o.lo.y <= hi.y && lo.z <= o.hi.z &&
-           o.lo.z <= hi.z;
-  }
-};
+void add_polygon(gp::BBox& b, const Polygon& p) {
+  for (const Pnt& v : vertices_of(p)) gp::add_point(b, v);
+}
 
-Box box_of(const Polygon& p) {
-  Box b;
-  for (const Pnt& v : vertices_of(p)) b.add(v);
+gp::BBox box_of(const Polygon& p) {
+  gp::BBox b = gp::empty_bbox();
+  add_polygon(b, p);
   return b;
 }
 
-Box box_of(const PolygonList& list) {
-  Box b;
-  for (const Polygon& p : list) {
-    for (const Pnt& v : vertices_of(p)) b.add(v);
-  }
+gp::BBox box_of(const PolygonList& list) {
+  gp::BBox b = gp::empty_bbox();
+  for (const Polygon& p : list) add_polygon(b, p);
   return b;
 }
 
@@ -75,10 +65,10 @@ struct Reach {
   double planes = 0;
 };
 
-Reach reach_of(const PolygonList& list, const Box& other) {
+Reach reach_of(const PolygonList& list, const gp::BBox& other) {
   std::vector<std::array<double, 4>> keys;
   for (const Polygon& p : list) {
-    if (!box_of(p).meets(other)) continue;
+    if (!gp::overlaps(box_of(p), other)) continue;
     const Plane& pl = p.plane;
     keys.push_back({std::nearbyint(pl.normal.x * 1e6), std::nearbyint(pl.normal.y * 1e6),
                     std::nearbyint(pl.normal.z * 1e6), std::nearbyint(pl.w * 1e6)});
@@ -103,7 +93,7 @@ bool prefers_skipping(const OperandPolygons& operands) {
   const double work = na * static_cast<double>(distinct_planes(operands.b)) +
                       nb * static_cast<double>(distinct_planes(operands.a));
   if (work <= gp::FAST_ENGINE_MIN_WORK) return false;
-  const Box box_a = box_of(operands.a), box_b = box_of(operands.b);
+  const gp::BBox box_a = box_of(operands.a), box_b = box_of(operands.b);
   const Reach a = reach_of(operands.a, box_b), b = reach_of(operands.b, box_a);
   return a.polygons * b.planes + b.polygons * a.planes > gp::FAST_ENGINE_MIN_REACH_WORK;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "gp/bbox.h"
 #include "gp/speed_knobs.h"
 
 namespace quorvalind::bsp::fast {
@@ -13,13 +14,12 @@ void sphere_of(const Pnt* v, std::uint32_t n, Pnt& c, double& r) {
     r = std::nan("");
     return;
   }
-  Pnt lo = v[0], hi = v[0];
+  gp::BBox box{v[0], v[0]};
   // x * 0 is a zero for finite x and NaN otherwise: z is a zero exactly
   // when every coordinate is finite.
   double z = (v[0].x * 0.0 + v[0].y * 0.0) + v[0].z * 0.0;
   for (std::uint32_t i = 1; i < n; ++i) {
-    lo = {std::min(lo.x, v[i].x), std::min(lo.y, v[i].y), std::min(lo.z, v[i].z)};
-    hi = {std::max(hi.x, v[i].x), std::max(hi.y, v[i].y), std::max(hi.z, v[i].z)};
+    gp::add_point(box, v[i]);
     z += (v[i].x * 0.0 + v[i].y * 0.0) + v[i].z * 0.0;
   }
   if (z != 0.0) {
@@ -27,6 +27,7 @@ void sphere_of(const Pnt* v, std::uint32_t n, Pnt& c, double& r) {
     r = std::nan("");
     return;
   }
+  const Pnt &lo = box.min, &hi = box.max;
   c = {lo.x * 0.5 + hi.x * 0.5, lo.y * 0.5 + hi.y * 0.5, lo.z * 0.5 + hi.z * 0.5};
   // One root of the largest square: sqrt is correctly rounded, hence
   // monotone, so this is the largest of the lengths, to the bit.

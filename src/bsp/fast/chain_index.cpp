@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "gp/bbox.h"
+
 namespace quorvalind::bsp::fast {
 
 // Groups are split along the widest of the keys: the normal, the
@@ -25,15 +27,15 @@ void build_hier(Chain& ch, const std::vector<Member>& mem) {
   ++h.version;
   // Keys: the normal, and the reference point scaled to the same range.
   std::vector<std::array<double, 6>> key(n);
-  Pnt lo{0, 0, 0}, hi{0, 0, 0};
+  gp::BBox box{{0, 0, 0}, {0, 0, 0}};
   bool any = false;
   for (std::uint32_t k = 0; k < n; ++k) {
     const Pnt& r = mem[k].ref;
     if (!(finite(r.x) && finite(r.y) && finite(r.z))) continue;
-    if (!any) lo = hi = r, any = true;
-    lo = {std::min(lo.x, r.x), std::min(lo.y, r.y), std::min(lo.z, r.z)};
-    hi = {std::max(hi.x, r.x), std::max(hi.y, r.y), std::max(hi.z, r.z)};
+    if (!any) box = {r, r}, any = true;
+    gp::add_point(box, r);
   }
+  const Pnt &lo = box.min, &hi = box.max;
   double extent = std::max({hi.x - lo.x, hi.y - lo.y, hi.z - lo.z});
   const double inv = extent > 0 && finite(extent) ? 2.0 / extent : 0.0;
   for (std::uint32_t k = 0; k < n; ++k) {
