@@ -85,6 +85,12 @@ inline bool weld_key_pair(__m128d v, std::int64_t out[2]) {
 }
 #endif
 
+// Cells of the weld grid per unit length (a tolerance that is not
+// positive takes the fallback grid).
+inline double weld_scale(double tolerance) {
+  return tolerance > 0.0 ? 1.0 / tolerance : gp::FALLBACK_WELD_SCALE;
+}
+
 inline Key key_of(const Pnt& p, double scale) {
 #ifdef __SSE2__
   const __m128d s = _mm_set1_pd(scale);
@@ -195,7 +201,7 @@ inline std::size_t expected_welded(std::size_t vertices, std::size_t triangles) 
 template <class Index, class Fresh>
 void weld_pass(std::span<const Pnt> vertices, std::size_t expected_distinct, double tolerance,
                const std::vector<Pnt>& points, Index* ids, Fresh&& fresh) {
-  const double scale = tolerance > 0.0 ? 1.0 / tolerance : gp::FALLBACK_WELD_SCALE;
+  const double scale = weld_scale(tolerance);
   const std::size_t n = vertices.size();
   KeyIndex<Index> index(points, scale, expected_distinct);
   // Keys are computed kAhead vertices early so that the slot of each is
@@ -311,7 +317,7 @@ TriMesh welded_fans_team(std::span<const Pnt> vertices, std::span<const std::uin
                          double tolerance, gp::WorkerTeam& team) {
   const std::size_t n = vertices.size();
   const std::size_t triangles = fan_triangles(counts, n);
-  const double scale = tolerance > 0.0 ? 1.0 / tolerance : gp::FALLBACK_WELD_SCALE;
+  const double scale = weld_scale(tolerance);
   const std::size_t parts = team.size();
   const std::size_t ranges = 4 * parts;
   const auto range_begin = [&](std::size_t r, std::size_t count) { return r * count / ranges; };
@@ -432,7 +438,7 @@ template std::unique_ptr<std::uint64_t[]> weld_firsts(const TriMesh&, double);
 template <class Index>
 std::unique_ptr<Index[]> weld_firsts_in_halves(const TriMesh& m, double tolerance,
                                                gp::ThreadStarter start) {
-  const double scale = tolerance > 0.0 ? 1.0 / tolerance : gp::FALLBACK_WELD_SCALE;
+  const double scale = weld_scale(tolerance);
   const std::vector<Pnt>& vertices = m.vertices;
   const std::size_t n = vertices.size();
   const std::size_t mid = n / 2;
