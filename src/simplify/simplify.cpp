@@ -498,7 +498,86 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     }
     return false;
   };
+  // A slit between two copies of a segment that no fan from one corner
+  // closes (the copies' ends pair across the slit, not through a corner):
+  // ears cut one at a time, each a triangle with two corners the ends of
+  // one cycle edge and the third an end of another, within the gap
+  // distance by the bound in near_fan, the nearest ear first. Both edges
+  // are edges of the cycle as it came, so the bound holds whatever was cut
+  // before. The triangles wait in `strip` for fill.
+  std::vector<std::array<std::uint32_t, 3>> strip;
+  const auto stripped = [&](const std::vector<std::uint32_t>& cycle) {
+    const std::size_t m = cycle.size();
+    for (std::size_t i = 0; i < m; ++i) {
+      for (std::size_t j = i + 1; j < m; ++j) {
+        if (cycle[i] == cycle[j]) return false;
+      }
+    }
+    constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
+    // The bound for triangle x y z of cycle vertices.
+    const auto pair_bound = [&](std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+      double b = std::numeric_limits<double>::infinity();
+      for (std::size_t j = 0; j < m; ++j) {
+        const std::uint32_t a1 = cycle[j], b1 = cycle[(j + 1) % m];
+        const bool x1 = a1 == x || b1 == x, y1 = a1 == y || b1 == y, z1 = a1 == z || b1 == z;
+        if (x1 + y1 + z1 != 2) continue;
+        const std::uint32_t t = !x1 ? x : !y1 ? y : z;
+        for (std::size_t j2 = 0; j2 < m; ++j2) {
+          const std::uint32_t a2 = cycle[j2], b2 = cycle[(j2 + 1) % m];
+          if (j2 == j || (a2 != t && b2 != t)) continue;
+          const double same = std::max(dist2(v[a1], v[a2]), dist2(v[b1], v[b2]));
+          const double cross = std::max(dist2(v[a1], v[b2]), dist2(v[b1], v[a2]));
+          b = std::min(b, std::sqrt(std::min(same, cross)) / 2);
+        }
+      }
+      return b;
+    };
+    std::vector<std::uint32_t> left = cycle;
+    strip.clear();
+    while (left.size() >= 3) {
+      const std::size_t n = left.size();
+      std::size_t best = n;
+      double best_b = gap;
+      for (std::size_t i = 0; i < n && n > 3; ++i) {
+        const double b = pair_bound(left[(i + n - 1) % n], left[i], left[(i + 1) % n]);
+        if (b <= best_b && (best == n || b < best_b)) best = i, best_b = b;
+      }
+      if (n == 3 && pair_bound(left[0], left[1], left[2]) <= gap) best = 1;
+      if (best == n) break;
+      const std::size_t p = (best + n - 1) % n, q = (best + 1) % n;
+      strip.push_back({left[p], left[q], left[best]});
+      if (n == 3) {
+        left.clear();
+        break;
+      }
+      left.erase(left.begin() + static_cast<std::ptrdiff_t>(best));
+    }
+    if (!left.empty()) {
+      strip.clear();
+      return false;
+    }
+    if (now != now) {
+      now = 0;
+      for (const auto& t : tris) now += gp::dot(v[t[0]], gp::cross(v[t[1]], v[t[2]]));
+      now /= 6;
+    }
+    double added = 0;
+    for (const auto& t : strip) added += gp::dot(v[t[0]], gp::cross(v[t[1]], v[t[2]]));
+    const double next = now + added / 6;
+    const double off = std::fabs(next - volume);
+    if (!(off <= 0.5e-9 * std::fabs(volume) || off < std::fabs(now - volume))) {
+      strip.clear();
+      return false;
+    }
+    now = next;
+    return true;
+  };
   auto fill = [&](const std::vector<std::uint32_t>& cycle) {
+    if (!strip.empty()) {
+      tris.insert(tris.end(), strip.begin(), strip.end());
+      strip.clear();
+      return;
+    }
     for (std::size_t i = 1; i + 1 < cycle.size(); ++i)
       tris.push_back({cycle[0], cycle[i + 1], cycle[i]});
   };
@@ -537,7 +616,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     }
     if (at == cycle[0] && cycle.size() >= 3 &&
         (thin(cycle) || (near_fans && cycle.size() >= 4 && near_fan(cycle) && within_room(cycle)) ||
-         (near_fans && cancelling(cycle)))) {
+         (near_fans && cancelling(cycle)) || (near_fans && cycle.size() >= 4 && stripped(cycle)))) {
       for (const std::size_t k : taken) done[k] = 1;
       fill(cycle);
     } else {
@@ -584,7 +663,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
           cycle.push_back(at);
           if (cycle.size() >= 3 &&
               (((thin(cycle) || (cycle.size() >= 4 && near_fan(cycle))) && within_room(cycle)) ||
-               cancelling(cycle))) {
+               cancelling(cycle) || (cycle.size() >= 4 && stripped(cycle)))) {
             path.push_back(e);
             found = true;
             break;

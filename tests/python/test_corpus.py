@@ -76,20 +76,18 @@ def test_disjoint_cut_returns_the_input_volume(results, case):
 
 
 # Results that simplify does not close yet: this part comes from a
-# single-precision file, and at 1,000 units its boolean results hold thin
-# walls and folded slivers along nearly collinear vertices: a slit between
-# two copies of a segment that no fan from one corner closes
-# (common_rotated), and two slivers folded over one short edge whose flip
-# would leave the surface by 1.8e-5 (fuse_cylinder). Strict: a case that
-# starts passing, or another that starts failing, fails the run.
-OPEN_AFTER_SIMPLIFY = {("908460.stl", "common_rotated"), ("908460.stl", "fuse_cylinder")}
+# single-precision file, and at 1,000 units this boolean result holds two
+# slivers folded onto each other over one short edge of a crease, which a
+# flip would mend only by leaving the surface by 1.8e-5. Strict: a case
+# that starts passing, or another that starts failing, fails the run.
+OPEN_AFTER_SIMPLIFY = {("908460.stl", "fuse_cylinder")}
 
 
 def simplify_case(case):
     name, size, op = case
     if size == 1000.0 and (name, op) in OPEN_AFTER_SIMPLIFY:
         return pytest.param(case, marks=pytest.mark.xfail(
-            strict=True, reason="slits and folds along a thin wall that no bounded fill or flip closes"))
+            strict=True, reason="slivers folded over one edge that no flip within the gap distance mends"))
     return case
 
 
