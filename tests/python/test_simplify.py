@@ -161,6 +161,18 @@ HOSTILE = textwrap.dedent("""
             fan_v += [math.cos(a), math.sin(a), 0.0]
         fan_t += [0, 2 * i + 1, 2 * i + 2]
     cases.append((fan_v, fan_t))
+    # A sheet 1e-6 apart, twice each way, the reverse with the other
+    # diagonals: every edge used twice or more each way, every corner
+    # within the gap distance of others; the flips and ears stay bounded.
+    m = 200
+    sheet_v = [c for j in range(m + 1) for i in range(m + 1) for c in (i * 1e-6, j * 1e-6, 0.0)]
+    sheet_t = []
+    for j in range(m):
+        for i in range(m):
+            a = j * (m + 1) + i
+            b, c, d = a + 1, a + m + 1, a + m + 2
+            sheet_t += [a, b, d, a, d, c] * 2 + [a, d, b, a, c, d, a, c, b, b, c, d]
+    cases.append((sheet_v, sheet_t))
     for vs, ts in cases:
         s = q.solid_from_mesh(vs, ts)
         r = simplify(s)
