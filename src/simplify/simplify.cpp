@@ -9,6 +9,7 @@
 #include <limits>
 #include <map>
 #include <new>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -624,8 +625,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       for (std::size_t i = 1; i < taken.size(); ++i) used[taken[i]] = 0;
     }
   }
-  for (std::size_t e = 0; e < excess.size(); ++e)
-    if (!near_fans) return false;
+  if (!near_fans) return false;
   // The walk takes the first way out of each corner, so it misses a slit
   // that shares a corner with another cycle it cannot close. Every cycle of
   // the edges left, up to MAX_SLIT corners, is tried from each of them in
@@ -695,11 +695,13 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
 // Two fills that overlap along a crease can leave an edge a-b used twice
 // each way: a triangle X (a b c) and a triangle Y (b a d) among them fold
 // onto each other over it. Flipping their common edge, to (a d c) and
-// (d b c), takes one use each way from a-b and gives the new edge c-d one
-// each way. Taken only where c-d is not an edge yet, where d lies within
+// (d b c), takes one use each way from a-b and gives c-d one each way.
+// Taken where c-d is not an edge yet, is used once each way (it may then
+// be flipped in its turn), or where both new triangles meet their reverse
+// (the four made a thin closed tetrahedron); where d lies within
 // gp::SIMPLIFY_GAP_DISTANCE of X or c of Y (then both new triangles, whose
 // other corners are corners of that triangle, lie within it of it: the
-// distance to a triangle is convex), and where the volume stays within half
+// distance to a triangle is convex); and where the volume stays within half
 // of 1e-9 of the input's `volume` or comes closer to it. Among the pairs
 // the one nearest. A few rounds, each over the edges used twice then, with
 // the pairs the flips turned opposite taken away after each.
@@ -743,7 +745,7 @@ void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_
   };
   // Edges flipped away in this round (lower end first), not made again in
   // it: no flip undoes another at once.
-  std::vector<std::uint64_t> flipped;
+  std::set<std::uint64_t> flipped;
   for (int round = 0; round < 8; ++round) {
     flipped.clear();
     dir.clear();
@@ -794,13 +796,8 @@ void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_
         for (auto y = ys.first; y != ys.second; ++y) {
           const std::uint32_t d = third(tris[y->second], b, a);
           if (d == NONE || d == c) continue;
-          // Where c-d is an edge already, only when both new triangles
-          // meet their reverse (the four made a thin closed tetrahedron,
-          // which drop_opposite_pairs then takes away).
           const int cd = count(key(c, d)), dc = count(key(d, c));
-          if (std::binary_search(flipped.begin(), flipped.end(),
-                                 key(std::min(c, d), std::max(c, d))))
-            continue;
+          if (flipped.count(key(std::min(c, d), std::max(c, d))) != 0) continue;
           if ((cd != 0 || dc != 0) && !(has(a, c, d) && has(d, c, b)) && !(cd == 1 && dc == 1))
             continue;
           const double near =
@@ -819,7 +816,7 @@ void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_
       tris[by] = {d, b, c};
       now += best_added;
       --delta[key(a, b)], --delta[key(b, a)], ++delta[key(c, d)], ++delta[key(d, c)];
-      flipped.insert(std::upper_bound(flipped.begin(), flipped.end(), ab), ab);
+      flipped.insert(ab);
       any = true;
     }
     if (!any) break;
