@@ -7,7 +7,9 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <map>
 #include <new>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -163,6 +165,12 @@ std::vector<std::uint32_t> merge_targets(const std::vector<Pnt>& v,
     to[x] = best;
   }
   return to;
+}
+
+// A triangle's corners rotated to start at the least.
+std::array<std::uint32_t, 3> least_first(std::array<std::uint32_t, 3> t) {
+  while (t[0] > t[1] || t[0] > t[2]) t = {t[1], t[2], t[0]};
+  return t;
 }
 
 // Takes away pairs of triangles on the same three vertices and turned
@@ -403,6 +411,31 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
           const double slack =
               std::max(i == 1 ? 0.0 : off({&a, &p}), i + 2 == m ? 0.0 : off({&q, &a}));
           b = std::min(b, inradius + slack);
+          // Two corners the ends of one cycle edge a1-b1 and the third an
+          // end of another, a2-b2: a point al a1 + be b1 + ga a2 lies within
+          // ga |a2 - a1| of the first edge (at (al + ga) a1 + be b1) and
+          // within al |a1 - a2| + be |b1 - b2| of the second (at
+          // (al + ga) a2 + be b2), so within half the larger of those two
+          // distances; likewise with the third corner b2. The two sides of
+          // a slit between copies of a segment a few 1e-6 apart.
+          const std::size_t pos[3] = {0, i, i + 1};
+          const auto corner = [&](std::size_t j) {
+            return j == pos[0] || j == pos[1] || j == pos[2];
+          };
+          for (std::size_t j = 0; j < m; ++j) {
+            const std::size_t j1 = (j + 1) % m;
+            if (!corner(j) || !corner(j1)) continue;
+            const std::size_t t = pos[0] != j && pos[0] != j1   ? pos[0]
+                                  : pos[1] != j && pos[1] != j1 ? pos[1]
+                                                                : pos[2];
+            for (const std::size_t u : {(t + m - 1) % m, t}) {
+              const std::size_t w = (u + 1) % m;  // the edge u-w has t as an end
+              if (u == j) continue;
+              const double same = std::max(dist2(c(j), c(u)), dist2(c(j1), c(w)));
+              const double cross = std::max(dist2(c(j), c(w)), dist2(c(j1), c(u)));
+              b = std::min(b, std::sqrt(std::min(same, cross)) / 2);
+            }
+          }
         }
         bound = std::max(bound, b);
         if (!(bound <= gap)) break;
@@ -415,7 +448,137 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     cycle.swap(rotated);
     return true;
   };
+  // A slit can be the outline of a patch covered twice the same way (two
+  // fills of one sliver quad with different diagonals): no fan near the
+  // slit closes it, but one whose every triangle is the reverse of a
+  // triangle already there takes one cover away (drop_opposite_pairs
+  // cancels the pairs). It adds no point to the surface; what it takes
+  // away lies under the other cover, and the volume guard holds it to that.
+  // Each triangle is cancelled once at most. Rotates `cycle` to the apex.
+  using Key = std::pair<std::array<std::uint32_t, 3>, std::uint32_t>;
+  std::vector<Key> present;
+  std::vector<std::uint8_t> claimed;
+  std::vector<std::size_t> claim;
+  const auto cancelling = [&](std::vector<std::uint32_t>& cycle) {
+    const std::size_t m = cycle.size();
+    for (std::size_t i = 0; i < m; ++i) {
+      for (std::size_t j = i + 1; j < m; ++j) {
+        if (cycle[i] == cycle[j]) return false;
+      }
+    }
+    if (present.empty()) {
+      for (std::size_t k = 0; k < tris.size(); ++k)
+        present.push_back({least_first(tris[k]), static_cast<std::uint32_t>(k)});
+      std::sort(present.begin(), present.end());
+      claimed.assign(tris.size(), 0);
+    }
+    for (std::size_t k = 0; k < m; ++k) {
+      const auto c = [&](std::size_t i) { return cycle[(k + i) % m]; };
+      claim.clear();
+      for (std::size_t i = 1; i + 1 < m; ++i) {
+        const auto want = least_first({c(0), c(i), c(i + 1)});
+        std::size_t got = present.size();
+        for (auto it = std::lower_bound(present.begin(), present.end(), Key{want, 0});
+             it != present.end() && it->first == want; ++it) {
+          if (!claimed[it->second] &&
+              std::find(claim.begin(), claim.end(), it->second) == claim.end()) {
+            got = it->second;
+            break;
+          }
+        }
+        if (got == present.size()) break;
+        claim.push_back(got);
+      }
+      if (claim.size() + 2 != m) continue;
+      rotated.assign(cycle.begin() + static_cast<std::ptrdiff_t>(k), cycle.end());
+      rotated.insert(rotated.end(), cycle.begin(), cycle.begin() + static_cast<std::ptrdiff_t>(k));
+      if (!within_room(rotated)) return false;
+      cycle.swap(rotated);
+      for (const std::size_t x : claim) claimed[x] = 1;
+      return true;
+    }
+    return false;
+  };
+  // A slit between two copies of a segment that no fan from one corner
+  // closes (the copies' ends pair across the slit, not through a corner):
+  // ears cut one at a time, each a triangle with two corners the ends of
+  // one cycle edge and the third an end of another, within the gap
+  // distance by the bound in near_fan, the nearest ear first. Both edges
+  // are edges of the cycle as it came, so the bound holds whatever was cut
+  // before. The triangles wait in `strip` for fill.
+  std::vector<std::array<std::uint32_t, 3>> strip;
+  const auto stripped = [&](const std::vector<std::uint32_t>& cycle) {
+    const std::size_t m = cycle.size();
+    for (std::size_t i = 0; i < m; ++i) {
+      for (std::size_t j = i + 1; j < m; ++j) {
+        if (cycle[i] == cycle[j]) return false;
+      }
+    }
+    constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
+    // The bound for triangle x y z of cycle vertices.
+    const auto pair_bound = [&](std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+      double b = std::numeric_limits<double>::infinity();
+      for (std::size_t j = 0; j < m; ++j) {
+        const std::uint32_t a1 = cycle[j], b1 = cycle[(j + 1) % m];
+        const bool x1 = a1 == x || b1 == x, y1 = a1 == y || b1 == y, z1 = a1 == z || b1 == z;
+        if (x1 + y1 + z1 != 2) continue;
+        const std::uint32_t t = !x1 ? x : !y1 ? y : z;
+        for (std::size_t j2 = 0; j2 < m; ++j2) {
+          const std::uint32_t a2 = cycle[j2], b2 = cycle[(j2 + 1) % m];
+          if (j2 == j || (a2 != t && b2 != t)) continue;
+          const double same = std::max(dist2(v[a1], v[a2]), dist2(v[b1], v[b2]));
+          const double cross = std::max(dist2(v[a1], v[b2]), dist2(v[b1], v[a2]));
+          b = std::min(b, std::sqrt(std::min(same, cross)) / 2);
+        }
+      }
+      return b;
+    };
+    std::vector<std::uint32_t> left = cycle;
+    strip.clear();
+    while (left.size() >= 3) {
+      const std::size_t n = left.size();
+      std::size_t best = n;
+      double best_b = gap;
+      for (std::size_t i = 0; i < n && n > 3; ++i) {
+        const double b = pair_bound(left[(i + n - 1) % n], left[i], left[(i + 1) % n]);
+        if (b <= best_b && (best == n || b < best_b)) best = i, best_b = b;
+      }
+      if (n == 3 && pair_bound(left[0], left[1], left[2]) <= gap) best = 1;
+      if (best == n) break;
+      const std::size_t p = (best + n - 1) % n, q = (best + 1) % n;
+      strip.push_back({left[p], left[q], left[best]});
+      if (n == 3) {
+        left.clear();
+        break;
+      }
+      left.erase(left.begin() + static_cast<std::ptrdiff_t>(best));
+    }
+    if (!left.empty()) {
+      strip.clear();
+      return false;
+    }
+    if (now != now) {
+      now = 0;
+      for (const auto& t : tris) now += gp::dot(v[t[0]], gp::cross(v[t[1]], v[t[2]]));
+      now /= 6;
+    }
+    double added = 0;
+    for (const auto& t : strip) added += gp::dot(v[t[0]], gp::cross(v[t[1]], v[t[2]]));
+    const double next = now + added / 6;
+    const double off = std::fabs(next - volume);
+    if (!(off <= 0.5e-9 * std::fabs(volume) || off < std::fabs(now - volume))) {
+      strip.clear();
+      return false;
+    }
+    now = next;
+    return true;
+  };
   auto fill = [&](const std::vector<std::uint32_t>& cycle) {
+    if (!strip.empty()) {
+      tris.insert(tris.end(), strip.begin(), strip.end());
+      strip.clear();
+      return;
+    }
     for (std::size_t i = 1; i + 1 < cycle.size(); ++i)
       tris.push_back({cycle[0], cycle[i + 1], cycle[i]});
   };
@@ -453,8 +616,8 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       at = excess[next].second;
     }
     if (at == cycle[0] && cycle.size() >= 3 &&
-        (thin(cycle) ||
-         (near_fans && cycle.size() >= 4 && near_fan(cycle) && within_room(cycle)))) {
+        (thin(cycle) || (near_fans && cycle.size() >= 4 && near_fan(cycle) && within_room(cycle)) ||
+         (near_fans && cancelling(cycle)) || (near_fans && cycle.size() >= 4 && stripped(cycle)))) {
       for (const std::size_t k : taken) done[k] = 1;
       fill(cycle);
     } else {
@@ -498,8 +661,9 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
           cycle.clear();
           for (const std::size_t k : path) cycle.push_back(excess[k].first);
           cycle.push_back(at);
-          if (cycle.size() >= 3 && (thin(cycle) || (cycle.size() >= 4 && near_fan(cycle))) &&
-              within_room(cycle)) {
+          if (cycle.size() >= 3 &&
+              (((thin(cycle) || (cycle.size() >= 4 && near_fan(cycle))) && within_room(cycle)) ||
+               cancelling(cycle) || (cycle.size() >= 4 && stripped(cycle)))) {
             path.push_back(e);
             found = true;
             break;
@@ -526,6 +690,138 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     fill(cycle);
   }
   return false;
+}
+
+// Two fills that overlap along a crease can leave an edge a-b used twice
+// each way: a triangle X (a b c) and a triangle Y (b a d) among them fold
+// onto each other over it. Flipping their common edge, to (a d c) and
+// (d b c), takes one use each way from a-b and gives c-d one each way.
+// Taken where c-d is not an edge yet, is used once each way (it may then
+// be flipped in its turn), or where both new triangles meet their reverse
+// (the four made a thin closed tetrahedron); where d lies within
+// gp::SIMPLIFY_GAP_DISTANCE of X or c of Y (then both new triangles, whose
+// other corners are corners of that triangle, lie within it of it: the
+// distance to a triangle is convex); and where the volume stays within half
+// of 1e-9 of the input's `volume` or comes closer to it. Among the pairs
+// the one nearest. A few rounds, each over the edges used twice then, with
+// the pairs the flips turned opposite taken away after each.
+void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris,
+                  double volume) {
+  constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
+  // Squared distance from p to triangle t: to its plane where the foot
+  // falls inside (sign tests of each edge against the normal, which stay
+  // exact on slivers), else to its nearest edge.
+  const auto to_tri = [&](const Pnt& p, const std::array<std::uint32_t, 3>& t) {
+    const Pnt &a = v[t[0]], &b = v[t[1]], &c = v[t[2]];
+    const double edges = std::min({seg_dist2(p, a, b), seg_dist2(p, b, c), seg_dist2(p, c, a)});
+    const Pnt n = gp::cross(gp::sub(b, a), gp::sub(c, a));
+    const double nn = gp::dot(n, n);
+    if (!(nn > 0)) return edges;
+    const double h = gp::dot(gp::sub(p, a), n) / nn;
+    const Pnt foot{p.x - h * n.x, p.y - h * n.y, p.z - h * n.z};
+    for (const auto& [x, y] : {std::pair{&a, &b}, std::pair{&b, &c}, std::pair{&c, &a}}) {
+      if (gp::dot(gp::cross(gp::sub(*y, *x), gp::sub(foot, *x)), n) < 0) return edges;
+    }
+    return std::min(edges, h * h * nn);
+  };
+  const auto det = [&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+    return gp::dot(v[a], gp::cross(v[b], v[c]));
+  };
+  double now = 0;
+  for (const auto& t : tris) now += det(t[0], t[1], t[2]);
+  now /= 6;
+  // Directed edges (from << 32 | to) with their triangle, sorted.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> dir;
+  const auto key = [](std::uint64_t a, std::uint64_t b) { return a << 32 | b; };
+  const auto range = [&](std::uint64_t k) {
+    return std::equal_range(dir.begin(), dir.end(), std::make_pair(k, std::uint32_t{0}),
+                            [](const auto& x, const auto& y) { return x.first < y.first; });
+  };
+  const auto third = [](const std::array<std::uint32_t, 3>& t, std::uint32_t a, std::uint32_t b) {
+    for (int k = 0; k < 3; ++k) {
+      if (t[k] == a && t[(k + 1) % 3] == b) return t[(k + 2) % 3];
+    }
+    return NONE;
+  };
+  // Edges flipped away in this round (lower end first), not made again in
+  // it: no flip undoes another at once.
+  std::set<std::uint64_t> flipped;
+  for (int round = 0; round < 8; ++round) {
+    flipped.clear();
+    dir.clear();
+    for (std::size_t k = 0; k < tris.size(); ++k) {
+      const auto& t = tris[k];
+      for (int j = 0; j < 3; ++j)
+        dir.push_back({key(t[j], t[(j + 1) % 3]), static_cast<std::uint32_t>(k)});
+    }
+    std::sort(dir.begin(), dir.end());
+    std::vector<std::uint64_t> doubled;
+    for (std::size_t k = 0; k < dir.size();) {
+      std::size_t e = k;
+      while (e < dir.size() && dir[e].first == dir[k].first) ++e;
+      const std::uint64_t a = dir[k].first >> 32, b = dir[k].first & 0xffffffffu;
+      if (e - k >= 2 && a < b) {
+        const auto r = range(key(b, a));
+        if (r.second - r.first >= 2) doubled.push_back(dir[k].first);
+      }
+      k = e;
+    }
+    if (doubled.empty()) break;
+    // Uses of each edge as the flips leave them; edges made here are new.
+    std::map<std::uint64_t, int> delta;
+    const auto count = [&](std::uint64_t k) {
+      const auto r = range(k);
+      const auto it = delta.find(k);
+      return static_cast<int>(r.second - r.first) + (it == delta.end() ? 0 : it->second);
+    };
+    // Whether triangle (a b c) is there, by the edge a-b's list.
+    const auto has = [&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+      const auto r = range(key(a, b));
+      for (auto it = r.first; it != r.second; ++it) {
+        if (third(tris[it->second], a, b) == c) return true;
+      }
+      return false;
+    };
+    bool any = false;
+    for (const std::uint64_t ab : doubled) {
+      const auto a = static_cast<std::uint32_t>(ab >> 32), b = static_cast<std::uint32_t>(ab);
+      if (count(key(a, b)) < 2 || count(key(b, a)) < 2) continue;
+      const auto xs = range(key(a, b)), ys = range(key(b, a));
+      std::uint32_t bx = NONE, by = NONE;
+      double best = gap * gap;
+      double best_added = 0;
+      for (auto x = xs.first; x != xs.second; ++x) {
+        const std::uint32_t c = third(tris[x->second], a, b);
+        if (c == NONE) continue;
+        for (auto y = ys.first; y != ys.second; ++y) {
+          const std::uint32_t d = third(tris[y->second], b, a);
+          if (d == NONE || d == c) continue;
+          const int cd = count(key(c, d)), dc = count(key(d, c));
+          if (flipped.count(key(std::min(c, d), std::max(c, d))) != 0) continue;
+          if ((cd != 0 || dc != 0) && !(has(a, c, d) && has(d, c, b)) && !(cd == 1 && dc == 1))
+            continue;
+          const double near =
+              std::min(to_tri(v[d], tris[x->second]), to_tri(v[c], tris[y->second]));
+          if (!(near <= best)) continue;
+          const double added = (det(a, d, c) + det(d, b, c) - det(a, b, c) - det(b, a, d)) / 6;
+          const double off = std::fabs(now + added - volume);
+          if (!(off <= 0.5e-9 * std::fabs(volume) || off < std::fabs(now - volume))) continue;
+          if (bx == NONE || near < best)
+            bx = x->second, by = y->second, best = near, best_added = added;
+        }
+      }
+      if (bx == NONE) continue;
+      const std::uint32_t c = third(tris[bx], a, b), d = third(tris[by], b, a);
+      tris[bx] = {a, d, c};
+      tris[by] = {d, b, c};
+      now += best_added;
+      --delta[key(a, b)], --delta[key(b, a)], ++delta[key(c, d)], ++delta[key(d, c)];
+      flipped.insert(ab);
+      any = true;
+    }
+    if (!any) break;
+    drop_opposite_pairs(tris);
+  }
 }
 
 class Simplifier {
@@ -1327,6 +1623,7 @@ class Simplifier {
     }
     closed_ = close_slits(v_, tris, merge_gaps_, volume_);
     drop_opposite_pairs(tris);
+    if (merge_gaps_ && !closed_) flip_doubles(v_, tris, volume_);
     // Used vertices only, in input order.
     std::vector<std::uint32_t> renumber(v_.size(), NONE);
     for (const auto& t : tris) {

@@ -26,8 +26,12 @@ namespace quorvalind::simplify {
 //     and, when edges stay unpaired, so are fins (slivers whose split loop
 //     runs along a line and back over edges covered already);
 //   - slits left between pieces (cycles of unpaired edges) get a fan whose
-//     every point lies within gp::SIMPLIFY_GAP_DISTANCE of the slit's edges;
-//     the fans beyond the thinnest keep the volume within 1e-9 of the
+//     every point lies within gp::SIMPLIFY_GAP_DISTANCE of the slit's edges
+//     (or a strip of ears, each within it of two of them), or lose a second
+//     cover whose triangles such a fan would cancel; an edge used twice each
+//     way is flipped in two triangles that fold onto each other over it,
+//     where the new ones lie within the gap distance of the old; the fills
+//     and flips beyond the thinnest fans keep the volume within 1e-9 of the
 //     input's, or bring it closer.
 // So no vertex is created or moved, and no surface point moves by more than
 // the gap distance. Input that is open, non-manifold or inside out gives

@@ -161,6 +161,18 @@ HOSTILE = textwrap.dedent("""
             fan_v += [math.cos(a), math.sin(a), 0.0]
         fan_t += [0, 2 * i + 1, 2 * i + 2]
     cases.append((fan_v, fan_t))
+    # A sheet 1e-6 apart, twice each way, the reverse with the other
+    # diagonals: every edge used twice or more each way, every corner
+    # within the gap distance of others; the flips and ears stay bounded.
+    m = 200
+    sheet_v = [c for j in range(m + 1) for i in range(m + 1) for c in (i * 1e-6, j * 1e-6, 0.0)]
+    sheet_t = []
+    for j in range(m):
+        for i in range(m):
+            a = j * (m + 1) + i
+            b, c, d = a + 1, a + m + 1, a + m + 2
+            sheet_t += [a, b, d, a, d, c] * 2 + [a, d, b, a, c, d, a, c, b, b, c, d]
+    cases.append((sheet_v, sheet_t))
     for vs, ts in cases:
         s = q.solid_from_mesh(vs, ts)
         r = simplify(s)
@@ -296,6 +308,66 @@ def test_a_slit_that_shares_a_corner_with_the_outline_is_closed():
     assert max(edges.values()) == 1
 
 
+def raw_corpus_result(name, op):
+    """The boolean corpus_ops runs as `op` on `name` at 1,000 units, raw."""
+    import corpus_ops
+    if name not in corpus_ops.corpus_files():
+        pytest.skip(f"no {name} in {corpus_ops.CORPUS}")
+    kind, a, b = corpus_ops.operands(name, 1000.0)[op]
+    return getattr(q, kind)(corpus_ops.solid(a), corpus_ops.solid(b))
+
+
+# Patches of raw corpus results around a crease of a single-precision part:
+# every triangle with all corners within `radius` of `centre`.
+#  - angle_block cut_shifted: two fills cover one sliver quad (2e-5 wide,
+#    30 long) the same way with different diagonals; its outline is a slit
+#    that no fan near it closes, but the fan that cancels one cover does.
+#  - angle_block fuse_sphere: a fill of a slit along the crease and a
+#    sliver 3e-8 high fold onto each other over one edge, leaving it used
+#    twice each way; flipping that edge in the two pairs it.
+@pytest.mark.parametrize("name, op, centre, radius", [
+    ("angle_block.STL", "cut_shifted", (471.246348, 112.00827, -462.192628), 60.0),
+    ("angle_block.STL", "fuse_sphere", (459.517718, 362.225811, 471.63203), 40.0),
+])
+def test_no_edge_is_used_twice_along_a_crease(name, op, centre, radius):
+    rv, rt = mesh_of(raw_corpus_result(name, op))
+    keep = (np.linalg.norm(rv[rt] - np.array(centre), axis=2) < radius).all(1)
+    used, t = np.unique(rt[keep], return_inverse=True)
+    patch = q.solid_from_mesh(rv[used].ravel().tolist(), t.ravel().tolist())
+    sv, st = mesh_of(simplify(patch))
+    assert set(map(tuple, sv.tolist())) <= set(map(tuple, rv[used].tolist()))
+    edges = edge_counts(st)
+    assert len(st) > 10 and max(edges.values()) == 1, [e for e, n in edges.items() if n > 1]
+
+
+def test_a_slit_between_copies_of_a_segment_is_closed():
+    # A box whose top face has a slit along y = 0 as 908460.stl
+    # common_rotated at 1,000 units leaves one: the segment a-b came out
+    # twice, a2-b2 2.15e-6 and 3.31e-6 below it, and the slit runs on to f
+    # and g along the outline. No fan from one corner stays within 2e-6 of
+    # it (the copies pair across the slit), but the strip a b b2 a2 with an
+    # ear at each end does.
+    a, b, a2, b2 = (0.0, 0.0), (10.0, 0.0), (0.0, -2.15e-6), (10.0, -3.31e-6)
+    f, g = (40.0, 1e-3), (-20.0, -1e-3)
+    ring = [(-20.0, -10.0), (40.0, -10.0), f, (40.0, 10.0), (-20.0, 10.0), g]
+    v = [(x, y, 0.0) for x, y in ring + [a, b, a2, b2]] + [(x, y, -1.0) for x, y in ring]
+    r0, r1, fi, r3, r4, gi, ia, ib, ia2, ib2 = range(10)
+    top = [(gi, ia, r4), (ia, r3, r4), (ia, ib, r3), (ib, fi, r3),
+           (fi, ib2, r1), (ib2, ia2, r1), (ia2, r0, r1), (ia2, gi, r0)]
+    n = len(ring)
+    sides = [t for i in range(n) for t in ((i, n + 4 + i, n + 4 + (i + 1) % n), (i, n + 4 + (i + 1) % n, (i + 1) % n))]
+    bottom = [(n + 4, n + 5 + k, n + 4 + k) for k in range(1, n - 1)]
+    s = q.solid_from_mesh([x for p in v for x in p], [x for t in top + sides + bottom for x in t])
+    r = simplify(s)
+    rv, t = mesh_arrays(r)
+    assert_edge_manifold(t)
+    assert set(map(tuple, rv.tolist())) <= set(v)
+    assert r.volume() == pytest.approx(1200.0, rel=1e-12)
+    raw = np.array(v)[np.array(top + sides + bottom)]
+    w = np.array([[1, 0, 0], [0, 1, 0], [0, 0, 1], [.5, .5, 0], [0, .5, .5], [.5, 0, .5], [1 / 3, 1 / 3, 1 / 3]])
+    assert surface_distance(np.einsum("kj,nji->nki", w, rv[t]).reshape(-1, 3), raw).max() <= 2e-6
+
+
 def surface_distance(points, tris):
     """For each point, its distance to the nearest of `tris` (n, 3, 3).
 
@@ -348,18 +420,17 @@ def mesh_of(solid):
 
 # The corpus booleans whose simplified triangles are longest and thinnest
 # against their raw ones (slivers along creases of single-precision parts).
+# angle_block's cut_shifted is closed by a fan that cancels a second cover
+# and flips of edges used twice each way.
 @pytest.mark.parametrize("name, op", [
     ("angle_block.STL", "fuse_sphere"),
     ("angle_block.STL", "common_rotated"),
+    ("angle_block.STL", "cut_shifted"),
     ("plate_holes.STL", "cut_shifted"),
     ("fandisk.obj", "common_rotated"),
 ])
 def test_the_surface_moves_no_more_than_the_gap_distance(name, op):
-    import corpus_ops
-    if name not in corpus_ops.corpus_files():
-        pytest.skip(f"no {name} in {corpus_ops.CORPUS}")
-    kind, a, b = corpus_ops.operands(name, 1000.0)[op]
-    raw = getattr(q, kind)(corpus_ops.solid(a), corpus_ops.solid(b))
+    raw = raw_corpus_result(name, op)
     rv, rt = mesh_of(raw)
     sv, st = mesh_of(simplify(raw))
     # Corners, edge midpoints and centroid of every simplified triangle.
