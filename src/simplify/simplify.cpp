@@ -49,6 +49,29 @@ double dist2(const Pnt& a, const Pnt& b) {
   return gp::dot(d, d);
 }
 
+// Whether triangle a b c is no higher than h over its longest edge
+// (height = |n| / longest, compared squared to stay clear of a root).
+bool no_higher_than(const Pnt& a, const Pnt& b, const Pnt& c, double h) {
+  const Pnt n = gp::cross(gp::sub(b, a), gp::sub(c, a));
+  const double longest2 = std::max({dist2(a, b), dist2(b, c), dist2(c, a)});
+  return gp::dot(n, n) <= h * h * longest2;
+}
+
+// The signed volume the triangles bound.
+template <class Tris>
+double signed_volume(const std::vector<Pnt>& v, const Tris& tris) {
+  double sum = 0;
+  for (const auto& t : tris) sum += gp::dot(v[t[0]], gp::cross(v[t[1]], v[t[2]]));
+  return sum / 6;
+}
+
+// Whether a fill that takes the volume from `now` to `next` keeps it
+// within half of 1e-9 of the input's `volume`, or brings it closer.
+bool volume_kept(double now, double next, double volume) {
+  const double off = std::fabs(next - volume);
+  return off <= 0.5e-9 * std::fabs(volume) || off < std::fabs(now - volume);
+}
+
 // A plane region's 2D frame: the two coordinates left when the normal's
 // largest component is dropped, swapped where needed so that turning
 // counter-clockwise about the normal is counter-clockwise in 2D.
@@ -322,13 +345,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       }
     }
     constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
-    if (cycle.size() == 3) {
-      const Pnt &a = v[cycle[0]], &b = v[cycle[1]], &c = v[cycle[2]];
-      const Pnt n = gp::cross(gp::sub(b, a), gp::sub(c, a));
-      const double longest2 = std::max({dist2(a, b), dist2(b, c), dist2(c, a)});
-      // height = |n| / longest <= 2 gap, squared.
-      return gp::dot(n, n) <= 4 * gap * gap * longest2;
-    }
+    if (cycle.size() == 3) return no_higher_than(v[cycle[0]], v[cycle[1]], v[cycle[2]], 2 * gap);
     std::size_t fa = 0, fb = 0;
     double far = -1;
     for (std::size_t i = 0; i < cycle.size(); ++i) {
@@ -359,21 +376,20 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   // while the volume stays within half of 1e-9 of the input's `volume`, or
   // comes closer to it: a gap wider than the merge distance between two
   // copies of a corner is left open rather than closed at that cost.
+  // `added`: six times the signed volume of the fill's triangles.
   double now = std::numeric_limits<double>::quiet_NaN();
+  const auto take_volume = [&](double added) {
+    if (now != now) now = signed_volume(v, tris);
+    const double next = now + added / 6;
+    if (!volume_kept(now, next, volume)) return false;
+    now = next;
+    return true;
+  };
   const auto within_room = [&](const std::vector<std::uint32_t>& cycle) {
-    if (now != now) {
-      now = 0;
-      for (const auto& t : tris) now += gp::dot(v[t[0]], gp::cross(v[t[1]], v[t[2]]));
-      now /= 6;
-    }
     double added = 0;
     for (std::size_t i = 1; i + 1 < cycle.size(); ++i)
       added += gp::dot(v[cycle[0]], gp::cross(v[cycle[i + 1]], v[cycle[i]]));
-    const double next = now + added / 6;
-    const double off = std::fabs(next - volume);
-    if (!(off <= 0.5e-9 * std::fabs(volume) || off < std::fabs(now - volume))) return false;
-    now = next;
-    return true;
+    return take_volume(added);
   };
   std::vector<std::uint32_t> rotated;
   auto near_fan = [&](std::vector<std::uint32_t>& cycle) {
@@ -557,20 +573,12 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       strip.clear();
       return false;
     }
-    if (now != now) {
-      now = 0;
-      for (const auto& t : tris) now += gp::dot(v[t[0]], gp::cross(v[t[1]], v[t[2]]));
-      now /= 6;
-    }
     double added = 0;
     for (const auto& t : strip) added += gp::dot(v[t[0]], gp::cross(v[t[1]], v[t[2]]));
-    const double next = now + added / 6;
-    const double off = std::fabs(next - volume);
-    if (!(off <= 0.5e-9 * std::fabs(volume) || off < std::fabs(now - volume))) {
+    if (!take_volume(added)) {
       strip.clear();
       return false;
     }
-    now = next;
     return true;
   };
   auto fill = [&](const std::vector<std::uint32_t>& cycle) {
@@ -727,9 +735,7 @@ void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_
   const auto det = [&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
     return gp::dot(v[a], gp::cross(v[b], v[c]));
   };
-  double now = 0;
-  for (const auto& t : tris) now += det(t[0], t[1], t[2]);
-  now /= 6;
+  double now = signed_volume(v, tris);
   // Directed edges (from << 32 | to) with their triangle, sorted.
   std::vector<std::pair<std::uint64_t, std::uint32_t>> dir;
   const auto key = [](std::uint64_t a, std::uint64_t b) { return a << 32 | b; };
@@ -746,7 +752,11 @@ void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_
   // Edges flipped away in this round (lower end first), not made again in
   // it: no flip undoes another at once.
   std::set<std::uint64_t> flipped;
-  for (int round = 0; round < 8; ++round) {
+  // An edge that many triangles use each way costs the product of the two
+  // counts in pairs tried: the pairs of all rounds share a budget linear in
+  // the triangles, and once it is spent no further flip is made.
+  std::size_t pairs_left = 64 * tris.size() + 65536;
+  for (int round = 0; round < 8 && pairs_left > 0; ++round) {
     flipped.clear();
     dir.clear();
     for (std::size_t k = 0; k < tris.size(); ++k) {
@@ -777,7 +787,7 @@ void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_
     // Whether triangle (a b c) is there, by the edge a-b's list.
     const auto has = [&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
       const auto r = range(key(a, b));
-      for (auto it = r.first; it != r.second; ++it) {
+      for (auto it = r.first; it != r.second && pairs_left > 0; ++it, --pairs_left) {
         if (third(tris[it->second], a, b) == c) return true;
       }
       return false;
@@ -793,7 +803,8 @@ void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_
       for (auto x = xs.first; x != xs.second; ++x) {
         const std::uint32_t c = third(tris[x->second], a, b);
         if (c == NONE) continue;
-        for (auto y = ys.first; y != ys.second; ++y) {
+        for (auto y = ys.first; y != ys.second && pairs_left > 0; ++y) {
+          --pairs_left;
           const std::uint32_t d = third(tris[y->second], b, a);
           if (d == NONE || d == c) continue;
           const int cd = count(key(c, d)), dc = count(key(d, c));
@@ -804,8 +815,7 @@ void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_
               std::min(to_tri(v[d], tris[x->second]), to_tri(v[c], tris[y->second]));
           if (!(near <= best)) continue;
           const double added = (det(a, d, c) + det(d, b, c) - det(a, b, c) - det(b, a, d)) / 6;
-          const double off = std::fabs(now + added - volume);
-          if (!(off <= 0.5e-9 * std::fabs(volume) || off < std::fabs(now - volume))) continue;
+          if (!volume_kept(now, now + added, volume)) continue;
           if (bx == NONE || near < best)
             bx = x->second, by = y->second, best = near, best_added = added;
         }
@@ -828,9 +838,7 @@ class Simplifier {
  public:
   // `merge_gaps`: whether close_gaps runs (see there).
   Simplifier(const TriMesh& in, bool merge_gaps) : v_(in.vertices), merge_gaps_(merge_gaps) {
-    for (const Triangle& t : in.triangles)
-      volume_ += gp::dot(v_[t[0]], gp::cross(v_[t[1]], v_[t[2]]));
-    volume_ /= 6;
+    volume_ = signed_volume(v_, in.triangles);
     // Twins left by rounding share a cell of the merge grid; the first of a
     // cell keeps its place, as in every weld of the kernel.
     const auto rep = mesh::weld_firsts<std::uint32_t>(in, gp::SIMPLIFY_MERGE_TOLERANCE);
@@ -926,13 +934,8 @@ class Simplifier {
     std::vector<std::uint32_t> slivers;
     for (std::size_t t = 0; t < n; ++t) {
       const Triangle& tri = m_.triangles[t];
-      const Pnt &a = v_[tri[0]], &b = v_[tri[1]], &c = v_[tri[2]];
-      const Pnt nrm = gp::cross(gp::sub(b, a), gp::sub(c, a));
-      const double longest2 = std::max({dist2(a, b), dist2(b, c), dist2(c, a)});
-      // height = |n| / longest, compared squared to stay clear of a root.
-      if (gp::dot(nrm, nrm) <= gp::SIMPLIFY_FLAP_HEIGHT * gp::SIMPLIFY_FLAP_HEIGHT * longest2) {
+      if (no_higher_than(v_[tri[0]], v_[tri[1]], v_[tri[2]], gp::SIMPLIFY_FLAP_HEIGHT))
         slivers.push_back(static_cast<std::uint32_t>(t));
-      }
     }
     if (slivers.empty()) return;
     const OutEdges out = out_edges();
@@ -1046,10 +1049,7 @@ class Simplifier {
       const auto l = loop(t);
       if (l.size() <= 3) continue;
       const Triangle& tri = m_.triangles[t];
-      const Pnt &a = v_[tri[0]], &b = v_[tri[1]], &c = v_[tri[2]];
-      const Pnt n = gp::cross(gp::sub(b, a), gp::sub(c, a));
-      const double longest2 = std::max({dist2(a, b), dist2(b, c), dist2(c, a)});
-      if (!(gp::dot(n, n) <= flap * flap * longest2)) continue;
+      if (!no_higher_than(v_[tri[0]], v_[tri[1]], v_[tri[2]], flap)) continue;
       bool excess = true, doubled = false;
       for (std::size_t k = 0; k < l.size() && excess; ++k) {
         const std::uint32_t x = l[k], y = l[(k + 1) % l.size()];
