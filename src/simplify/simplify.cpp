@@ -200,13 +200,11 @@ std::array<std::uint32_t, 3> least_first(std::array<std::uint32_t, 3> t) {
 // opposite ways: a sheet of no thickness that fills on both sides of a
 // folded sliver leave behind. Neither bounds any volume, and each one's
 // edges pair with the other's, so the rest pairs as before. Order kept.
-void drop_opposite_pairs(std::vector<std::array<std::uint32_t, 3>>& tris) {
+// `moved`, when given, holds a value per triangle that goes with it.
+void drop_opposite_pairs(std::vector<std::array<std::uint32_t, 3>>& tris,
+                         std::vector<double>* moved = nullptr) {
   // Each triangle by its corners rotated to start at the least, and its
   // reverse in the same form.
-  auto rotated = [](std::array<std::uint32_t, 3> t) {
-    while (t[0] > t[1] || t[0] > t[2]) t = {t[1], t[2], t[0]};
-    return t;
-  };
   // Sorted by key, index: counted out by least corner (a triangle and its
   // reverse share it), then each corner's few sorted.
   using Keyed = std::pair<std::array<std::uint32_t, 3>, std::uint32_t>;
@@ -220,7 +218,7 @@ void drop_opposite_pairs(std::vector<std::array<std::uint32_t, 3>>& tris) {
   {
     std::vector<std::size_t> fill(start.begin(), start.end() - 1);
     for (std::size_t k = 0; k < tris.size(); ++k) {
-      const auto r = rotated(tris[k]);
+      const auto r = least_first(tris[k]);
       keyed[fill[r[0]]++] = {r, static_cast<std::uint32_t>(k)};
     }
   }
@@ -235,7 +233,7 @@ void drop_opposite_pairs(std::vector<std::array<std::uint32_t, 3>>& tris) {
   for (std::size_t k = 0; k < tris.size(); ++k) {
     if (gone[k]) continue;
     const auto& t = tris[k];
-    const auto rev = rotated({t[0], t[2], t[1]});
+    const auto rev = least_first({t[0], t[2], t[1]});
     const auto end = keyed.begin() + static_cast<std::ptrdiff_t>(start[rev[0] + 1]);
     auto it = std::lower_bound(keyed.begin() + static_cast<std::ptrdiff_t>(start[rev[0]]), end,
                                Keyed{rev, std::uint32_t{0}});
@@ -249,9 +247,12 @@ void drop_opposite_pairs(std::vector<std::array<std::uint32_t, 3>>& tris) {
   if (!any) return;
   std::size_t kept = 0;
   for (std::size_t k = 0; k < tris.size(); ++k) {
-    if (!gone[k]) tris[kept++] = tris[k];
+    if (gone[k]) continue;
+    if (moved != nullptr) (*moved)[kept] = (*moved)[k];
+    tris[kept++] = tris[k];
   }
   tris.resize(kept);
+  if (moved != nullptr) moved->resize(kept);
 }
 
 // Closes slits: a vertex cluster the splits could not sort out leaves a few
@@ -276,7 +277,10 @@ constexpr std::size_t MAX_SLIT = 8;
 // stays near them (see near_fan): the pass that merges gaps only, so that a
 // result the first pass closes keeps its form. `volume`: the input's.
 bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris,
-                 bool near_fans, double volume) {
+                 bool near_fans, double volume, std::vector<double>& moved) {
+  // How far the triangles of the fill at hand may lie from the slit's
+  // edges: set by the test that accepts the fill.
+  double fan_bound = gp::SIMPLIFY_GAP_DISTANCE;
   using Edge = std::pair<std::uint32_t, std::uint32_t>;
   // Directed edges as (from << 32 | to), sorted: counted out by `from`,
   // then each vertex's few sorted by `to`, so that the reverse of an edge
@@ -345,7 +349,17 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       }
     }
     constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
-    if (cycle.size() == 3) return no_higher_than(v[cycle[0]], v[cycle[1]], v[cycle[2]], 2 * gap);
+    if (cycle.size() == 3) {
+      const Pnt &a = v[cycle[0]], &b = v[cycle[1]], &c = v[cycle[2]];
+      if (!no_higher_than(a, b, c, 2 * gap)) return false;
+      // No point of a triangle lies farther from its edges than the
+      // inradius, |n| / perimeter.
+      const Pnt n = gp::cross(gp::sub(b, a), gp::sub(c, a));
+      const double r = std::sqrt(gp::dot(n, n)) /
+                       (std::sqrt(dist2(a, b)) + std::sqrt(dist2(b, c)) + std::sqrt(dist2(c, a)));
+      fan_bound = r <= gap ? r : gap;
+      return true;
+    }
     std::size_t fa = 0, fb = 0;
     double far = -1;
     for (std::size_t i = 0; i < cycle.size(); ++i) {
@@ -354,9 +368,18 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
         if (d > far) far = d, fa = i, fb = j;
       }
     }
+    // Corners within h of the segment between the farthest two: the fan
+    // lies within h of the segment (distance to it is convex), and each
+    // point of the segment within h of either chain of the slit from one
+    // end to the other (the chain crosses the plane square to the segment
+    // there), so the fan lies within 2 h of the slit's edges.
+    double h2 = 0;
     for (const std::uint32_t x : cycle) {
-      if (!(seg_dist2(v[x], v[cycle[fa]], v[cycle[fb]]) <= gap * gap / 4)) return false;
+      const double d2 = seg_dist2(v[x], v[cycle[fa]], v[cycle[fb]]);
+      if (!(d2 <= gap * gap / 4)) return false;
+      h2 = std::max(h2, d2);
     }
+    fan_bound = std::min(2 * std::sqrt(h2), gap);
     return true;
   };
   // A cycle that is not thin about one axis can still be close to itself:
@@ -462,6 +485,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     rotated.assign(cycle.begin() + static_cast<std::ptrdiff_t>(best), cycle.end());
     rotated.insert(rotated.end(), cycle.begin(), cycle.begin() + static_cast<std::ptrdiff_t>(best));
     cycle.swap(rotated);
+    fan_bound = best_bound;
     return true;
   };
   // A slit can be the outline of a patch covered twice the same way (two
@@ -511,6 +535,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       if (!within_room(rotated)) return false;
       cycle.swap(rotated);
       for (const std::size_t x : claim) claimed[x] = 1;
+      fan_bound = gp::SIMPLIFY_GAP_DISTANCE;  // each goes with a triangle it cancels
       return true;
     }
     return false;
@@ -523,6 +548,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   // are edges of the cycle as it came, so the bound holds whatever was cut
   // before. The triangles wait in `strip` for fill.
   std::vector<std::array<std::uint32_t, 3>> strip;
+  std::vector<double> strip_bound;  // per triangle of strip
   const auto stripped = [&](const std::vector<std::uint32_t>& cycle) {
     const std::size_t m = cycle.size();
     for (std::size_t i = 0; i < m; ++i) {
@@ -551,6 +577,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     };
     std::vector<std::uint32_t> left = cycle;
     strip.clear();
+    strip_bound.clear();
     while (left.size() >= 3) {
       const std::size_t n = left.size();
       std::size_t best = n;
@@ -559,10 +586,14 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
         const double b = pair_bound(left[(i + n - 1) % n], left[i], left[(i + 1) % n]);
         if (b <= best_b && (best == n || b < best_b)) best = i, best_b = b;
       }
-      if (n == 3 && pair_bound(left[0], left[1], left[2]) <= gap) best = 1;
+      if (n == 3) {
+        best_b = pair_bound(left[0], left[1], left[2]);
+        if (best_b <= gap) best = 1;
+      }
       if (best == n) break;
       const std::size_t p = (best + n - 1) % n, q = (best + 1) % n;
       strip.push_back({left[p], left[q], left[best]});
+      strip_bound.push_back(best_b);
       if (n == 3) {
         left.clear();
         break;
@@ -584,11 +615,14 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   auto fill = [&](const std::vector<std::uint32_t>& cycle) {
     if (!strip.empty()) {
       tris.insert(tris.end(), strip.begin(), strip.end());
+      moved.insert(moved.end(), strip_bound.begin(), strip_bound.end());
       strip.clear();
       return;
     }
-    for (std::size_t i = 1; i + 1 < cycle.size(); ++i)
+    for (std::size_t i = 1; i + 1 < cycle.size(); ++i) {
       tris.push_back({cycle[0], cycle[i + 1], cycle[i]});
+      moved.push_back(fan_bound);
+    }
   };
   std::vector<std::uint32_t> cycle;
   // Which excess edges a fill has given their reverse.
@@ -713,9 +747,14 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
 // of 1e-9 of the input's `volume` or comes closer to it. Among the pairs
 // the one nearest. A few rounds, each over the edges used twice then, with
 // the pairs the flips turned opposite taken away after each.
+// `moved`: per triangle, how far it may lie from the surface it stands for
+// (a slit's fill up to the gap distance): a flip measured against it takes
+// only the rest of the gap distance, and its new triangles may lie that
+// much farther, so that flips never add up past the gap distance.
 void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t, 3>>& tris,
-                  double volume) {
+                  double volume, std::vector<double>& moved) {
   constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
+  constexpr double kInf = std::numeric_limits<double>::infinity();
   // Squared distance from p to triangle t: to its plane where the foot
   // falls inside (sign tests of each edge against the normal, which stay
   // exact on slivers), else to its nearest edge.
@@ -799,7 +838,14 @@ void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_
       const auto xs = range(key(a, b)), ys = range(key(b, a));
       std::uint32_t bx = NONE, by = NONE;
       double best = gap * gap;
-      double best_added = 0;
+      double best_added = 0, best_moved = 0;
+      // The squared distance from p to triangle t when within the room t
+      // leaves, else infinity.
+      const auto within = [&](const Pnt& p, std::uint32_t t) {
+        const double room = gap - moved[t];
+        const double d2 = room >= 0 ? to_tri(p, tris[t]) : kInf;
+        return d2 <= room * room ? d2 : kInf;
+      };
       for (auto x = xs.first; x != xs.second; ++x) {
         const std::uint32_t c = third(tris[x->second], a, b);
         if (c == NONE) continue;
@@ -811,26 +857,29 @@ void flip_doubles(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_
           if (flipped.count(key(std::min(c, d), std::max(c, d))) != 0) continue;
           if ((cd != 0 || dc != 0) && !(has(a, c, d) && has(d, c, b)) && !(cd == 1 && dc == 1))
             continue;
-          const double near =
-              std::min(to_tri(v[d], tris[x->second]), to_tri(v[c], tris[y->second]));
+          const double nx = within(v[d], x->second), ny = within(v[c], y->second);
+          const double near = std::min(nx, ny);
           if (!(near <= best)) continue;
           const double added = (det(a, d, c) + det(d, b, c) - det(a, b, c) - det(b, a, d)) / 6;
           if (!volume_kept(now, now + added, volume)) continue;
-          if (bx == NONE || near < best)
+          if (bx == NONE || near < best) {
             bx = x->second, by = y->second, best = near, best_added = added;
+            best_moved = moved[nx <= ny ? bx : by] + std::sqrt(near);
+          }
         }
       }
       if (bx == NONE) continue;
       const std::uint32_t c = third(tris[bx], a, b), d = third(tris[by], b, a);
       tris[bx] = {a, d, c};
       tris[by] = {d, b, c};
+      moved[bx] = moved[by] = best_moved;
       now += best_added;
       --delta[key(a, b)], --delta[key(b, a)], ++delta[key(c, d)], ++delta[key(d, c)];
       flipped.insert(ab);
       any = true;
     }
     if (!any) break;
-    drop_opposite_pairs(tris);
+    drop_opposite_pairs(tris, &moved);
   }
 }
 
@@ -1621,9 +1670,14 @@ class Simplifier {
         for (const auto& p : pieces) tris.push_back({lp[p[0]], lp[p[1]], lp[p[2]]});
       }
     }
-    closed_ = close_slits(v_, tris, merge_gaps_, volume_);
-    drop_opposite_pairs(tris);
-    if (merge_gaps_ && !closed_) flip_doubles(v_, tris, volume_);
+    // The slits' fills, appended by close_slits, lie up to their own bound
+    // (at most the gap distance) from the slits' edges; the regions' fills
+    // stay on the surface.
+    std::vector<double> moved(tris.size(), 0);
+    closed_ = close_slits(v_, tris, merge_gaps_, volume_, moved);
+    if (moved.size() != tris.size()) throw gp::InternalFault("simplify: a fill without its bound");
+    drop_opposite_pairs(tris, &moved);
+    if (merge_gaps_ && !closed_) flip_doubles(v_, tris, volume_, moved);
     // Used vertices only, in input order.
     std::vector<std::uint32_t> renumber(v_.size(), NONE);
     for (const auto& t : tris) {
