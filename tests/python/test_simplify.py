@@ -244,6 +244,33 @@ def test_a_copy_beyond_the_merge_distance_is_not_merged():
     assert r.volume() == pytest.approx(s.volume(), rel=1e-9)
 
 
+def slab_under(outline, inner, top):
+    """A solid 1 deep under a top face at z = 0: the `outline` (xy, counter-
+    clockwise) and `inner` points, triangulated by `top` (indices into
+    outline + inner); sides and a fan bottom at z = -1. Returns the solid,
+    its points and its triangles."""
+    v = [(x, y, 0.0) for x, y in outline + inner] + [(x, y, -1.0) for x, y in outline]
+    n, base = len(outline), len(outline) + len(inner)
+    sides = [t for i in range(n)
+             for t in ((i, base + i, base + (i + 1) % n), (i, base + (i + 1) % n, (i + 1) % n))]
+    bottom = [(base, base + k + 1, base + k) for k in range(1, n - 1)]
+    tris = top + sides + bottom
+    return q.solid_from_mesh([x for p in v for x in p], [x for t in tris for x in t]), v, tris
+
+
+def simplified_slab(outline, inner, top, volume):
+    """slab_under's solid simplified and checked: edge-manifold, on the
+    slab's own points, with the slab's `volume`. Returns the result's points
+    and triangles, and the slab's."""
+    s, v, tris = slab_under(outline, inner, top)
+    r = simplify(s)
+    rv, t = mesh_arrays(r)
+    assert_edge_manifold(t)
+    assert set(map(tuple, rv.tolist())) <= set(v)
+    assert r.volume() == pytest.approx(volume, rel=1e-12)
+    return rv, t, v, tris
+
+
 def test_a_slit_across_the_end_of_a_sliver_is_closed():
     # A box whose top face has a slit along y = 0, as the boolean leaves it
     # where two faces of a single-precision part meet at 2e-7 rad: the
@@ -255,18 +282,10 @@ def test_a_slit_across_the_end_of_a_sliver_is_closed():
     a, b = (0.0, 0.0), (20.804480938, 0.0)
     c, d = (20.804478136, -5.3902e-7), (20.804459238, -4.1735e-6)
     square = [(-10, -10), (40, -10), (40, 10), (-10, 10)]
-    v = [(x, y, 0.0) for x, y in square + [a, b, c, d]] + [(x, y, -1.0) for x, y in square]
     q0, q1, q2, q3, ia, ib, ic, id_ = range(8)
     top = [(ia, ib, q2), (ia, q2, q3), (q1, q2, ib), (q1, ib, id_), (q0, q1, id_), (id_, ic, ia),
            (q0, id_, ia), (q0, ia, q3)]
-    bottom = [(8, 10, 9), (8, 11, 10)]
-    sides = [t for i in range(4) for t in ((i, 8 + i, 8 + (i + 1) % 4), (i, 8 + (i + 1) % 4, (i + 1) % 4))]
-    s = q.solid_from_mesh([x for p in v for x in p], [x for t in top + bottom + sides for x in t])
-    r = simplify(s)
-    rv, t = mesh_arrays(r)
-    assert_edge_manifold(t)
-    assert set(map(tuple, rv.tolist())) <= set(v)
-    assert r.volume() == pytest.approx(1000.0, rel=1e-12)
+    simplified_slab(square, [a, b, c, d], top, 1000.0)
 
 
 def test_a_fin_along_a_crease_is_taken_away():
@@ -362,20 +381,11 @@ def test_a_slit_between_copies_of_a_segment_is_closed():
     a, b, a2, b2 = (0.0, 0.0), (10.0, 0.0), (0.0, -2.15e-6), (10.0, -3.31e-6)
     f, g = (40.0, 1e-3), (-20.0, -1e-3)
     ring = [(-20.0, -10.0), (40.0, -10.0), f, (40.0, 10.0), (-20.0, 10.0), g]
-    v = [(x, y, 0.0) for x, y in ring + [a, b, a2, b2]] + [(x, y, -1.0) for x, y in ring]
     r0, r1, fi, r3, r4, gi, ia, ib, ia2, ib2 = range(10)
     top = [(gi, ia, r4), (ia, r3, r4), (ia, ib, r3), (ib, fi, r3),
            (fi, ib2, r1), (ib2, ia2, r1), (ia2, r0, r1), (ia2, gi, r0)]
-    n = len(ring)
-    sides = [t for i in range(n) for t in ((i, n + 4 + i, n + 4 + (i + 1) % n), (i, n + 4 + (i + 1) % n, (i + 1) % n))]
-    bottom = [(n + 4, n + 5 + k, n + 4 + k) for k in range(1, n - 1)]
-    s = q.solid_from_mesh([x for p in v for x in p], [x for t in top + sides + bottom for x in t])
-    r = simplify(s)
-    rv, t = mesh_arrays(r)
-    assert_edge_manifold(t)
-    assert set(map(tuple, rv.tolist())) <= set(v)
-    assert r.volume() == pytest.approx(1200.0, rel=1e-12)
-    raw = np.array(v)[np.array(top + sides + bottom)]
+    rv, t, v, tris = simplified_slab(ring, [a, b, a2, b2], top, 1200.0)
+    raw = np.array(v)[np.array(tris)]
     w = np.array([[1, 0, 0], [0, 1, 0], [0, 0, 1], [.5, .5, 0], [0, .5, .5], [.5, 0, .5], [1 / 3, 1 / 3, 1 / 3]])
     assert surface_distance(np.einsum("kj,nji->nki", w, rv[t]).reshape(-1, 3), raw).max() <= 2e-6
 
