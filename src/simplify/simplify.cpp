@@ -196,6 +196,59 @@ std::array<std::uint32_t, 3> least_first(std::array<std::uint32_t, 3> t) {
   return t;
 }
 
+// Calls f(from, to, count, back) for every distinct directed edge of the
+// triangles (on vertices below nv), in (from, to) order: `count` times it
+// occurs, `back` times its reverse does. Edges counted out by source, then
+// each source's few sorted by target, so that the reverse of an edge is
+// looked up among its target's edges alone.
+template <class Tris, class F>
+void for_each_edge_run(const Tris& tris, std::size_t nv, F&& f) {
+  std::vector<std::size_t> start(nv + 1, 0);
+  for (const auto& t : tris) {
+    for (int k = 0; k < 3; ++k) ++start[t[k] + 1];
+  }
+  for (std::size_t x = 0; x < nv; ++x) start[x + 1] += start[x];
+  std::vector<std::uint32_t> to(start[nv]);
+  {
+    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+    for (const auto& t : tris) {
+      for (int k = 0; k < 3; ++k) to[fill[t[k]]++] = static_cast<std::uint32_t>(t[(k + 1) % 3]);
+    }
+  }
+  const auto from = [&](std::size_t x) {
+    return to.begin() + static_cast<std::ptrdiff_t>(start[x]);
+  };
+  for (std::size_t x = 0; x < nv; ++x) std::sort(from(x), from(x + 1));
+  for (std::size_t x = 0; x < nv; ++x) {
+    for (std::size_t k = start[x]; k < start[x + 1];) {
+      std::size_t e = k;
+      while (e < start[x + 1] && to[e] == to[k]) ++e;
+      const auto r = std::equal_range(from(to[k]), from(to[k] + 1), x);
+      f(static_cast<std::uint32_t>(x), to[k], e - k, static_cast<std::size_t>(r.second - r.first));
+      k = e;
+    }
+  }
+}
+
+// Whether a vertex comes twice in the cycle.
+bool has_repeat(const std::vector<std::uint32_t>& cycle) {
+  for (std::size_t i = 0; i < cycle.size(); ++i) {
+    for (std::size_t j = i + 1; j < cycle.size(); ++j) {
+      if (cycle[i] == cycle[j]) return true;
+    }
+  }
+  return false;
+}
+
+// A bound on how far a triangle with two corners the ends of one edge
+// a1-b1 and the third an end of another, a2-b2, lies from those edges (see
+// near_fan): half the larger distance between their ends, paired either way.
+double two_edge_bound(const Pnt& a1, const Pnt& b1, const Pnt& a2, const Pnt& b2) {
+  const double same = std::max(dist2(a1, a2), dist2(b1, b2));
+  const double cross = std::max(dist2(a1, b2), dist2(b1, a2));
+  return std::sqrt(std::min(same, cross)) / 2;
+}
+
 // Takes away pairs of triangles on the same three vertices and turned
 // opposite ways: a sheet of no thickness that fills on both sides of a
 // folded sliver leave behind. Neither bounds any volume, and each one's
@@ -282,47 +335,18 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   // edges: set by the test that accepts the fill.
   double fan_bound = gp::SIMPLIFY_GAP_DISTANCE;
   using Edge = std::pair<std::uint32_t, std::uint32_t>;
-  // Directed edges as (from << 32 | to), sorted: counted out by `from`,
-  // then each vertex's few sorted by `to`, so that the reverse of an edge
-  // is looked up among its target's edges alone.
   std::size_t nv = 0;
   for (const auto& t : tris)
     nv = std::max({nv, std::size_t{t[0]} + 1, std::size_t{t[1]} + 1, std::size_t{t[2]} + 1});
-  std::vector<std::size_t> start(nv + 1, 0);
-  for (const auto& t : tris) {
-    for (int k = 0; k < 3; ++k) ++start[t[k] + 1];
-  }
-  for (std::size_t x = 0; x < nv; ++x) start[x + 1] += start[x];
-  std::vector<std::uint64_t> dir(start[nv]);
-  {
-    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-    for (const auto& t : tris) {
-      for (int k = 0; k < 3; ++k) dir[fill[t[k]]++] = std::uint64_t{t[k]} << 32 | t[(k + 1) % 3];
-    }
-  }
-  for (std::size_t x = 0; x < nv; ++x) {
-    std::sort(dir.begin() + static_cast<std::ptrdiff_t>(start[x]),
-              dir.begin() + static_cast<std::ptrdiff_t>(start[x + 1]));
-  }
   // The excess half-edges: each directed edge as often as it outnumbers its
   // reverse, in sorted order.
   std::vector<Edge> excess;
   bool once = true;
-  for (std::size_t k = 0; k < dir.size();) {
-    std::size_t e = k;
-    while (e < dir.size() && dir[e] == dir[k]) ++e;
-    once = once && e - k == 1;
-    const std::uint64_t rev = dir[k] << 32 | dir[k] >> 32;
-    const std::size_t to = static_cast<std::uint32_t>(dir[k]);
-    const auto r = std::equal_range(dir.begin() + static_cast<std::ptrdiff_t>(start[to]),
-                                    dir.begin() + static_cast<std::ptrdiff_t>(start[to + 1]), rev);
-    const auto back = static_cast<std::size_t>(r.second - r.first);
-    for (std::size_t c = back; c < e - k; ++c) {
-      excess.push_back(
-          {static_cast<std::uint32_t>(dir[k] >> 32), static_cast<std::uint32_t>(dir[k])});
-    }
-    k = e;
-  }
+  for_each_edge_run(tris, nv,
+                    [&](std::uint32_t a, std::uint32_t b, std::size_t count, std::size_t back) {
+                      once = once && count == 1;
+                      for (std::size_t c = back; c < count; ++c) excess.push_back({a, b});
+                    });
   if (excess.empty()) return once;
   std::vector<std::uint8_t> used(excess.size(), 0);
   // The first unused excess edge from a to b (b == NONE: to anywhere), or
@@ -343,11 +367,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
     return excess.size();
   };
   auto thin = [&](const std::vector<std::uint32_t>& cycle) {
-    for (std::size_t i = 0; i < cycle.size(); ++i) {
-      for (std::size_t j = i + 1; j < cycle.size(); ++j) {
-        if (cycle[i] == cycle[j]) return false;
-      }
-    }
+    if (has_repeat(cycle)) return false;
     constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
     if (cycle.size() == 3) {
       const Pnt &a = v[cycle[0]], &b = v[cycle[1]], &c = v[cycle[2]];
@@ -417,11 +437,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   std::vector<std::uint32_t> rotated;
   auto near_fan = [&](std::vector<std::uint32_t>& cycle) {
     const std::size_t m = cycle.size();
-    for (std::size_t i = 0; i < m; ++i) {
-      for (std::size_t j = i + 1; j < m; ++j) {
-        if (cycle[i] == cycle[j]) return false;
-      }
-    }
+    if (has_repeat(cycle)) return false;
     constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
     std::size_t best = m;
     double best_bound = 0;
@@ -470,9 +486,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
             for (const std::size_t u : {(t + m - 1) % m, t}) {
               const std::size_t w = (u + 1) % m;  // the edge u-w has t as an end
               if (u == j) continue;
-              const double same = std::max(dist2(c(j), c(u)), dist2(c(j1), c(w)));
-              const double cross = std::max(dist2(c(j), c(w)), dist2(c(j1), c(u)));
-              b = std::min(b, std::sqrt(std::min(same, cross)) / 2);
+              b = std::min(b, two_edge_bound(c(j), c(j1), c(u), c(w)));
             }
           }
         }
@@ -482,9 +496,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
       if (bound <= gap && (best == m || bound < best_bound)) best = k, best_bound = bound;
     }
     if (best == m) return false;
-    rotated.assign(cycle.begin() + static_cast<std::ptrdiff_t>(best), cycle.end());
-    rotated.insert(rotated.end(), cycle.begin(), cycle.begin() + static_cast<std::ptrdiff_t>(best));
-    cycle.swap(rotated);
+    std::rotate(cycle.begin(), cycle.begin() + static_cast<std::ptrdiff_t>(best), cycle.end());
     fan_bound = best_bound;
     return true;
   };
@@ -501,11 +513,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   std::vector<std::size_t> claim;
   const auto cancelling = [&](std::vector<std::uint32_t>& cycle) {
     const std::size_t m = cycle.size();
-    for (std::size_t i = 0; i < m; ++i) {
-      for (std::size_t j = i + 1; j < m; ++j) {
-        if (cycle[i] == cycle[j]) return false;
-      }
-    }
+    if (has_repeat(cycle)) return false;
     if (present.empty()) {
       for (std::size_t k = 0; k < tris.size(); ++k)
         present.push_back({least_first(tris[k]), static_cast<std::uint32_t>(k)});
@@ -530,8 +538,9 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
         claim.push_back(got);
       }
       if (claim.size() + 2 != m) continue;
-      rotated.assign(cycle.begin() + static_cast<std::ptrdiff_t>(k), cycle.end());
-      rotated.insert(rotated.end(), cycle.begin(), cycle.begin() + static_cast<std::ptrdiff_t>(k));
+      rotated.resize(m);
+      std::rotate_copy(cycle.begin(), cycle.begin() + static_cast<std::ptrdiff_t>(k), cycle.end(),
+                       rotated.begin());
       if (!within_room(rotated)) return false;
       cycle.swap(rotated);
       for (const std::size_t x : claim) claimed[x] = 1;
@@ -551,11 +560,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
   std::vector<double> strip_bound;  // per triangle of strip
   const auto stripped = [&](const std::vector<std::uint32_t>& cycle) {
     const std::size_t m = cycle.size();
-    for (std::size_t i = 0; i < m; ++i) {
-      for (std::size_t j = i + 1; j < m; ++j) {
-        if (cycle[i] == cycle[j]) return false;
-      }
-    }
+    if (has_repeat(cycle)) return false;
     constexpr double gap = gp::SIMPLIFY_GAP_DISTANCE;
     // The bound for triangle x y z of cycle vertices.
     const auto pair_bound = [&](std::uint32_t x, std::uint32_t y, std::uint32_t z) {
@@ -568,9 +573,7 @@ bool close_slits(const std::vector<Pnt>& v, std::vector<std::array<std::uint32_t
         for (std::size_t j2 = 0; j2 < m; ++j2) {
           const std::uint32_t a2 = cycle[j2], b2 = cycle[(j2 + 1) % m];
           if (j2 == j || (a2 != t && b2 != t)) continue;
-          const double same = std::max(dist2(v[a1], v[a2]), dist2(v[b1], v[b2]));
-          const double cross = std::max(dist2(v[a1], v[b2]), dist2(v[b1], v[a2]));
-          b = std::min(b, std::sqrt(std::min(same, cross)) / 2);
+          b = std::min(b, two_edge_bound(v[a1], v[b1], v[a2], v[b2]));
         }
       }
       return b;
@@ -1721,39 +1724,13 @@ class Simplifier {
 };
 
 // How many directed edges of `m` occur other than once with their reverse
-// once: none for a closed, edge-manifold surface. Edges counted out by
-// their source, then each source's few sorted by target, so that the
-// reverse of an edge is looked up among its target's edges alone.
+// once: none for a closed, edge-manifold surface.
 std::size_t open_edges(const TriMesh& m) {
-  const std::size_t nv = m.vertices.size();
-  std::vector<std::size_t> start(nv + 1, 0);
-  for (const Triangle& t : m.triangles) {
-    for (int k = 0; k < 3; ++k) ++start[t[k] + 1];
-  }
-  for (std::size_t x = 0; x < nv; ++x) start[x + 1] += start[x];
-  std::vector<std::uint64_t> to(start[nv]);
-  {
-    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-    for (const Triangle& t : m.triangles) {
-      for (int k = 0; k < 3; ++k) to[fill[t[k]]++] = t[(k + 1) % 3];
-    }
-  }
-  for (std::size_t x = 0; x < nv; ++x) {
-    std::sort(to.begin() + static_cast<std::ptrdiff_t>(start[x]),
-              to.begin() + static_cast<std::ptrdiff_t>(start[x + 1]));
-  }
   std::size_t open = 0;
-  for (std::size_t x = 0; x < nv; ++x) {
-    for (std::size_t k = start[x]; k < start[x + 1];) {
-      std::size_t e = k;
-      while (e < start[x + 1] && to[e] == to[k]) ++e;
-      const auto r =
-          std::equal_range(to.begin() + static_cast<std::ptrdiff_t>(start[to[k]]),
-                           to.begin() + static_cast<std::ptrdiff_t>(start[to[k] + 1]), x);
-      open += e - k != 1 || r.second - r.first != 1;
-      k = e;
-    }
-  }
+  for_each_edge_run(m.triangles, m.vertices.size(),
+                    [&](std::uint32_t, std::uint32_t, std::size_t count, std::size_t back) {
+                      open += count != 1 || back != 1;
+                    });
   return open;
 }
 
